@@ -1,0 +1,71 @@
+# Helpers that register tests with the labels the suite is run by:
+#   unit   - GoogleTest, no root, temporary paths only
+#   system - real binaries in a namespace sandbox (root)
+#   fuzz   - libFuzzer targets run for a bounded time
+if(CAM_TESTS)
+    find_package(GTest REQUIRED)
+    include(GoogleTest)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+endif()
+
+# Environment every test sees: where the programs and the sources are, and the
+# sanitizer settings (stop at the first report).
+set(CAM_TEST_ENV
+    "CAM_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+    "CAM_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    "ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1"
+    "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
+
+# cam_add_gtest(<name> SOURCES <src>... LIBS <lib>... [LABEL unit|system])
+function(cam_add_gtest name)
+    cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS" ${ARGN})
+    if(NOT T_LABEL)
+        set(T_LABEL unit)
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+    cam_warnings(${name})
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "${CAM_TEST_ENV}")
+endfunction()
+
+# cam_add_pytest(<name> <script> [LABEL system] [TIMEOUT s]): a black-box test in
+# Python (standard library only) that drives the real binaries.
+function(cam_add_pytest name script)
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "" ${ARGN})
+    if(NOT T_LABEL)
+        set(T_LABEL system)
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_test(NAME ${name}
+             COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/${script} -v)
+    set_tests_properties(${name} PROPERTIES
+        LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE
+        ENVIRONMENT "${CAM_TEST_ENV};PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts")
+endfunction()
+
+# cam_add_fuzz(<name> SOURCES <src>... LIBS <lib>...): built only with CAM_FUZZ;
+# ctest runs it for CAM_FUZZ_SECONDS over its seed corpus directory, if any.
+function(cam_add_fuzz name)
+    cmake_parse_arguments(T "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+    if(NOT CAM_FUZZ)
+        return()
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    cam_warnings(${name})
+    set(corpus_dir ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+    file(MAKE_DIRECTORY ${corpus_dir})
+    set(args -max_total_time=${CAM_FUZZ_SECONDS} -rss_limit_mb=1024 ${corpus_dir})
+    if(T_CORPUS)
+        list(APPEND args ${CMAKE_CURRENT_SOURCE_DIR}/${T_CORPUS})
+    endif()
+    add_test(NAME ${name} COMMAND ${name} ${args})
+    set_tests_properties(${name} PROPERTIES LABELS fuzz
+        TIMEOUT 600 ENVIRONMENT "${CAM_TEST_ENV}")
+endfunction()

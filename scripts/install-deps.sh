@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, every Debian package the build, the tests, the demo and
+# the benchmarks need, and only those that are missing. Run as root.
+set -euo pipefail
+
+PACKAGES=(
+    build-essential cmake g++ clang libclang-rt-14-dev   # compilers, libFuzzer runtime
+    libgtest-dev libgmock-dev                           # unit tests
+    libcgicc-dev                                        # CGI library of stillcgi
+    libjpeg62-turbo-dev                                 # the stand-in's JPEG test card
+    busybox                                             # ps for the sandbox, httpd for the CGI
+    iproute2 util-linux procps curl python3             # namespaces, veth, system tests
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$pkg")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
