@@ -1,0 +1,32 @@
+/* devfinder_def.h: the daemon's fixed device values, each named once.
+ * Functions that touch one of these paths take it as a parameter whose default
+ * is the constant here, so unit tests can pass a temporary path instead. */
+#ifndef COMMON_DEVFINDER_DEF_H
+#define COMMON_DEVFINDER_DEF_H
+
+/* Discovery service */
+constexpr int DEVFINDER_UDP_PORT = 9333;
+
+/* Settings file owned by the main application */
+constexpr const char* DEVFINDER_NETWORK_INI = "/mivor/network.ini";
+
+/* Main application process as the shell lists it; SIGUSR1 = "settings changed" */
+constexpr const char* DEVFINDER_MAIN_APP_PATTERN = "./zozid";
+
+/* User table published by the main application in System V shared memory:
+ * the other-parameter block under ftok(DEVFINDER_CHECK_KEY_PATH, 11). */
+constexpr const char* DEVFINDER_CHECK_KEY_PATH = "/mivor/check";
+constexpr int DEVFINDER_OTHER_KEY_ID = 11;
+constexpr unsigned DEVFINDER_OTHER_BLOCK_SIZE = 4312;
+constexpr unsigned DEVFINDER_USER_TABLE_OFFSET = 2080;
+constexpr unsigned DEVFINDER_USER_COUNT = 30;
+constexpr unsigned DEVFINDER_USER_ENTRY_SIZE = 36;
+constexpr unsigned DEVFINDER_USER_NAME_OFFSET = 4;   /* within an entry */
+constexpr unsigned DEVFINDER_USER_PWD_OFFSET = 20;   /* within an entry */
+constexpr unsigned DEVFINDER_USER_FIELD_SIZE = 16;
+
+static_assert(DEVFINDER_USER_TABLE_OFFSET + DEVFINDER_USER_COUNT * DEVFINDER_USER_ENTRY_SIZE <=
+                  DEVFINDER_OTHER_BLOCK_SIZE,
+              "user table lies inside the other-parameter block");
+
+#endif /* COMMON_DEVFINDER_DEF_H */
