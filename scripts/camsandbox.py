@@ -1,0 +1,387 @@
+"""Device sandbox: camera and client hosts made of Linux namespaces.
+
+Every system test, the demo and the benchmarks run the real programs here, so
+nothing touches the build machine's /mivor, /dev/snap, System V IPC or network.
+
+    from camsandbox import Sandbox
+    with Sandbox() as sb:                       # root only; everything is removed at exit
+        cam = sb.host("cam")                    # own network, mount and IPC namespaces
+        cli = sb.host("cli")
+        sb.link(cam, "eth0", "10.1.0.1/24", cli, "eth0", "10.1.0.2/24")
+        z = cam.start(["./zozid", "--user", "admin:1234"], name="zozid")
+        cam.signal(z, signal.SIGUSR1)           # to the program itself (z.program_pid)
+        cam.start([sb.binary("devfinder")], name="devfinder")
+        s = cli.socket(socket.AF_INET, socket.SOCK_DGRAM)   # lives in cli's netns
+
+A host is one long-lived holder process (`sleep`) inside a fresh network
+namespace (`ip netns add`) that has unshared a mount, an IPC and a PID
+namespace (so `ps` there lists the host's own processes only). In
+its mount namespace a temporary directory is bound on /mivor and another on
+/dev/snap. Commands enter the holder's namespaces with nsenter, run in the
+host's directory (so the stand-in starts as ./zozid) and find first in PATH a
+directory holding `ps` (busybox, whose ps prints command lines) and a fake
+`reboot` that only records its call.
+"""
+
+import contextlib
+import ctypes
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+CLONE_NEWNET = 0x40000000
+NETNS_DIR = "/run/netns"
+NAME_PREFIX = "csb"
+SYSTEM_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
+BUSYBOX = shutil.which("busybox") or "/bin/busybox"
+
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
+def _run(argv, check=True, timeout=30, **kw):
+    """Runs a host-side command; raises with its output when it fails."""
+    res = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         text=True, timeout=timeout, **kw)
+    if check and res.returncode != 0:
+        raise RuntimeError("%s failed (%d): %s%s" % (" ".join(argv), res.returncode,
+                                                     res.stdout, res.stderr))
+    return res
+
+
+def _setns(fd):
+    if _libc.setns(fd, CLONE_NEWNET) != 0:
+        err = ctypes.get_errno()
+        raise OSError(err, os.strerror(err))
+
+
+def _pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+def _children(pid):
+    """PIDs of the direct children of pid (empty when it has none or is gone)."""
+    try:
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+            return [int(x) for x in f.read().split()]
+    except (FileNotFoundError, ProcessLookupError):
+        return []
+
+
+def remove_stale_namespaces():
+    """Removes namespaces left by a sandbox whose process died without cleaning up."""
+    try:
+        names = os.listdir(NETNS_DIR)
+    except FileNotFoundError:
+        return
+    for name in names:
+        m = re.match(r"^%s(\d+)-" % NAME_PREFIX, name)
+        if m and not _pid_alive(int(m.group(1))):
+            _run(["ip", "netns", "del", name], check=False)
+
+
+class Host:
+    """One machine of the sandbox (see the module docstring)."""
+
+    def __init__(self, sandbox, name):
+        self.sandbox = sandbox
+        self.name = name
+        self.netns = "%s%d-%d-%s" % (NAME_PREFIX, os.getpid(), sandbox._serial, name)
+        self.dir = os.path.join(sandbox.root, name)
+        self.mivor = os.path.join(self.dir, "mivor")
+        self.snap = os.path.join(self.dir, "snap")
+        self.bin = os.path.join(self.dir, "bin")
+        self.env = {"PATH": self.bin + ":" + SYSTEM_PATH, "HOME": self.dir,
+                    "LANG": "C", "LC_ALL": "C"}
+        for key in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if key in os.environ:
+                self.env[key] = os.environ[key]
+        self.procs = []
+        self.holder = None
+        self._setup()
+
+    # -- construction --------------------------------------------------------
+    def _setup(self):
+        for d in (self.dir, self.mivor, self.snap, self.bin):
+            os.makedirs(d, exist_ok=True)
+        os.symlink(BUSYBOX, os.path.join(self.bin, "ps"))
+        fake_reboot = os.path.join(self.bin, "reboot")
+        with open(fake_reboot, "w") as f:
+            f.write("#!/bin/sh\n# recording stand-in: never restarts anything\n"
+                    "echo \"reboot $*\" >> '%s/reboot.log'\n" % self.dir)
+        os.chmod(fake_reboot, 0o755)
+        zozid = self.sandbox.binary("zozid", required=False)
+        if zozid:
+            os.symlink(zozid, os.path.join(self.dir, "zozid"))
+
+        _run(["ip", "netns", "add", self.netns])
+        self.sandbox._netns.append(self.netns)
+        _run(["ip", "-n", self.netns, "link", "set", "lo", "up"])
+        script = ("mount --bind '%s' /mivor && mount --bind '%s' /dev/snap && "
+                  "echo ready && exec sleep 1000000" % (self.mivor, self.snap))
+        # The holder is the first process of its own PID namespace: `ps` inside
+        # lists only this host's processes (as on a camera), and ending the
+        # holder ends everything that still runs inside.
+        self.holder = subprocess.Popen(
+            ["ip", "netns", "exec", self.netns, "unshare", "--mount", "--ipc", "--pid",
+             "--fork", "--kill-child=SIGKILL", "--mount-proc", "--propagation", "private",
+             "--", "sh", "-c", script],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            text=True)
+        line = self.holder.stdout.readline()
+        if line.strip() != "ready":
+            err = self.holder.stderr.read() if self.holder.poll() is not None else ""
+            raise RuntimeError("host %s did not start: %r %s" % (self.name, line, err))
+        self.init_pid = _children(self.holder.pid)[0]
+
+    # -- running things inside -------------------------------------------------
+    def exec_argv(self, argv):
+        """The command line that runs argv inside this host, in its directory.
+
+        nsenter forks to enter the PID namespace, so the PID of a process
+        started with this line is nsenter's; the program is its only child
+        (see start(), which finds it)."""
+        return ["nsenter", "-t", str(self.init_pid), "-n", "-m", "-i", "-p",
+                "--wd=" + self.dir, "--"] + list(argv)
+
+    def run(self, argv, timeout=30, check=False, input=None, env=None):
+        """Runs argv inside the host and waits; returns a CompletedProcess (text)."""
+        full_env = dict(self.env)
+        if env:
+            full_env.update(env)
+        return subprocess.run(self.exec_argv(argv), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True, timeout=timeout,
+                              check=check, input=input, env=full_env)
+
+    def run_bytes(self, argv, timeout=30, env=None, input=None):
+        """Like run, but stdout and stderr stay bytes (for exact reply checks)."""
+        full_env = dict(self.env)
+        if env:
+            full_env.update(env)
+        return subprocess.run(self.exec_argv(argv), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=timeout, input=input,
+                              env=full_env)
+
+    def start(self, argv, name=None, env=None):
+        """Starts argv inside the host; stdout/stderr go to <dir>/<name>.out/.err.
+
+        The process is ended (SIGTERM, then SIGKILL) when the sandbox closes."""
+        name = name or os.path.basename(argv[0])
+        full_env = dict(self.env)
+        if env:
+            full_env.update(env)
+        out = open(os.path.join(self.dir, name + ".out"), "wb")
+        err = open(os.path.join(self.dir, name + ".err"), "wb")
+        proc = subprocess.Popen(self.exec_argv(argv), stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, env=full_env)
+        out.close()
+        err.close()
+        proc.cam_name = name
+        # The program runs as nsenter's child; signals must go to it, not to nsenter.
+        kids = wait_for(lambda: _children(proc.pid) or proc.poll() is not None, timeout=5.0,
+                        interval=0.002)
+        proc.program_pid = kids[0] if isinstance(kids, list) else None
+        self.procs.append(proc)
+        return proc
+
+    def output(self, name):
+        """What a started process has written to standard output so far."""
+        with open(os.path.join(self.dir, name + ".out"), "rb") as f:
+            return f.read().decode(errors="replace")
+
+    def errors(self, name):
+        """What a started process has written to standard error so far."""
+        with open(os.path.join(self.dir, name + ".err"), "rb") as f:
+            return f.read().decode(errors="replace")
+
+    def signal(self, proc, signum):
+        """Sends signum to the program of a started process (not to nsenter)."""
+        if proc.poll() is None and proc.program_pid:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(proc.program_pid, signum)
+
+    def stop(self, proc, timeout=3.0):
+        """Ends one started process: SIGTERM, then SIGKILL after the timeout.
+        Returns the program's exit status (negative: the signal that ended it)."""
+        if proc.poll() is None:
+            self.signal(proc, signal.SIGTERM)
+            try:
+                proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.signal(proc, signal.SIGKILL)
+                proc.kill()
+                proc.wait(timeout=timeout)
+        if proc in self.procs:
+            self.procs.remove(proc)
+        return proc.returncode
+
+    def ip(self, *args):
+        """`ip` inside this host's network namespace; raises when it fails."""
+        return _run(["ip", "-n", self.netns] + list(args)).stdout
+
+    def socket(self, family=socket.AF_INET, type=socket.SOCK_DGRAM, proto=0):
+        """A socket created inside this host's network namespace.
+
+        A socket stays in the namespace it was made in, so the test can use it
+        from the build machine's side."""
+        own = os.open("/proc/thread-self/ns/net", os.O_RDONLY)
+        target = os.open(os.path.join(NETNS_DIR, self.netns), os.O_RDONLY)
+        try:
+            _setns(target)
+            try:
+                return socket.socket(family, type, proto)
+            finally:
+                _setns(own)
+        finally:
+            os.close(target)
+            os.close(own)
+
+    def reboot_calls(self):
+        """Lines recorded by the fake reboot, one per call."""
+        try:
+            with open(os.path.join(self.dir, "reboot.log")) as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def wait_for(self, predicate, timeout=5.0, interval=0.02):
+        return wait_for(predicate, timeout, interval)
+
+    def close(self):
+        for proc in list(self.procs):
+            try:
+                self.stop(proc)
+            except Exception:  # keep cleaning up the rest
+                pass
+        if self.holder is not None and self.holder.poll() is None:
+            self.holder.kill()
+            self.holder.wait(timeout=5)
+        if self.holder is not None:
+            for stream in (self.holder.stdout, self.holder.stderr):
+                if stream:
+                    stream.close()
+
+
+class Switch:
+    """A bridge in a namespace of its own; hosts attach to it with veth links."""
+
+    def __init__(self, sandbox, name):
+        self.sandbox = sandbox
+        self.name = name
+        self.netns = "%s%d-%d-%s" % (NAME_PREFIX, os.getpid(), sandbox._serial, name)
+        self.ports = 0
+        _run(["ip", "netns", "add", self.netns])
+        sandbox._netns.append(self.netns)
+        self.ip("link", "set", "lo", "up")
+        self.ip("link", "add", "br0", "type", "bridge")
+        self.ip("link", "set", "br0", "up")
+
+    def ip(self, *args):
+        return _run(["ip", "-n", self.netns] + list(args)).stdout
+
+
+def wait_for(predicate, timeout=5.0, interval=0.02):
+    """Polls predicate until it returns a true value or the timeout passes."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+class Sandbox:
+    """A set of hosts and links; a context manager that removes all of it."""
+
+    def __init__(self, keep=False):
+        if os.geteuid() != 0:
+            raise RuntimeError("the sandbox needs root (network namespaces, bind mounts)")
+        remove_stale_namespaces()
+        for mount_point in ("/mivor", "/dev/snap"):
+            os.makedirs(mount_point, exist_ok=True)
+        self.keep = keep
+        self.root = tempfile.mkdtemp(prefix="camsb-")
+        os.chmod(self.root, 0o755)
+        self.hosts = {}
+        self._netns = []
+        self._serial = 0
+
+    def binary(self, name, required=True):
+        """Path of a built program (CAM_BIN_DIR, else build/normal/bin)."""
+        bin_dir = os.environ.get("CAM_BIN_DIR")
+        if not bin_dir:
+            src = os.environ.get("CAM_SOURCE_DIR",
+                                 os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+            bin_dir = os.path.join(src, "build", "normal", "bin")
+        path = os.path.join(bin_dir, name)
+        if os.path.exists(path):
+            return path
+        if required:
+            raise RuntimeError("program %s not built (looked in %s)" % (name, bin_dir))
+        return None
+
+    def host(self, name):
+        self._serial += 1
+        h = Host(self, name)
+        self.hosts[name] = h
+        return h
+
+    def switch(self, name):
+        self._serial += 1
+        return Switch(self, name)
+
+    @staticmethod
+    def _configure(ns, ifname, addrs):
+        if isinstance(addrs, str):
+            addrs = [addrs]
+        for addr in addrs or []:
+            _run(["ip", "-n", ns, "addr", "add", addr, "dev", ifname])
+        _run(["ip", "-n", ns, "link", "set", ifname, "up"])
+
+    def link(self, a, if_a, addr_a, b, if_b, addr_b):
+        """A veth pair between hosts a and b, both ends up, with the given
+        addresses ("10.1.0.1/24", a list of them, or None)."""
+        _run(["ip", "-n", a.netns, "link", "add", if_a, "type", "veth",
+              "peer", "name", if_b, "netns", b.netns])
+        self._configure(a.netns, if_a, addr_a)
+        self._configure(b.netns, if_b, addr_b)
+
+    def attach(self, host, ifname, addr, switch):
+        """Connects host to switch with a veth link; returns the switch port name."""
+        switch.ports += 1
+        port = "p%d" % switch.ports
+        _run(["ip", "-n", host.netns, "link", "add", ifname, "type", "veth",
+              "peer", "name", port, "netns", switch.netns])
+        switch.ip("link", "set", port, "master", "br0")
+        switch.ip("link", "set", port, "up")
+        self._configure(host.netns, ifname, addr)
+        return port
+
+    def close(self):
+        for h in list(self.hosts.values()):
+            with contextlib.suppress(Exception):
+                h.close()
+        for ns in self._netns:
+            _run(["ip", "netns", "del", ns], check=False)
+        self._netns = []
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
