@@ -1,0 +1,19 @@
+/* devsearch: management client of the LAN discovery service (search, modify, set-mac). */
+#include <stdio.h>
+
+#include <string>
+
+#include "ds_args.h"
+#include "ds_cmd.h"
+
+int main(int argc, char** argv)
+{
+    DsOptions stOpt;
+    std::string strErr;
+    if (DsParseArgs(argc, argv, &stOpt, &strErr) != 0) {
+        fprintf(stderr, "devsearch: %s\n", strErr.c_str());
+        fprintf(stderr, "usage: devsearch search|modify|set-mac ... (devsearch --help)\n");
+        return DS_EXIT_USAGE;
+    }
+    return DsRun(stOpt);
+}
