@@ -1,0 +1,114 @@
+/* cgic.cpp: the cgic-style layer over GNU cgicc. */
+#include "cgic.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <cgicc/CgiEnvironment.h>
+#include <cgicc/Cgicc.h>
+#include <cgicc/HTTPCookie.h>
+
+namespace {
+
+char s_s8EmptyQuery[1] = {'\0'};
+
+/* What was read at start-up; lives until the process exits. */
+std::string* s_pQuery = nullptr;
+std::vector<std::pair<std::string, std::string>>* s_pCookies = nullptr;
+
+const std::string* FindCookie(const char* ps8Name)
+{
+    if (s_pCookies == nullptr || ps8Name == nullptr) {
+        return nullptr;
+    }
+    for (const auto& stCookie : *s_pCookies) {
+        if (stCookie.first == ps8Name) {
+            return &stCookie.second;
+        }
+    }
+    return nullptr;
+}
+
+/* Decimal value as atoi reads it (sign, digits), kept inside int. */
+int DecimalValue(const char* ps8Text)
+{
+    const long long s64Val = strtoll(ps8Text, nullptr, 10);
+    if (s64Val > INT_MAX) {
+        return INT_MAX;
+    }
+    if (s64Val < INT_MIN) {
+        return INT_MIN;
+    }
+    return (int)s64Val;
+}
+
+} // namespace
+
+char* cgiQueryString = s_s8EmptyQuery;
+FILE* cgiOut = stdout;
+
+int cgicReadEnvironment()
+{
+    cgiOut = stdout;
+    cgiQueryString = s_s8EmptyQuery;
+    /* cgicc reports bad input (a short POST body, say) by throwing; the
+     * request then goes on with no input at all. */
+    try {
+        const cgicc::Cgicc stCgi;
+        const cgicc::CgiEnvironment& stEnv = stCgi.getEnvironment();
+        auto* pQuery = new std::string(stEnv.getQueryString());
+        auto* pCookies = new std::vector<std::pair<std::string, std::string>>();
+        for (const cgicc::HTTPCookie& stCookie : stEnv.getCookieList()) {
+            pCookies->emplace_back(stCookie.getName(), stCookie.getValue());
+        }
+        delete s_pQuery;
+        delete s_pCookies;
+        s_pQuery = pQuery;
+        s_pCookies = pCookies;
+        cgiQueryString = &(*s_pQuery)[0];
+        return 0;
+    } catch (...) {
+        delete s_pQuery;
+        delete s_pCookies;
+        s_pQuery = nullptr;
+        s_pCookies = nullptr;
+        return -1;
+    }
+}
+
+void cgiHeaderContentType(const char* mimeType)
+{
+    fprintf(cgiOut, "Content-type: %s\r\n\r\n", mimeType != nullptr ? mimeType : "");
+}
+
+cgiFormResultType cgiCookieString(const char* name, char* result, int max)
+{
+    const std::string* pValue = FindCookie(name);
+    if (result == nullptr || max <= 0) {
+        return pValue != nullptr ? cgiFormTruncated : cgiFormNotFound;
+    }
+    if (pValue == nullptr) {
+        result[0] = '\0';
+        return cgiFormNotFound;
+    }
+    const size_t u32Room = (size_t)max - 1;
+    const size_t u32Len = pValue->size() < u32Room ? pValue->size() : u32Room;
+    memcpy(result, pValue->data(), u32Len);
+    result[u32Len] = '\0';
+    return pValue->size() > u32Room ? cgiFormTruncated : cgiFormSuccess;
+}
+
+cgiFormResultType cgiCookieInteger(const char* name, int* result, int defaultV)
+{
+    char s8Buf[256];
+    const cgiFormResultType enRet = cgiCookieString(name, s8Buf, sizeof(s8Buf));
+    if (result != nullptr) {
+        *result = (enRet == cgiFormSuccess) ? DecimalValue(s8Buf) : defaultV;
+    }
+    return enRet;
+}

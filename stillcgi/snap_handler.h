@@ -1,0 +1,51 @@
+/* snap_handler.h: the snapshot request handler, run once per CGI process.
+ *
+ *   GET /cgi-bin/stillcgi?user=NAME&psw=PASSWORD[&mode=1&reason=R][&resolution=N]
+ *
+ * Checks the user against zozid's user table, posts command 36 (image) or 37
+ * (capture) with the base block, waits for the answer and, for an image,
+ * sends "/dev/snap/snap.jpg" behind its own status line and removes it.
+ * Refusals start with a CGI "Status: " line, so the web server passes their
+ * HTTP status on. */
+#ifndef STILLCGI_SNAP_HANDLER_H
+#define STILLCGI_SNAP_HANDLER_H
+
+#include <time.h>
+
+#include "stillcgi_def.h"
+#include "type.h"
+
+/* cgiMain: serves the request in cgiQueryString.
+ * return 0 after an image or capture reply (also after the empty-file reply),
+ *        -1 after the 403, unsupported-resolution and 404-not-found replies */
+int cgiMain();
+
+/* SnapCheckUserAndPrivilege: 0 when an in-use entry of the user table has
+ * exactly this name and password (fields read as text of at most 16 bytes),
+ * else -1 (also for a null or empty name or password). */
+S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd,
+                              const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
+
+/* IsSupportedResolution: pu8Area points at offset 1400 of the base block; the
+ * capability mask is its bytes 5 (low) and 6 (high). Indexes up to 3 (-1
+ * included) are accepted, 4 to 15 when their mask bit is set, 16 and above
+ * never. return 1 if acceptable, else 0 */
+S32 IsSupportedResolution(const U8* pu8Area, S32 s32Index);
+
+/* flushimage: writes the image reply for the file: the headers to cgiOut, the
+ * bytes straight to descriptor 1; an empty file gets the 404 "File Not Found"
+ * reply. return 0 when the image headers went out, -1 otherwise */
+S32 flushimage(const S8* ps8Path);
+
+/* getfileinfo: size of the file in bytes, its modification time through
+ * ptMtime; -1 ("Failed to get stat from file: %s" on standard error) when
+ * the file's status cannot be read. */
+S32 getfileinfo(const S8* ps8Path, time_t* ptMtime);
+
+/* The fixed status texts: "HTTP/1.1 404 Not Found\n",
+ * "HTTP/1.1 403 Forbidden\n" and "HTTP/1.1 408 Request Timeout\n". */
+VOID filenotfound();
+VOID ErrorForbid();
+VOID ErrorTimeOut();
+
+#endif /* STILLCGI_SNAP_HANDLER_H */
