@@ -1,0 +1,110 @@
+/* zozid: stand-in for the camera's main application (see zozid_serve.h). */
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <string>
+
+#include "zozid_opts.h"
+#include "zozid_serve.h"
+#include "zozid_settings.h"
+
+namespace {
+
+volatile sig_atomic_t g_bStop = 0;
+volatile sig_atomic_t g_bReload = 0;
+
+void OnStop(int /*s32Sig*/) { g_bStop = 1; }
+void OnReload(int /*s32Sig*/) { g_bReload = 1; }
+
+U64 NowMs()
+{
+    struct timespec stTs;
+    clock_gettime(CLOCK_MONOTONIC, &stTs);
+    return (U64)stTs.tv_sec * 1000u + (U64)stTs.tv_nsec / 1000000u;
+}
+
+int InstallHandlers()
+{
+    struct sigaction stAct;
+    memset(&stAct, 0, sizeof(stAct));
+    sigemptyset(&stAct.sa_mask);
+    stAct.sa_handler = OnStop;
+    if (sigaction(SIGTERM, &stAct, nullptr) != 0 || sigaction(SIGINT, &stAct, nullptr) != 0) {
+        return -1;
+    }
+    stAct.sa_handler = OnReload;
+    if (sigaction(SIGUSR1, &stAct, nullptr) != 0) {
+        return -1;
+    }
+    stAct.sa_handler = SIG_IGN;
+    return sigaction(SIGPIPE, &stAct, nullptr);
+}
+
+void Reload(const ZOZID_OPTIONS_S& stOpts, U32 u32Count)
+{
+    ZOZID_NET_S stNet;
+    const std::string strPath = stOpts.strMivor + "/network.ini";
+    const int s32Ret = ReadSettingsFile(strPath, &stNet);
+    if (s32Ret != 0) {
+        fprintf(stderr, "zozid: %s: only %u of 9 keys read\n", strPath.c_str(),
+                (unsigned)stNet.u32Keys);
+    }
+    if (!stOpts.strIface.empty() && stNet.u32Keys >= 4) {
+        ApplySettings(stNet, stOpts.strIface);
+    }
+    printf("zozid: settings reloaded %u\n", (unsigned)u32Count);
+    fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ZOZID_OPTIONS_S stOpts;
+    std::string strErr;
+    const int s32Parse = ParseZozidArgs(argc, argv, &stOpts, &strErr);
+    if (s32Parse != 0) {
+        fprintf(s32Parse > 0 ? stdout : stderr, "%s%s", s32Parse > 0 ? "" : "zozid: ",
+                strErr.c_str());
+        if (s32Parse < 0) {
+            fprintf(stderr, "\n%s", ZOZID_USAGE);
+        }
+        return s32Parse > 0 ? 0 : 2;
+    }
+    if (InstallHandlers() != 0) {
+        fprintf(stderr, "zozid: cannot install signal handlers\n");
+        return 1;
+    }
+    if (mkdir(stOpts.strSnap.c_str(), 0755) != 0 && errno != EEXIST) {
+        const int s32Err = errno;
+        fprintf(stderr, "zozid: cannot create %s: %s\n", stOpts.strSnap.c_str(),
+                strerror(s32Err));
+        return 1;
+    }
+    if (EnsureSettingsFile(stOpts.strMivor + "/network.ini") < 0) {
+        return 1;
+    }
+    ZozidServer stSrv(stOpts);
+    if (stSrv.Setup() != 0) {
+        return 1;
+    }
+    printf("zozid: ready\n");
+    fflush(stdout);
+
+    U32 u32Reloads = 0;
+    const struct timespec stPause = {0, (long)stOpts.u32PollUs * 1000L};
+    while (!g_bStop) {
+        if (g_bReload) {
+            g_bReload = 0;
+            Reload(stOpts, ++u32Reloads);
+        }
+        stSrv.Poll(NowMs());
+        nanosleep(&stPause, nullptr); /* a signal only cuts one pause short */
+    }
+    stSrv.Shutdown();
+    return 0;
+}
