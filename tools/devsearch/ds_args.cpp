@@ -78,21 +78,33 @@ struct OptionDef {
     unsigned u32Cmds; /* bit per DS_CMD_E */
 };
 
-constexpr unsigned CMD_BIT(DS_CMD_E enCmd) { return 1u << (unsigned)enCmd; }
-constexpr unsigned ALL_CMDS = CMD_BIT(DS_CMD_SEARCH) | CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_SETMAC);
+constexpr unsigned CMD_BIT(DS_CMD_E enCmd)
+{
+    return 1u << (unsigned)enCmd;
+}
+constexpr unsigned ALL_CMDS =
+    CMD_BIT(DS_CMD_SEARCH) | CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_SETMAC);
 constexpr unsigned AUTH_CMDS = CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_SETMAC);
 constexpr unsigned MOD_CMD = CMD_BIT(DS_CMD_MODIFY);
 
 const OptionDef g_astOptions[] = {
-    {"--interface", true, ALL_CMDS},   {"--timeout", true, ALL_CMDS},
-    {"--retries", true, ALL_CMDS},     {"--port", true, ALL_CMDS},
+    {"--interface", true, ALL_CMDS},
+    {"--timeout", true, ALL_CMDS},
+    {"--retries", true, ALL_CMDS},
+    {"--port", true, ALL_CMDS},
     {"--json", false, CMD_BIT(DS_CMD_SEARCH)},
-    {"--user", true, AUTH_CMDS},       {"--password", true, AUTH_CMDS},
-    {"--ip", true, MOD_CMD},           {"--mask", true, MOD_CMD},
-    {"--gateway", true, MOD_CMD},      {"--dns1", true, MOD_CMD},
-    {"--dns2", true, MOD_CMD},         {"--media-port", true, MOD_CMD},
-    {"--web-port", true, MOD_CMD},     {"--dhcp", false, MOD_CMD},
-    {"--static", false, MOD_CMD},      {"--legacy", false, MOD_CMD},
+    {"--user", true, AUTH_CMDS},
+    {"--password", true, AUTH_CMDS},
+    {"--ip", true, MOD_CMD},
+    {"--mask", true, MOD_CMD},
+    {"--gateway", true, MOD_CMD},
+    {"--dns1", true, MOD_CMD},
+    {"--dns2", true, MOD_CMD},
+    {"--media-port", true, MOD_CMD},
+    {"--web-port", true, MOD_CMD},
+    {"--dhcp", false, MOD_CMD},
+    {"--static", false, MOD_CMD},
+    {"--legacy", false, MOD_CMD},
 };
 
 const OptionDef* FindOption(const std::string& strName)
@@ -124,8 +136,7 @@ S32 ParseAddrOpt(const std::string& strName, const char* ps8Val, DsOptAddr_S* ps
     return 0;
 }
 
-S32 ParsePortOpt(const std::string& strName, const char* ps8Val, U16* pu16Out,
-                 std::string* pstrErr)
+S32 ParsePortOpt(const std::string& strName, const char* ps8Val, U16* pu16Out, std::string* pstrErr)
 {
     U32 u32Val = 0;
     if (DsParseUint(ps8Val, 1, 65535, &u32Val) != 0) {
@@ -237,7 +248,10 @@ BOOL AnyChange(const DsOptions& stOpt)
 
 }  // namespace
 
-const char* DsUsage() { return g_s8Usage; }
+const char* DsUsage()
+{
+    return g_s8Usage;
+}
 
 S32 DsParseIpv4(const char* ps8Text, U8 (&au8Addr)[4])
 {
@@ -269,8 +283,8 @@ S32 DsParseIpv4(const char* ps8Text, U8 (&au8Addr)[4])
 std::string DsFormatIpv4(const U8 (&au8Addr)[4])
 {
     char s8Buf[16];
-    const int n = snprintf(s8Buf, sizeof(s8Buf), "%u.%u.%u.%u", au8Addr[0], au8Addr[1],
-                           au8Addr[2], au8Addr[3]);
+    const int n = snprintf(s8Buf, sizeof(s8Buf), "%u.%u.%u.%u", au8Addr[0], au8Addr[1], au8Addr[2],
+                           au8Addr[3]);
     if (n < 0 || (size_t)n >= sizeof(s8Buf)) return std::string();
     return std::string(s8Buf, (size_t)n);
 }
@@ -316,8 +330,8 @@ BOOL DsIsUnicastHost(const U8 (&au8Addr)[4])
 
 BOOL DsIsValidMask(const U8 (&au8Mask)[4])
 {
-    const U32 u32Mask = ((U32)au8Mask[0] << 24) | ((U32)au8Mask[1] << 16) |
-                        ((U32)au8Mask[2] << 8) | (U32)au8Mask[3];
+    const U32 u32Mask = ((U32)au8Mask[0] << 24) | ((U32)au8Mask[1] << 16) | ((U32)au8Mask[2] << 8) |
+                        (U32)au8Mask[3];
     if (u32Mask == 0) return false;
     const U32 u32Inv = ~u32Mask;
     return (u32Inv & (u32Inv + 1)) == 0; /* the zeros form one run at the bottom */
@@ -478,8 +492,9 @@ S32 DsParseArgs(int argc, const char* const* argv, DsOptions* pstOpt, std::strin
         }
     }
     if (stOpt.enCmd == DS_CMD_MODIFY && !AnyChange(stOpt)) {
-        *pstrErr = "modify: nothing to change (give --ip, --mask, --gateway, --dns1, --dns2, "
-                   "--media-port, --web-port, --dhcp or --static)";
+        *pstrErr =
+            "modify: nothing to change (give --ip, --mask, --gateway, --dns1, --dns2, "
+            "--media-port, --web-port, --dhcp or --static)";
         return -1;
     }
     *pstOpt = stOpt;

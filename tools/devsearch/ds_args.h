@@ -38,10 +38,10 @@ typedef struct {
 
 typedef struct {
     DS_CMD_E enCmd;
-    std::string strIface;     /* empty: every up IPv4 interface */
+    std::string strIface; /* empty: every up IPv4 interface */
     U32 u32TimeoutMs;
-    U32 u32Retries;           /* repeats after the first datagram */
-    U16 u16Port;              /* the devices' UDP port */
+    U32 u32Retries; /* repeats after the first datagram */
+    U16 u16Port;    /* the devices' UDP port */
     BOOL bJson;
 
     /* modify / set-mac: the target, a MAC (normalised "AA-BB-..") or an address */
@@ -52,7 +52,7 @@ typedef struct {
     BOOL bHasUser;
     std::string strUser;
     BOOL bHasPwd;
-    std::string strPwd;       /* "-": read one line from standard input */
+    std::string strPwd; /* "-": read one line from standard input */
 
     /* modify: values to change */
     DsOptAddr_S stIp, stMask, stGw, stDns1, stDns2;
@@ -60,11 +60,11 @@ typedef struct {
     U16 u16MediaPort;
     BOOL bHasWebPort;
     U16 u16WebPort;
-    S32 s32Mode;              /* DS_MODE_UNSET, DS_MODE_DHCP, DS_MODE_STATIC */
+    S32 s32Mode; /* DS_MODE_UNSET, DS_MODE_DHCP, DS_MODE_STATIC */
     BOOL bLegacy;
 
     /* set-mac */
-    std::string strNewMac;    /* normalised "AA-BB-CC-DD-EE-FF" */
+    std::string strNewMac; /* normalised "AA-BB-CC-DD-EE-FF" */
 } DsOptions;
 
 /* DsParseArgs: the whole command line (argv[0] is the program name).

@@ -18,7 +18,10 @@ U32 AddrToU32(const U8 (&au8Addr)[4])
            (U32)au8Addr[3];
 }
 
-BOOL IsZero(const U8 (&au8Addr)[4]) { return AddrToU32(au8Addr) == 0; }
+BOOL IsZero(const U8 (&au8Addr)[4])
+{
+    return AddrToU32(au8Addr) == 0;
+}
 
 /* A value from the command line, else the device's record (which must then be readable). */
 S32 PickAddr(const DsOptAddr_S& stOpt, const std::string& strRecord, const char* ps8What,
@@ -189,7 +192,8 @@ int CmdModify(const DsOptions& stOpt)
         return Fail("cannot tell which interface reaches the device; give --interface");
     }
     U16 u16Ack = 0;
-    const S32 s32Got = DsExchange(*pstIf, u8Buf, s32Len, stParams, stReq.au8MsgId, &u16Ack, &strErr);
+    const S32 s32Got =
+        DsExchange(*pstIf, u8Buf, s32Len, stParams, stReq.au8MsgId, &u16Ack, &strErr);
     if (s32Got < 0) return Fail(strErr);
     if (s32Got == 0) {
         fprintf(stderr, "%s\n", DS_NO_REPLY_TEXT);
@@ -203,14 +207,15 @@ int CmdModify(const DsOptions& stOpt)
         printf("applied: device at %s (MAC %s) now has MAC %s\n", stDev.strIp.c_str(),
                stDev.strMacAddr.c_str(), stOpt.strNewMac.c_str());
     } else {
-        printf("applied: device %s (was %s) now ip %s mask %s gateway %s dns %s %s mode %s "
-               "ports %u/%u\n",
-               stDev.strMacAddr.empty() ? "-" : stDev.strMacAddr.c_str(), stDev.strIp.c_str(),
-               DsFormatIpv4(stReq.au8Ip).c_str(), DsFormatIpv4(stReq.au8Mask).c_str(),
-               DsFormatIpv4(stReq.au8Gw).c_str(), DsFormatIpv4(stReq.au8Dns1).c_str(),
-               DsFormatIpv4(stReq.au8Dns2).c_str(),
-               (stReq.bModeValid && stReq.u8Mode == 0) ? "dhcp" : "static",
-               (unsigned)stReq.u16MediaPort, (unsigned)stReq.u16WebPort);
+        printf(
+            "applied: device %s (was %s) now ip %s mask %s gateway %s dns %s %s mode %s "
+            "ports %u/%u\n",
+            stDev.strMacAddr.empty() ? "-" : stDev.strMacAddr.c_str(), stDev.strIp.c_str(),
+            DsFormatIpv4(stReq.au8Ip).c_str(), DsFormatIpv4(stReq.au8Mask).c_str(),
+            DsFormatIpv4(stReq.au8Gw).c_str(), DsFormatIpv4(stReq.au8Dns1).c_str(),
+            DsFormatIpv4(stReq.au8Dns2).c_str(),
+            (stReq.bModeValid && stReq.u8Mode == 0) ? "dhcp" : "static",
+            (unsigned)stReq.u16MediaPort, (unsigned)stReq.u16WebPort);
     }
     fflush(stdout);
     return DS_EXIT_OK;
@@ -228,8 +233,8 @@ S32 DsSelectTarget(const DsOptions& stOpt, const DsDeviceList& stList, BOOL bByA
     char s8Count[16];
     snprintf(s8Count, sizeof(s8Count), "%zu", stList.Size());
     if (vecHits.empty()) {
-        *pstrErr = "device " + stOpt.strTargetText + " not found (" + s8Count +
-                   " answered the search)";
+        *pstrErr =
+            "device " + stOpt.strTargetText + " not found (" + s8Count + " answered the search)";
         return -1;
     }
     if (vecHits.size() > 1) {
@@ -283,8 +288,8 @@ S32 DsBuildModifyReq(const DsOptions& stOpt, const DsDevice& stDev, const std::s
     }
     /* Mode: as given, else the device's own (a request without one makes it static). */
     S32 s32Mode = stOpt.s32Mode;
-    if (s32Mode == DS_MODE_UNSET &&
-        (stDev.u32NetworkMode == (U32)DS_MODE_DHCP || stDev.u32NetworkMode == (U32)DS_MODE_STATIC)) {
+    if (s32Mode == DS_MODE_UNSET && (stDev.u32NetworkMode == (U32)DS_MODE_DHCP ||
+                                     stDev.u32NetworkMode == (U32)DS_MODE_STATIC)) {
         s32Mode = (S32)stDev.u32NetworkMode;
     }
     stReq.bModeValid = s32Mode != DS_MODE_UNSET;
@@ -340,7 +345,8 @@ S32 DsCheckSettings(const DsModifyReq& stReq, std::string* pstrErr)
         const std::string strGw = DsFormatIpv4(stReq.au8Gw);
         if (!DsIsUnicastHost(stReq.au8Gw) || (u32Gw & u32Mask) != (u32Ip & u32Mask) ||
             u32Gw == u32Ip ||
-            (u32Mask < 0xFFFFFFFEu && ((u32Gw & ~u32Mask) == 0 || (u32Gw & ~u32Mask) == ~u32Mask))) {
+            (u32Mask < 0xFFFFFFFEu &&
+             ((u32Gw & ~u32Mask) == 0 || (u32Gw & ~u32Mask) == ~u32Mask))) {
             *pstrErr = "gateway " + strGw + " is not another host of " + strIp + "'s subnet " +
                        "(give --gateway, 0.0.0.0 for none)";
             return -1;

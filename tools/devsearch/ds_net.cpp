@@ -92,8 +92,8 @@ int OpenSocket(std::string* pstrErr)
 }
 
 /* One datagram out of one interface (ipi_ifindex), from that interface's address. */
-S32 SendVia(int s32Fd, const DsIface& stIface, const DsExchangeParams& stParams,
-            const U8* pu8Buf, size_t u32Len, std::string* pstrErr)
+S32 SendVia(int s32Fd, const DsIface& stIface, const DsExchangeParams& stParams, const U8* pu8Buf,
+            size_t u32Len, std::string* pstrErr)
 {
     struct sockaddr_in stDst = {};
     stDst.sin_family = AF_INET;
@@ -260,7 +260,8 @@ void DsRandomBytes(U8* pu8Out, size_t u32Len)
     /* no urandom: time and pid, stirred (xorshift); enough to tell our requests apart */
     struct timespec stTs = {};
     clock_gettime(CLOCK_REALTIME, &stTs);
-    U64 u64X = ((U64)stTs.tv_sec << 32) ^ (U64)stTs.tv_nsec ^ ((U64)getpid() << 16) ^ 0x9E3779B97F4A7C15ull;
+    U64 u64X = ((U64)stTs.tv_sec << 32) ^ (U64)stTs.tv_nsec ^ ((U64)getpid() << 16) ^
+               0x9E3779B97F4A7C15ull;
     for (size_t i = u32Have; i < u32Len; ++i) {
         u64X ^= u64X << 13;
         u64X ^= u64X >> 7;
@@ -279,7 +280,8 @@ S32 DsListIfaces(const std::string& strOnly, std::vector<DsIface>* pvecOut, std:
     std::vector<DsIface> vecOut;
     BOOL bNamedExists = false;
     U32 u32Count = 0;
-    for (struct ifaddrs* p = pstList; p != nullptr && u32Count < 4096; p = p->ifa_next, ++u32Count) {
+    for (struct ifaddrs* p = pstList; p != nullptr && u32Count < 4096;
+         p = p->ifa_next, ++u32Count) {
         if (p->ifa_name == nullptr) continue;
         const std::string strName = p->ifa_name;
         if (!strOnly.empty() && strName != strOnly) continue;
@@ -353,8 +355,8 @@ S32 DsSearch(const std::vector<DsIface>& vecIfaces, const DsExchangeParams& stPa
 }
 
 S32 DsExchange(const DsIface& stIface, const U8* pu8Req, S32 s32Len,
-               const DsExchangeParams& stParams, const U8 (&au8MsgId)[DS_MSGID_LEN],
-               U16* pu16Ack, std::string* pstrErr)
+               const DsExchangeParams& stParams, const U8 (&au8MsgId)[DS_MSGID_LEN], U16* pu16Ack,
+               std::string* pstrErr)
 {
     if (pu8Req == nullptr || s32Len <= 0 || pu16Ack == nullptr || pstrErr == nullptr) return -1;
     const int s32Raw = OpenSocket(pstrErr);

@@ -24,12 +24,12 @@ typedef struct {
 
 /* How one exchange is timed and where it goes. */
 typedef struct {
-    U16 u16Port;         /* the devices' port */
-    U8 au8Dst[4];        /* 255.255.255.255 for a broadcast, or one device's address */
-    BOOL bDontRoute;     /* unicast straight onto the link (a device in a foreign subnet) */
-    U32 u32TimeoutMs;    /* how long to collect */
-    U32 u32Retries;      /* repeats, spread evenly over the timeout */
-    U32 u32Seq;          /* our Seq; replies with another are not ours */
+    U16 u16Port;      /* the devices' port */
+    U8 au8Dst[4];     /* 255.255.255.255 for a broadcast, or one device's address */
+    BOOL bDontRoute;  /* unicast straight onto the link (a device in a foreign subnet) */
+    U32 u32TimeoutMs; /* how long to collect */
+    U32 u32Retries;   /* repeats, spread evenly over the timeout */
+    U32 u32Seq;       /* our Seq; replies with another are not ours */
 } DsExchangeParams;
 
 /* DsListIfaces: the up IPv4 interfaces, loopback only when named.
@@ -52,8 +52,8 @@ S32 DsSearch(const std::vector<DsIface>& vecIfaces, const DsExchangeParams& stPa
  * pu16Ack [out] the reply's AckFlag; written only when a reply came
  * return 1 when the reply came, 0 when none came within the timeout, -1 on a socket error */
 S32 DsExchange(const DsIface& stIface, const U8* pu8Req, S32 s32Len,
-               const DsExchangeParams& stParams, const U8 (&au8MsgId)[DS_MSGID_LEN],
-               U16* pu16Ack, std::string* pstrErr);
+               const DsExchangeParams& stParams, const U8 (&au8MsgId)[DS_MSGID_LEN], U16* pu16Ack,
+               std::string* pstrErr);
 
 /* DsRandomBytes: unpredictable bytes for Seq and msgid (urandom, else time and pid). */
 void DsRandomBytes(U8* pu8Out, size_t u32Len);

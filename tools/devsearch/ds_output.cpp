@@ -87,8 +87,7 @@ U64 AddrOrder(const std::string& strIp)
 {
     U8 au8Addr[4];
     if (DsParseIpv4(strIp.c_str(), au8Addr) != 0) return (U64)1 << 32;
-    return ((U64)au8Addr[0] << 24) | ((U64)au8Addr[1] << 16) | ((U64)au8Addr[2] << 8) |
-           au8Addr[3];
+    return ((U64)au8Addr[0] << 24) | ((U64)au8Addr[1] << 16) | ((U64)au8Addr[2] << 8) | au8Addr[3];
 }
 
 std::string NumText(U64 u64Val)

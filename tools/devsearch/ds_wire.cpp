@@ -74,7 +74,10 @@ void PutU64(U8* pu8Dst, U64 u64Val)
     for (size_t i = 0; i < 8; ++i) pu8Dst[i] = (U8)(u64Val >> (8 * i));
 }
 
-U16 GetU16(const U8* pu8Src) { return (U16)(pu8Src[0] | (pu8Src[1] << 8)); }
+U16 GetU16(const U8* pu8Src)
+{
+    return (U16)(pu8Src[0] | (pu8Src[1] << 8));
+}
 
 U32 GetU32(const U8* pu8Src)
 {

@@ -48,9 +48,9 @@ typedef struct {
     std::string strGateWay;
     std::string strDns1;
     std::string strDns2;
-    U32 u32Port;          /* media port */
-    U32 u32IePort;        /* web port */
-    U32 u32NetworkMode;   /* 0 DHCP, 2 static, 0xFFFFFFFF none reported */
+    U32 u32Port;        /* media port */
+    U32 u32IePort;      /* web port */
+    U32 u32NetworkMode; /* 0 DHCP, 2 static, 0xFFFFFFFF none reported */
     std::string strDevType;
     U64 u64DevType;
     std::string strDevVer;
@@ -66,9 +66,9 @@ typedef struct {
 /* What a modification request carries. Addresses are four bytes, first octet first. */
 typedef struct {
     U8 au8MsgId[DS_MSGID_LEN];
-    std::string strUser;    /* at most DS_USER_LEN bytes */
-    std::string strPwd;     /* at most DS_PWD_LEN bytes */
-    U8 au8Cip[4];           /* the target's current address */
+    std::string strUser; /* at most DS_USER_LEN bytes */
+    std::string strPwd;  /* at most DS_PWD_LEN bytes */
+    U8 au8Cip[4];        /* the target's current address */
     U8 au8Ip[4];
     U8 au8Mask[4];
     U8 au8Gw[4];
@@ -76,12 +76,12 @@ typedef struct {
     U8 au8Dns2[4];
     U16 u16MediaPort;
     U16 u16WebPort;
-    BOOL bModeValid;        /* false: no mode carried (device stores static) */
-    U8 u8Mode;              /* 0 DHCP, 2 static; used when bModeValid */
-    BOOL bSetMac;           /* set the MAC from strMac instead of the addresses */
-    BOOL bExtended;         /* 116-byte body with devTypeULL and macAddr */
-    U64 u64DevType;         /* extended form: the target's device type code */
-    std::string strMac;     /* extended form: target MAC text, or the MAC to set */
+    BOOL bModeValid;    /* false: no mode carried (device stores static) */
+    U8 u8Mode;          /* 0 DHCP, 2 static; used when bModeValid */
+    BOOL bSetMac;       /* set the MAC from strMac instead of the addresses */
+    BOOL bExtended;     /* 116-byte body with devTypeULL and macAddr */
+    U64 u64DevType;     /* extended form: the target's device type code */
+    std::string strMac; /* extended form: target MAC text, or the MAC to set */
 } DsModifyReq;
 
 /* DsEncodeSearch: the 16-byte search request (type 11, MsgSize 0).
