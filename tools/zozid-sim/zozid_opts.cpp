@@ -8,7 +8,7 @@ const char* const ZOZID_USAGE =
     "             [--answer 0x200|0x600|0x100|none] [--delay-ms N]\n"
     "             [--file jpeg|empty|none] [--jpeg-size BYTES]\n"
     "             [--dump-posted PATH] [--dump-image PATH] [--fill-pattern]\n"
-    "             [--poll-us N] [--removal-wait-ms N]\n";
+    "             [--poll-us N] [--removal-wait-ms N] [--verbose]\n";
 
 int ParseNumber(const char* ps8Text, U32 u32Max, U32* pu32Val)
 {
@@ -122,6 +122,10 @@ int ParseZozidArgs(int argc, char** argv, ZOZID_OPTIONS_S* pstOpts, std::string*
         }
         if (strOpt == "--fill-pattern") {
             stOpts.bFillPattern = true;
+            continue;
+        }
+        if (strOpt == "--verbose") {
+            stOpts.bVerbose = true;
             continue;
         }
         if (i + 1 >= argc) {

@@ -420,6 +420,11 @@ void ZozidServer::Serve(Family* pstFam, U64 u64NowMs)
         pstFam->u64DueMs = u64NowMs + m_stOpts.u32DelayMs;
         pstFam->u64RemovalDeadlineMs = pstFam->u64DueMs + m_stOpts.u32RemovalWaitMs;
         pstFam->bAnswered = false;
+        if (m_stOpts.bVerbose) {
+            printf("zozid: waiter %d key %d command %d\n", s32Holder, (int)pstFam->s32KeyNo,
+                   (int)pstFam->s32JobCmd);
+            fflush(stdout);
+        }
     }
     if (pstFam->bAnswered || u64NowMs < pstFam->u64DueMs) {
         return;
@@ -446,6 +451,10 @@ void ZozidServer::Serve(Family* pstFam, U64 u64NowMs)
         StoreWord(pstFam->pu8Check, u32B, pstFam->s32AnswerWord);
         pstFam->bHoldPost = true;
         pstFam->u64HoldUntilMs = u64NowMs + ZOZID_HOLD_MAX_MS;
+        if (m_stOpts.bVerbose) {
+            printf("zozid: answered %d with 0x%x\n", s32Holder, (unsigned)pstFam->s32AnswerWord);
+            fflush(stdout);
+        }
     }
 }
 
