@@ -1,0 +1,642 @@
+/* search_intf.cpp: NetInterface and the settings-file, user-table and signal
+ * helpers behind it. */
+#include "search_intf.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "comm_log.h"
+#include "search_intf_internal.h"
+
+namespace {
+
+/* Writes "<func>:(line), " and the formatted text on standard output, flushed so
+ * the trace interleaves with the other programs' output in the order it happens. */
+__attribute__((format(printf, 3, 4))) VOID NetTraceLine(const char* ps8Func, S32 s32Line,
+                                                       const char* ps8Fmt, ...)
+{
+    printf("<%s>:(%d), ", ps8Func, s32Line);
+    va_list args;
+    va_start(args, ps8Fmt);
+    vprintf(ps8Fmt, args);
+    va_end(args);
+    fflush(stdout);
+}
+
+#define NETINTF_TRACE(FUNC, ...) NetTraceLine(FUNC, __LINE__, __VA_ARGS__)
+
+typedef std::unique_ptr<FILE, int (*)(FILE*)> FilePtr;
+
+/* ---- reading the settings file ---- */
+
+/* One character of lookahead over a stdio stream (ungetc guarantees one). */
+class IniScanner {
+public:
+    explicit IniScanner(FILE* pFile) noexcept : m_pFile(pFile) {}
+    IniScanner(const IniScanner&) = delete;
+    IniScanner& operator=(const IniScanner&) = delete;
+
+    int Peek() noexcept
+    {
+        const int c = getc(m_pFile);
+        if (c != EOF) ungetc(c, m_pFile);
+        return c;
+    }
+    int Get() noexcept { return getc(m_pFile); }
+
+private:
+    FILE* m_pFile;
+};
+
+bool IsSpace(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+/* White space that does not end the line. */
+bool IsBlank(int c) { return c != '\n' && IsSpace(c); }
+bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+S32 HexValue(int c)
+{
+    if (IsDigit(c)) return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+VOID SkipBlanks(IniScanner& sc)
+{
+    while (IsBlank(sc.Peek())) sc.Get();
+}
+
+VOID SkipSpace(IniScanner& sc)
+{
+    while (IsSpace(sc.Peek())) sc.Get();
+}
+
+/* "key=" exactly; a partial key counts as a line that does not match. */
+bool MatchKey(IniScanner& sc, const char* ps8Key)
+{
+    for (const char* p = ps8Key; *p != '\0'; ++p) {
+        if (sc.Get() != (unsigned char)*p) return false;
+    }
+    return sc.Get() == '=';
+}
+
+/* A signed decimal number that fits 32 bits, after blanks (as %d reads it). */
+bool ReadInt(IniScanner& sc, S32* ps32Val)
+{
+    SkipBlanks(sc);
+    int c = sc.Peek();
+    bool bNeg = false;
+    if (c == '+' || c == '-') {
+        bNeg = (c == '-');
+        sc.Get();
+        c = sc.Peek();
+    }
+    if (!IsDigit(c)) return false;
+    int64_t s64Val = 0;
+    for (; IsDigit(c); c = sc.Peek()) {
+        s64Val = s64Val * 10 + (c - '0');
+        if (s64Val > (int64_t)INT32_MAX + 1) return false;
+        sc.Get();
+    }
+    if (bNeg) s64Val = -s64Val;
+    if (s64Val > INT32_MAX || s64Val < INT32_MIN) return false;
+    *ps32Val = (S32)s64Val;
+    return true;
+}
+
+/* The run of characters up to white space or the end of the file; longer than
+ * uMaxLen, or holding a NUL byte, it does not match. The destination holds at
+ * least uMaxLen + 1 bytes and is written only on a match. */
+bool ReadText(IniScanner& sc, S8* ps8Dst, size_t uMaxLen)
+{
+    S8 s8Text[NETINI_IPV6_TEXT_MAX + 1] = {};
+    if (uMaxLen >= sizeof(s8Text)) return false;
+    SkipBlanks(sc);
+    size_t uLen = 0;
+    for (int c = sc.Peek(); c != EOF && !IsSpace(c); c = sc.Peek()) {
+        if (c == '\0' || uLen == uMaxLen) return false;
+        s8Text[uLen++] = (S8)c;
+        sc.Get();
+    }
+    memcpy(ps8Dst, s8Text, uLen + 1);
+    return true;
+}
+
+/* Four decimal numbers separated by "." ("%d.%d.%d.%d"). */
+bool ReadQuad(IniScanner& sc, S32 (&s32Num)[4])
+{
+    S32 s32Val[4] = {};
+    for (size_t i = 0; i < 4; ++i) {
+        if (i > 0 && sc.Get() != '.') return false;
+        if (!ReadInt(sc, &s32Val[i])) return false;
+    }
+    memcpy(s32Num, s32Val, sizeof(s32Val));
+    return true;
+}
+
+/* Six hex numbers of one or two digits separated by ":" ("%02x:...:%02x"). */
+bool ReadMac(IniScanner& sc, U8 (&u8Mac)[6])
+{
+    U8 u8Val[6] = {};
+    for (size_t i = 0; i < sizeof(u8Val); ++i) {
+        if (i > 0 && sc.Get() != ':') return false;
+        SkipBlanks(sc);
+        S32 s32Digit = HexValue(sc.Peek());
+        if (s32Digit < 0) return false;
+        sc.Get();
+        S32 s32Byte = s32Digit;
+        s32Digit = HexValue(sc.Peek());
+        if (s32Digit >= 0) {
+            sc.Get();
+            s32Byte = s32Byte * 16 + s32Digit;
+        }
+        u8Val[i] = (U8)s32Byte;
+    }
+    memcpy(u8Mac, u8Val, sizeof(u8Val));
+    return true;
+}
+
+const char* const NETINI_KEYS[NETINI_LINE_COUNT] = {
+    "dhcp", "ipaddr", "netmask", "gateway", "macaddr",
+    "nettype", "ipv6addr", "ipv6prefixlength", "ipv6gateway",
+};
+
+/* The value of line s32Index (0-based) with the pattern enView gives it. */
+bool ReadValue(IniScanner& sc, S32 s32Index, NETINI_VIEW_E enView, NETINI_S* pstIni)
+{
+    switch (s32Index) {
+    case 0: return ReadInt(sc, &pstIni->s32Dhcp);
+    case 1:
+        return enView == NETINI_VIEW_STATE ? ReadQuad(sc, pstIni->s32IpNum)
+                                           : ReadText(sc, pstIni->s8IpAddr, NETINI_ADDR_TEXT_MAX);
+    case 2:
+        return enView == NETINI_VIEW_STATE ? ReadQuad(sc, pstIni->s32MaskNum)
+                                           : ReadText(sc, pstIni->s8NetMask, NETINI_ADDR_TEXT_MAX);
+    case 3: return ReadText(sc, pstIni->s8GateWay, NETINI_ADDR_TEXT_MAX);
+    case 4:
+        return enView == NETINI_VIEW_REWRITE ? ReadText(sc, pstIni->s8MacAddr, NETINI_ADDR_TEXT_MAX)
+                                             : ReadMac(sc, pstIni->u8Mac);
+    case 5: return ReadInt(sc, &pstIni->s32NetType);
+    case 6: return ReadText(sc, pstIni->s8Ipv6Addr, NETINI_IPV6_TEXT_MAX);
+    case 7: return ReadInt(sc, &pstIni->s32Ipv6PrefixLen);
+    case 8: return ReadText(sc, pstIni->s8Ipv6GateWay, NETINI_IPV6_TEXT_MAX);
+    default: return false;
+    }
+}
+
+/* Reads the lines of enView in order and stops at the first that does not
+ * match. The first key begins the file; white space and empty lines are skipped
+ * before each later key. Whatever follows the last wanted line is ignored. */
+VOID ParseIni(FILE* pFile, NETINI_VIEW_E enView, NETINI_S* pstIni)
+{
+    NETINI_S stIni = {};
+    const S32 s32Lines = (enView == NETINI_VIEW_REWRITE) ? NETINI_LINE_COUNT : 5;
+    /* A rewrite puts six zero bytes where no macaddr could be read. */
+    if (enView == NETINI_VIEW_REWRITE) memcpy(stIni.s8MacAddr, "00:00:00:00:00:00", 18);
+    IniScanner sc(pFile);
+    stIni.enEnd = NETINI_END_COMPLETE;
+    for (S32 i = 0; i < s32Lines; ++i) {
+        if (i > 0) SkipSpace(sc);
+        if (sc.Peek() == EOF) {
+            stIni.enEnd = NETINI_END_SHORT;
+            break;
+        }
+        if (!MatchKey(sc, NETINI_KEYS[i]) || !ReadValue(sc, i, enView, &stIni)) {
+            stIni.enEnd = NETINI_END_BAD_LINE;
+            break;
+        }
+        stIni.s32LinesRead = i + 1;
+    }
+    *pstIni = stIni;
+}
+
+/* ---- writing it ---- */
+
+/* A text the file can hold and give back unchanged: inside its capacity and
+ * free of white space, which would end the value early or add a line. */
+bool IsFileText(const S8* ps8Text, size_t uSize)
+{
+    const size_t uLen = strnlen(ps8Text, uSize);
+    if (uLen == uSize) return false;
+    for (size_t i = 0; i < uLen; ++i) {
+        if (IsSpace((unsigned char)ps8Text[i])) return false;
+    }
+    return true;
+}
+
+template <size_t N> bool IsFileText(const S8 (&s8Text)[N]) { return IsFileText(s8Text, N); }
+
+VOID FormatAddr(S8 (&s8Dst)[NETINI_ADDR_TEXT_MAX + 1], const U8 (&u8Addr)[4])
+{
+    /* At most 15 characters: it always fits. */
+    snprintf(s8Dst, sizeof(s8Dst), "%d.%d.%d.%d", u8Addr[0], u8Addr[1], u8Addr[2], u8Addr[3]);
+}
+
+/* The new content from its first byte, cut to its length, flushed and synced,
+ * so the main application never reads a mix of old and new lines. */
+bool RewriteFile(FILE* pFile, const S8* ps8Buf, size_t uLen)
+{
+    const int s32Fd = fileno(pFile);
+    if (fseek(pFile, 0, SEEK_SET) != 0) return false;
+    if (fwrite(ps8Buf, 1, uLen, pFile) != uLen) return false;
+    if (fflush(pFile) != 0) return false;
+    if (ftruncate(s32Fd, (off_t)uLen) != 0) return false;
+    return fsync(s32Fd) == 0;
+}
+
+/* ---- signalling the main application ---- */
+
+/* A PID as ps prints it: decimal digits, no leading zero (so never 0, which
+ * kill would take as "every process of my group"). */
+bool IsPidText(const S8* ps8Text)
+{
+    if (ps8Text[0] < '1' || ps8Text[0] > '9') return false;
+    for (const S8* p = ps8Text; *p != '\0'; ++p) {
+        if (!IsDigit((unsigned char)*p)) return false;
+    }
+    return true;
+}
+
+/* ---- the user table ---- */
+
+/* Detaches on every return path. */
+class ShmAttach {
+public:
+    explicit ShmAttach(int s32ShmId) noexcept : m_pAddr(shmat(s32ShmId, nullptr, SHM_RDONLY)) {}
+    ~ShmAttach()
+    {
+        if (m_pAddr != (VOID*)-1) shmdt(m_pAddr);
+    }
+    ShmAttach(const ShmAttach&) = delete;
+    ShmAttach& operator=(const ShmAttach&) = delete;
+    const VOID* Get() const noexcept { return m_pAddr == (VOID*)-1 ? nullptr : m_pAddr; }
+
+private:
+    VOID* m_pAddr;
+};
+
+bool SameText(const S8* ps8A, size_t uSizeA, const S8* ps8B, size_t uSizeB)
+{
+    const size_t uLenA = strnlen(ps8A, uSizeA);
+    return uLenA == strnlen(ps8B, uSizeB) && memcmp(ps8A, ps8B, uLenA) == 0;
+}
+
+} // namespace
+
+/* ---- helpers (search_intf_internal.h) ---- */
+
+S32 NetIniRead(const char* ps8Path, NETINI_VIEW_E enView, NETINI_S* pstIni)
+{
+    COMM_ASSERT(ps8Path != nullptr && pstIni != nullptr);
+    FilePtr pFile(fopen(ps8Path, "r"), fclose);
+    if (!pFile) return -1;
+    ParseIni(pFile.get(), enView, pstIni);
+    return 0;
+}
+
+S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize)
+{
+    COMM_ASSERT(pstIni != nullptr && ps8Buf != nullptr);
+    if (!IsFileText(pstIni->s8IpAddr) || !IsFileText(pstIni->s8NetMask) ||
+        !IsFileText(pstIni->s8GateWay) || !IsFileText(pstIni->s8MacAddr) ||
+        !IsFileText(pstIni->s8Ipv6Addr) || !IsFileText(pstIni->s8Ipv6GateWay)) {
+        return -1;
+    }
+    const int s32Len = snprintf(ps8Buf, uBufSize,
+                                "dhcp=%d\n"
+                                "ipaddr=%s\n"
+                                "netmask=%s\n"
+                                "gateway=%s\n"
+                                "macaddr=%s\n"
+                                "nettype=%d\n"
+                                "ipv6addr=%s\n"
+                                "ipv6prefixlength=%d\n"
+                                "ipv6gateway=%s\n",
+                                pstIni->s32Dhcp, pstIni->s8IpAddr, pstIni->s8NetMask,
+                                pstIni->s8GateWay, pstIni->s8MacAddr, pstIni->s32NetType,
+                                pstIni->s8Ipv6Addr, pstIni->s32Ipv6PrefixLen,
+                                pstIni->s8Ipv6GateWay);
+    if (s32Len < 0 || (size_t)s32Len >= uBufSize) return -1;
+    return s32Len;
+}
+
+size_t NetMacDashesToColons(S8* ps8Mac, size_t uFieldSize)
+{
+    COMM_ASSERT(ps8Mac != nullptr);
+    S32 s32Dashes = 0;
+    for (size_t i = 0; i < uFieldSize && ps8Mac[i] != '\0'; ++i) {
+        if (ps8Mac[i] != '-') continue;
+        ps8Mac[i] = ':';
+        if (++s32Dashes == 5) {
+            /* Six pairs are the whole address: keep the two characters after
+             * the fifth separator and end the text there. A text that reaches
+             * the end of the field has no room for (and needs no) terminator. */
+            if (i + 3 < uFieldSize) ps8Mac[i + 3] = '\0';
+            break;
+        }
+    }
+    return strnlen(ps8Mac, uFieldSize);
+}
+
+S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path)
+{
+    COMM_ASSERT(pDevInfo != nullptr);
+    NETINI_S stIni;
+    if (NetIniRead(ps8Path, NETINI_VIEW_DEVINFO, &stIni) != 0) {
+        perror("\n");
+        NETINTF_TRACE("GetDevInfo", "fopen error\n");
+        return 0;
+    }
+    /* A macaddr line that was not read gives six zero bytes. */
+    snprintf(pDevInfo->s8MacAddr, sizeof(pDevInfo->s8MacAddr), "%02X-%02X-%02X-%02X-%02X-%02X",
+             stIni.u8Mac[0], stIni.u8Mac[1], stIni.u8Mac[2], stIni.u8Mac[3], stIni.u8Mac[4],
+             stIni.u8Mac[5]);
+    pDevInfo->s8DevSwVer[0] = '\0';
+    pDevInfo->s8DeviceType[0] = '\0';
+    pDevInfo->s8DevName[0] = '\0';
+    pDevInfo->u32DeviceID = NETINTF_DEVICE_ID;
+    printf("00<%s>:(%d), macaddr:%s--[%d]\n", "GetDevInfo", __LINE__, pDevInfo->s8MacAddr,
+           (S32)pDevInfo->u32ProtocolType);
+    pDevInfo->u64DevType = NETINTF_DEV_TYPE;
+    pDevInfo->u8SerialNum = 0;
+    pDevInfo->u8AIAnalyzeCap = 0;
+    pDevInfo->u8AIAnalyzeChannels = 0;
+    pDevInfo->u8ResolutioFrameFix = 0;
+    pDevInfo->u8PreviewOff = 0;
+    pDevInfo->u8VideoCoverNum = 4;
+    pDevInfo->u8SubStreamMin = 0;
+    pDevInfo->u8SubStreamMax = 0;
+    pDevInfo->u8SubStreamRestrict = 0;
+    pDevInfo->u8MotionMode = 2;
+    pDevInfo->u8MaxPreviewNum = 4;
+    pDevInfo->u8ChannelNum = NETINTF_CHANNEL_NUM;
+    pDevInfo->u32ProtocolType = 4;
+    printf("11<%s>:(%d), macaddr:%s--[%d]\n", "GetDevInfo", __LINE__, pDevInfo->s8MacAddr,
+           (S32)pDevInfo->u32ProtocolType);
+    fflush(stdout);
+    return 0;
+}
+
+S32 NetIntfGetNetworkState(S32* ps32Mode, U8* pu8Ip, U8* pu8NetMask, const char* ps8Path)
+{
+    COMM_ASSERT(ps32Mode != nullptr);
+    NETINI_S stIni;
+    if (NetIniRead(ps8Path, NETINI_VIEW_STATE, &stIni) != 0) {
+        perror("\n");
+        NETINTF_TRACE("GetNetworkState", "fopen error\n");
+        return 0;
+    }
+    *ps32Mode = (stIni.s32Dhcp == 0) ? 2 : 0;
+    /* Each number keeps its low 8 bits, as a byte store of %d does. */
+    if (pu8Ip != nullptr) {
+        for (size_t i = 0; i < 4; ++i) pu8Ip[i] = (U8)((U32)stIni.s32IpNum[i] & 0xFFu);
+    }
+    if (pu8NetMask != nullptr) {
+        for (size_t i = 0; i < 4; ++i) pu8NetMask[i] = (U8)((U32)stIni.s32MaskNum[i] & 0xFFu);
+    }
+    if (pu8Ip != nullptr && pu8NetMask != nullptr) {
+        printf("__________________dhcp[%d] ip [%d].[%d].[%d].[%d]--natmask [%d].[%d].[%d].[%d]\n",
+               *ps32Mode, pu8Ip[0], pu8Ip[1], pu8Ip[2], pu8Ip[3], pu8NetMask[0], pu8NetMask[1],
+               pu8NetMask[2], pu8NetMask[3]);
+        fflush(stdout);
+    }
+    return 0;
+}
+
+S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const char* ps8Path)
+{
+    COMM_ASSERT(ps8Path != nullptr);
+    /* The file belongs to the main application: never create it. */
+    FilePtr pFile(fopen(ps8Path, "r+"), fclose);
+    if (!pFile) {
+        perror("\n");
+        NETINTF_TRACE("NetBasicParamAdapter", "fopen error\n");
+        return 0;
+    }
+    NETINI_S stIni;
+    ParseIni(pFile.get(), NETINI_VIEW_REWRITE, &stIni);
+    if (bDirection) return 0;
+
+    /* The MAC text is converted in the caller's field whatever the file holds. */
+    size_t uMacLen = 0;
+    if (pNetBasicSet == nullptr && pMac != nullptr) {
+        uMacLen = NetMacDashesToColons(static_cast<S8*>(pMac), NETINTF_MAC_FIELD_SIZE);
+    }
+    /* Values after a line we could not read are unknown: writing defaults in
+     * their place would destroy the main application's settings. */
+    if (stIni.enEnd == NETINI_END_BAD_LINE) {
+        NETINTF_TRACE("NetBasicParamAdapter", "line %d of %s is not \"%s=\" as expected, file left as it is\n",
+                      stIni.s32LinesRead + 1, ps8Path, NETINI_KEYS[stIni.s32LinesRead]);
+        return 0;
+    }
+
+    if (pNetBasicSet != nullptr) {
+        VXNet_NetworkBaseSet_t stSet;
+        memcpy(&stSet, pNetBasicSet, sizeof(stSet));
+        FormatAddr(stIni.s8IpAddr, stSet.IPAddr);
+        FormatAddr(stIni.s8NetMask, stSet.NetMask);
+        FormatAddr(stIni.s8GateWay, stSet.GateWay);
+        stIni.s32Dhcp = (stSet.NetworkMode == 0) ? 1 : 0;
+    } else if (pMac != nullptr) {
+        if (uMacLen >= sizeof(stIni.s8MacAddr) ||
+            !IsFileText(static_cast<const S8*>(pMac), uMacLen + 1)) {
+            NETINTF_TRACE("NetBasicParamAdapter", "macaddr text refused (%zu characters or white space)\n",
+                          uMacLen);
+            return 0;
+        }
+        memcpy(stIni.s8MacAddr, pMac, uMacLen);
+        stIni.s8MacAddr[uMacLen] = '\0';
+    } else {
+        /* Nothing to store; the main application is still told, as after a write. */
+        fsync(fileno(pFile.get()));
+        return 1;
+    }
+
+    S8 s8Buf[512];
+    const S32 s32Len = NetIniFormat(&stIni, s8Buf, sizeof(s8Buf));
+    if (s32Len < 0) {
+        NETINTF_TRACE("NetBasicParamAdapter", "settings do not fit the file format, not written\n");
+        return 0;
+    }
+    if (!RewriteFile(pFile.get(), s8Buf, (size_t)s32Len)) {
+        const int s32Err = errno;
+        NETINTF_TRACE("NetBasicParamAdapter", "rewrite of %s failed: %s\n", ps8Path, strerror(s32Err));
+        return 0;
+    }
+    return 1;
+}
+
+S32 NetSignalMainApp(const char* ps8KillCmd)
+{
+    COMM_ASSERT(ps8KillCmd != nullptr);
+    S8 s8Pid[16] = {};
+    {
+        FilePtr pPipe(popen(NETINTF_PID_PIPELINE, "r"), pclose);
+        S8 s8Line[sizeof(s8Pid)] = {};
+        if (pPipe && fgets(s8Line, sizeof(s8Line), pPipe.get()) != nullptr) {
+            size_t uLen = strnlen(s8Line, sizeof(s8Line));
+            bool bWhole = feof(pPipe.get()) != 0; /* last line without a line end */
+            if (uLen > 0 && s8Line[uLen - 1] == '\n') {
+                s8Line[--uLen] = '\0';
+                bWhole = true;
+            }
+            /* Only the whole first line names the process; a cut one could
+             * name another process, which SIGUSR1 would end. */
+            if (bWhole && IsPidText(s8Line)) memcpy(s8Pid, s8Line, uLen + 1);
+        }
+    }
+    S8 s8Cmd[256] = {};
+    S32 s32Ret = -1;
+    if (s8Pid[0] != '\0') {
+        const int s32Len = snprintf(s8Cmd, sizeof(s8Cmd), "%s -USR1 %s", ps8KillCmd, s8Pid);
+        if (s32Len < 0 || (size_t)s32Len >= sizeof(s8Cmd)) {
+            s8Cmd[0] = '\0';
+        } else {
+            /* A failing kill (the process just ended) has nothing to undo. */
+            const int s32Status = system(s8Cmd);
+            (void)s32Status;
+            s32Ret = 0;
+        }
+    }
+    printf("________________szPidBuf [%s]--szCmdBuf [%s]\n", s8Pid, s8Cmd);
+    fflush(stdout);
+    return s32Ret;
+}
+
+S32 NetIntfNetBasicParam(VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const char* ps8Path,
+                         const char* ps8KillCmd)
+{
+    NETINTF_TRACE("NetBasicParamAdapter", "___________ NetBasicParamAdapter__________\n");
+    if (NetIniUpdate(pNetBasicSet, pMac, bDirection, ps8Path) > 0) NetSignalMainApp(ps8KillCmd);
+    /* No follow-up bits: the SIGUSR1 is the main application's cue to reload. */
+    return 0;
+}
+
+S32 NetUserTableCheck(const S8* ps8Name, size_t uNameSize, const S8* ps8Pwd, size_t uPwdSize,
+                      const char* ps8KeyPath)
+{
+    COMM_ASSERT(ps8KeyPath != nullptr);
+    if (ps8Name == nullptr || ps8Pwd == nullptr) return -1;
+    const key_t s32Key = ftok(ps8KeyPath, DEVFINDER_OTHER_KEY_ID);
+    if (s32Key == (key_t)-1) {
+        const int s32Err = errno;
+        NETINTF_TRACE("CheckUser", "user table key from %s: %s\n", ps8KeyPath, strerror(s32Err));
+        return -1;
+    }
+    const int s32ShmId = shmget(s32Key, 0, 0);
+    if (s32ShmId < 0) {
+        const int s32Err = errno;
+        NETINTF_TRACE("CheckUser", "user table segment: %s\n", strerror(s32Err));
+        return -1;
+    }
+    struct shmid_ds stInfo;
+    if (shmctl(s32ShmId, IPC_STAT, &stInfo) != 0) {
+        const int s32Err = errno;
+        NETINTF_TRACE("CheckUser", "user table segment: %s\n", strerror(s32Err));
+        return -1;
+    }
+    if (stInfo.shm_segsz < DEVFINDER_OTHER_BLOCK_SIZE) {
+        NETINTF_TRACE("CheckUser", "user table segment too small (%lu bytes)\n",
+                      (unsigned long)stInfo.shm_segsz);
+        return -1;
+    }
+    /* A copy taken now: the main application may change accounts at any time. */
+    U8 u8Block[DEVFINDER_OTHER_BLOCK_SIZE];
+    {
+        ShmAttach shm(s32ShmId);
+        if (shm.Get() == nullptr) {
+            const int s32Err = errno;
+            NETINTF_TRACE("CheckUser", "user table attach: %s\n", strerror(s32Err));
+            return -1;
+        }
+        memcpy(u8Block, shm.Get(), sizeof(u8Block));
+    }
+    for (U32 i = 0; i < DEVFINDER_USER_COUNT; ++i) {
+        const U8* pu8Entry = u8Block + DEVFINDER_USER_TABLE_OFFSET + i * DEVFINDER_USER_ENTRY_SIZE;
+        if (pu8Entry[0] == 0) continue; /* not in use */
+        const S8* ps8EntryName = reinterpret_cast<const S8*>(pu8Entry + DEVFINDER_USER_NAME_OFFSET);
+        const S8* ps8EntryPwd = reinterpret_cast<const S8*>(pu8Entry + DEVFINDER_USER_PWD_OFFSET);
+        if (SameText(ps8Name, uNameSize, ps8EntryName, DEVFINDER_USER_FIELD_SIZE) &&
+            SameText(ps8Pwd, uPwdSize, ps8EntryPwd, DEVFINDER_USER_FIELD_SIZE)) {
+            return 1;
+        }
+    }
+    return -1;
+}
+
+/* ---- NetInterface ---- */
+
+NetInterface::NetInterface(VOID* /*pMainThread*/) : DevInterface()
+{
+    NETINTF_TRACE(__FUNCTION__, "\n");
+}
+
+NetInterface::~NetInterface()
+{
+    NETINTF_TRACE(__FUNCTION__, "\n");
+}
+
+S32 NetInterface::CheckUser(S8* pUserName, S8* pPassword, CHECK_USER_TYPE_E /*enType*/)
+{
+    NETINTF_TRACE(__FUNCTION__, "___________ CheckUser __________\n");
+    /* The table is read at every check, so account changes count at once. */
+    return NetUserTableCheck(pUserName, NETINTF_USER_NAME_SIZE, pPassword, NETINTF_USER_PWD_SIZE,
+                             DEVFINDER_CHECK_KEY_PATH);
+}
+
+S32 NetInterface::GetDevInfo(DEVINFO_S* pDevInfo, S32 /*s32LocalUserID*/)
+{
+    return NetIntfGetDevInfo(pDevInfo, DEVFINDER_NETWORK_INI);
+}
+
+VOID NetInterface::UpdateSysParam() {}
+
+U16 NetInterface::GetMediaPort() { return NETINTF_MEDIA_PORT; }
+
+U16 NetInterface::GetWebPort() { return NETINTF_WEB_PORT; }
+
+S32 NetInterface::GetNetworkState(S32* s32Mode, U8* pu8Ip, U8* pu8NetMask)
+{
+    return NetIntfGetNetworkState(s32Mode, pu8Ip, pu8NetMask, DEVFINDER_NETWORK_INI);
+}
+
+S32 NetInterface::GetDnsAddrs(unsigned char (*/*pu8Dns*/)[4], S32 /*s32DnsNum*/) { return 0; }
+
+S32 NetInterface::GetHostname(S8* /*ps8Hostname*/) { return 0; }
+
+S32 NetInterface::SaveFlash(SAVE_FLASH_OPT_E /*enOpt*/, WORD /*u16MsgType*/, WORD /*u16MsgSubType*/)
+{
+    return 0;
+}
+
+S32 NetInterface::RestartMachine()
+{
+    NETINTF_TRACE(__FUNCTION__, "\n");
+    const int s32Status = system(NETINTF_REBOOT_CMD);
+    (void)s32Status;
+    return 0;
+}
+
+VOID NetInterface::ResetNetServer()
+{
+    NETINTF_TRACE(__FUNCTION__, "\n");
+}
+
+S32 NetInterface::NetBasicParamAdapter(VOID* pNetBasicSet, VOID* pSoleNetBasicSet, S32 /*s32ChnNO*/,
+                                       BOOL bDirection, U32 /*u32Parsesize*/)
+{
+    return NetIntfNetBasicParam(pNetBasicSet, pSoleNetBasicSet, bDirection, DEVFINDER_NETWORK_INI,
+                                NETINTF_KILL_CMD);
+}

@@ -1,0 +1,132 @@
+/* search_intf_internal.h: the helpers behind NetInterface, each taking the path
+ * it touches so unit tests can point it at a temporary directory.
+ *
+ *   NETINI_S stIni;
+ *   if (NetIniRead(ps8TmpIni, NETINI_VIEW_STATE, &stIni) == 0 && stIni.enEnd == NETINI_END_COMPLETE)
+ *       ...;  // stIni.s32IpNum[0..3] hold the four ipaddr numbers
+ *
+ * The NetIntf* functions are the bodies of the overrides; the shipped class
+ * calls them with the device paths of devfinder_def.h. Their trace lines carry
+ * the name of the operation they serve. */
+#ifndef DEVFINDER_SEARCH_INTF_INTERNAL_H
+#define DEVFINDER_SEARCH_INTF_INTERNAL_H
+
+#include <stddef.h>
+
+#include "devfinder_def.h"
+#include "intf_paramconfig.h"
+#include "type.h"
+
+/* Longest values the settings file holds, without terminator. */
+constexpr size_t NETINI_ADDR_TEXT_MAX = 31; /* ipaddr, netmask, gateway, macaddr */
+constexpr size_t NETINI_IPV6_TEXT_MAX = 63; /* ipv6addr, ipv6gateway */
+constexpr S32 NETINI_LINE_COUNT = 9;
+
+/* Width of the MAC text field a client sends (the extended modification request). */
+constexpr size_t NETINTF_MAC_FIELD_SIZE = 36;
+/* Widths of the user name and password fields of a modification request. */
+constexpr size_t NETINTF_USER_NAME_SIZE = 10;
+constexpr size_t NETINTF_USER_PWD_SIZE = 14;
+
+/* The main application as the shell finds it, and the command that signals it. */
+constexpr const char* NETINTF_PID_PIPELINE = "ps -e | grep './zozid' | awk '{print $1}'";
+constexpr const char* NETINTF_KILL_CMD = "kill";
+constexpr const char* NETINTF_REBOOT_CMD = "reboot";
+
+/* How a read of the settings file ended. */
+typedef enum {
+    NETINI_END_COMPLETE = 0, /* every line the reader wanted matched */
+    NETINI_END_SHORT = 1,    /* the file ended before the remaining lines */
+    NETINI_END_BAD_LINE = 2, /* a line is present but does not match its key and pattern */
+} NETINI_END_E;
+
+/* The patterns each reader applies: they differ on lines 2, 3 and 5. */
+typedef enum {
+    NETINI_VIEW_DEVINFO = 0, /* lines 1-5: ipaddr, netmask, gateway as text, macaddr as six hex */
+    NETINI_VIEW_STATE = 1,   /* lines 1-5: ipaddr, netmask as four decimals, gateway as text,
+                                macaddr as six hex */
+    NETINI_VIEW_REWRITE = 2, /* lines 1-9, each value as text or integer */
+} NETINI_VIEW_E;
+
+/* The settings file as read. A value that was not read keeps its default:
+ * 0, empty text, a MAC of six zero bytes (as text "00:00:00:00:00:00" in
+ * NETINI_VIEW_REWRITE). Texts are always terminated. */
+typedef struct {
+    S32 s32Dhcp;
+    S8 s8IpAddr[NETINI_ADDR_TEXT_MAX + 1];
+    S8 s8NetMask[NETINI_ADDR_TEXT_MAX + 1];
+    S8 s8GateWay[NETINI_ADDR_TEXT_MAX + 1];
+    S8 s8MacAddr[NETINI_ADDR_TEXT_MAX + 1];
+    S32 s32NetType;
+    S8 s8Ipv6Addr[NETINI_IPV6_TEXT_MAX + 1];
+    S32 s32Ipv6PrefixLen;
+    S8 s8Ipv6GateWay[NETINI_IPV6_TEXT_MAX + 1];
+    S32 s32IpNum[4];   /* NETINI_VIEW_STATE: the four ipaddr numbers */
+    S32 s32MaskNum[4]; /* NETINI_VIEW_STATE: the four netmask numbers */
+    U8 u8Mac[6];       /* NETINI_VIEW_DEVINFO and NETINI_VIEW_STATE */
+    S32 s32LinesRead;  /* lines that matched, from the first */
+    NETINI_END_E enEnd;
+} NETINI_S;
+
+/* NetIniRead: reads the settings file with the patterns of one reader.
+ * ps8Path [in]  settings file
+ * enView  [in]  which reader's patterns apply
+ * pstIni  [out] the values; on success every field is defined (see NETINI_S)
+ * return 0 (see pstIni->enEnd for how far it got), or -1 when the file cannot be
+ * opened; errno is then that of fopen and pstIni is untouched */
+S32 NetIniRead(const char* ps8Path, NETINI_VIEW_E enView, NETINI_S* pstIni);
+
+/* NetIniFormat: the nine lines of the file for pstIni, in file order.
+ * return the length written (terminator not counted), or -1 when a text holds
+ * white space or exceeds its capacity (it would not read back as written) or
+ * the buffer is too small; ps8Buf is then unspecified */
+S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize);
+
+/* NetMacDashesToColons: the in-place conversion of a client's MAC text.
+ * Walks up to a NUL or uFieldSize bytes, turns each "-" into ":", and right
+ * after the fifth one ends the text two characters later (when that byte is
+ * still inside the field). Nothing is written outside the field.
+ * return the length of the resulting text (at most uFieldSize) */
+size_t NetMacDashesToColons(S8* ps8Mac, size_t uFieldSize);
+
+/* NetIntfGetDevInfo: body of NetInterface::GetDevInfo.
+ * return 0; pDevInfo is untouched when the file cannot be opened */
+S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path = DEVFINDER_NETWORK_INI);
+
+/* NetIntfGetNetworkState: body of NetInterface::GetNetworkState.
+ * ps32Mode required; pu8Ip and pu8NetMask (4 bytes each) may be NULL.
+ * return 0; nothing is written when the file cannot be opened */
+S32 NetIntfGetNetworkState(S32* ps32Mode, U8* pu8Ip, U8* pu8NetMask,
+                           const char* ps8Path = DEVFINDER_NETWORK_INI);
+
+/* NetIntfNetBasicParam: body of NetInterface::NetBasicParamAdapter: NetIniUpdate,
+ * then NetSignalMainApp(ps8KillCmd) when it asks for it. return 0 */
+S32 NetIntfNetBasicParam(VOID* pNetBasicSet, VOID* pMac, BOOL bDirection,
+                         const char* ps8Path = DEVFINDER_NETWORK_INI,
+                         const char* ps8KillCmd = NETINTF_KILL_CMD);
+
+/* NetIniUpdate: the file part of NetBasicParamAdapter. Get direction: reads and
+ * changes nothing. Set direction: rewrites the file (addresses from
+ * pNetBasicSet, a VXNet_NetworkBaseSet_t, or else the MAC text of the 36-byte
+ * field pMac, converted in place), cut to its new length and synced; it writes
+ * nothing when a present line did not match or a new value is unusable.
+ * return 1 when the main application is to be told the file changed, else 0 */
+S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection,
+                 const char* ps8Path = DEVFINDER_NETWORK_INI);
+
+/* NetSignalMainApp: finds the main application's PID with NETINTF_PID_PIPELINE
+ * and runs "<ps8KillCmd> -USR1 <pid>" through the shell. The PID text is the
+ * whole first line of the pipeline's output, used only when it is a decimal
+ * number without leading zero; otherwise no command runs.
+ * return 0 when the command was run, -1 when no usable PID text was found */
+S32 NetSignalMainApp(const char* ps8KillCmd = NETINTF_KILL_CMD);
+
+/* NetUserTableCheck: looks a user up in the user table of the other-parameter
+ * block that the main application publishes under ftok(ps8KeyPath, 11). The
+ * name is taken up to uNameSize bytes, the password up to uPwdSize bytes.
+ * return 1 when an in-use entry has this name and password, -1 when none has
+ * or the table cannot be read (a trace line says why) */
+S32 NetUserTableCheck(const S8* ps8Name, size_t uNameSize, const S8* ps8Pwd, size_t uPwdSize,
+                      const char* ps8KeyPath = DEVFINDER_CHECK_KEY_PATH);
+
+#endif /* DEVFINDER_SEARCH_INTF_INTERNAL_H */

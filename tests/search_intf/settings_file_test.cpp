@@ -1,0 +1,270 @@
+/* The settings file: the three readers, the rewrite and the MAC conversion,
+ * against files in a temporary directory. */
+#include <string.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "search_intf_internal.h"
+#include "test_util.h"
+
+namespace {
+
+using testing::HasSubstr;
+using testing::MatchesRegex;
+
+class SettingsFile : public testing::Test {
+protected:
+    TempDir m_dir;
+    const std::string m_strIni = m_dir.Path("network.ini");
+
+    /* An address change as the discovery server passes it. */
+    static VXNet_NetworkBaseSet_t AddrSet(U8 u8Mode)
+    {
+        VXNet_NetworkBaseSet_t stSet = {};
+        const U8 u8Ip[4] = {192, 168, 1, 10}, u8Mask[4] = {255, 255, 255, 0}, u8Gw[4] = {192, 168, 1, 1};
+        memcpy(stSet.IPAddr, u8Ip, 4);
+        memcpy(stSet.NetMask, u8Mask, 4);
+        memcpy(stSet.GateWay, u8Gw, 4);
+        stSet.NetworkMode = u8Mode;
+        return stSet;
+    }
+    S32 SetMac(const char* ps8Text, S8 (&s8Field)[NETINTF_MAC_FIELD_SIZE])
+    {
+        memset(s8Field, 0, sizeof(s8Field));
+        memcpy(s8Field, ps8Text, strnlen(ps8Text, sizeof(s8Field)));
+        return NetIniUpdate(nullptr, s8Field, false, m_strIni.c_str());
+    }
+};
+
+TEST_F(SettingsFile, DevInfoTakesMacTextAndFixedValues)
+{
+    WriteFile(m_strIni, TEST_INI);
+    DEVINFO_S stInfo = {};
+    stInfo.u32ProtocolType = 7;
+    memcpy(stInfo.s8P2pId, "P2P", 3);
+    stInfo.s8DevName[0] = 'x';
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, NetIntfGetDevInfo(&stInfo, m_strIni.c_str()));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                MatchesRegex("00<GetDevInfo>:\\([0-9]+\\), macaddr:0A-1B-2C-3D-4E-5F--\\[7\\]\n"
+                             "11<GetDevInfo>:\\([0-9]+\\), macaddr:0A-1B-2C-3D-4E-5F--\\[4\\]\n"));
+    EXPECT_STREQ("0A-1B-2C-3D-4E-5F", stInfo.s8MacAddr);
+    EXPECT_EQ(0x5658040200080000ULL, stInfo.u64DevType);
+    EXPECT_EQ(1010u, stInfo.u32DeviceID);
+    EXPECT_EQ(4, stInfo.u8ChannelNum);
+    EXPECT_EQ(4, stInfo.u8VideoCoverNum);
+    EXPECT_EQ(2, stInfo.u8MotionMode);
+    EXPECT_EQ(4, stInfo.u8MaxPreviewNum);
+    EXPECT_EQ('\0', stInfo.s8DevName[0]);
+    EXPECT_EQ(0, memcmp(stInfo.s8P2pId, "P2P", 4)); /* not the provider's to touch */
+
+    /* A macaddr line in the clients' form does not match: six zero bytes. */
+    WriteFile(m_strIni, "dhcp=0\nipaddr=a\nnetmask=b\ngateway=c\nmacaddr=0A-1B-2C-3D-4E-5F\n");
+    EXPECT_EQ(0, NetIntfGetDevInfo(&stInfo, m_strIni.c_str()));
+    EXPECT_STREQ("00-00-00-00-00-00", stInfo.s8MacAddr);
+}
+
+TEST_F(SettingsFile, MissingFileTouchesNothing)
+{
+    DEVINFO_S stInfo, stBefore;
+    memset(&stInfo, 0x5A, sizeof(stInfo));
+    memcpy(&stBefore, &stInfo, sizeof(stInfo));
+    S32 s32Mode = 77;
+    U8 u8Ip[4] = {1, 2, 3, 4};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(0, NetIntfGetDevInfo(&stInfo, m_strIni.c_str()));
+    EXPECT_EQ(0, NetIntfGetNetworkState(&s32Mode, u8Ip, nullptr, m_strIni.c_str()));
+    VXNet_NetworkBaseSet_t stSet = AddrSet(2);
+    EXPECT_EQ(0, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                MatchesRegex("<GetDevInfo>:\\([0-9]+\\), fopen error\n<GetNetworkState>:\\([0-9]+\\), fopen "
+                             "error\n<NetBasicParamAdapter>:\\([0-9]+\\), fopen error\n"));
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("\n: No such file or directory\n"));
+    EXPECT_EQ(0, memcmp(&stInfo, &stBefore, sizeof(stInfo)));
+    EXPECT_EQ(77, s32Mode);
+    EXPECT_EQ(4, u8Ip[3]);
+    EXPECT_FALSE(FileExists(m_strIni)); /* never created: it is the main application's */
+}
+
+TEST_F(SettingsFile, NetworkStateModeAndAddressBytes)
+{
+    const struct {
+        const char* ps8Dhcp;
+        S32 s32Mode;
+    } cases[] = {{"0", 2}, {"1", 0}, {"7", 0}, {"-1", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ps8Dhcp);
+        WriteFile(m_strIni, std::string("dhcp=") + c.ps8Dhcp +
+                                "\nipaddr=192.168.1.300\nnetmask=255.255.255.0\ngateway=x\nmacaddr=00:11:22:33:44:55\n");
+        S32 s32Mode = -5;
+        U8 u8Ip[4] = {}, u8Mask[4] = {};
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(0, NetIntfGetNetworkState(&s32Mode, u8Ip, u8Mask, m_strIni.c_str()));
+        EXPECT_EQ("__________________dhcp[" + std::to_string(c.s32Mode) +
+                      "] ip [192].[168].[1].[44]--natmask [255].[255].[255].[0]\n",
+                  testing::internal::GetCapturedStdout());
+        EXPECT_EQ(c.s32Mode, s32Mode);
+    }
+    /* Either address may be left out; the trace line needs both. */
+    S32 s32Mode = -5;
+    U8 u8Mask[4] = {};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, NetIntfGetNetworkState(&s32Mode, nullptr, u8Mask, m_strIni.c_str()));
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(255, u8Mask[2]);
+}
+
+TEST_F(SettingsFile, ReadingStopsAtFirstLineThatDoesNotMatch)
+{
+    const std::string str32(32, '1');
+    const struct {
+        const char* ps8Name;
+        std::string strText;
+        NETINI_VIEW_E enView;
+        NETINI_END_E enEnd;
+        S32 s32Lines;
+    } cases[] = {
+        {"whole file", TEST_INI, NETINI_VIEW_REWRITE, NETINI_END_COMPLETE, 9},
+        {"blank lines and blanks after =", "dhcp=1\n\n  ipaddr=  1.2.3.4\nnetmask=\n", NETINI_VIEW_REWRITE,
+         NETINI_END_SHORT, 3},
+        {"lines after the ninth", std::string(TEST_INI) + "junk\n", NETINI_VIEW_REWRITE, NETINI_END_COMPLETE, 9},
+        {"blank before first key", std::string(" ") + TEST_INI, NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE, 0},
+        {"integer without digits", "dhcp=x\n", NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE, 0},
+        {"integer beyond 32 bits", "dhcp=4294967296\n", NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE, 0},
+        {"text beyond capacity", "dhcp=0\nipaddr=" + str32 + "\n", NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE, 1},
+        {"text at capacity", "dhcp=0\nipaddr=" + str32.substr(1), NETINI_VIEW_REWRITE, NETINI_END_SHORT, 2},
+        {"key without =", "dhcp=0\nipaddr=1.2.3.4\nnetmask 255.0.0.0\n", NETINI_VIEW_REWRITE,
+         NETINI_END_BAD_LINE, 2},
+        {"empty file", "", NETINI_VIEW_REWRITE, NETINI_END_SHORT, 0},
+        {"address text not four numbers", "dhcp=0\nipaddr=abc\n", NETINI_VIEW_STATE, NETINI_END_BAD_LINE, 1},
+        {"five of six MAC numbers", "dhcp=0\nipaddr=a\nnetmask=b\ngateway=c\nmacaddr=1:2:3:4:5\n",
+         NETINI_VIEW_DEVINFO, NETINI_END_BAD_LINE, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ps8Name);
+        WriteFile(m_strIni, c.strText);
+        NETINI_S stIni;
+        ASSERT_EQ(0, NetIniRead(m_strIni.c_str(), c.enView, &stIni));
+        EXPECT_EQ(c.enEnd, stIni.enEnd);
+        EXPECT_EQ(c.s32Lines, stIni.s32LinesRead);
+    }
+    WriteFile(m_strIni, "dhcp=1\n\n  ipaddr=  1.2.3.4\nnetmask=\n");
+    NETINI_S stIni;
+    ASSERT_EQ(0, NetIniRead(m_strIni.c_str(), NETINI_VIEW_REWRITE, &stIni));
+    EXPECT_STREQ("1.2.3.4", stIni.s8IpAddr);
+    EXPECT_STREQ("", stIni.s8NetMask);
+}
+
+TEST_F(SettingsFile, AddressSetRewritesExactlyNineLines)
+{
+    /* Longer values and a tenth line than the rewrite will have. */
+    WriteFile(m_strIni, std::string("dhcp=1\nipaddr=10.100.200.250\nnetmask=255.255.255.255\n"
+                                    "gateway=10.100.200.254\nmacaddr=0a:1b:2c:3d:4e:5f\nnettype=3\n"
+                                    "ipv6addr=fe80::1\nipv6prefixlength=64\nipv6gateway=fe80::fe\n") +
+                            std::string(300, '#') + "\n");
+    const std::string strRest =
+        "macaddr=0a:1b:2c:3d:4e:5f\nnettype=3\nipv6addr=fe80::1\nipv6prefixlength=64\nipv6gateway=fe80::fe\n";
+    for (const U8 u8Mode : {2, 0}) {
+        SCOPED_TRACE((int)u8Mode);
+        const VXNet_NetworkBaseSet_t stSet = AddrSet(u8Mode);
+        EXPECT_EQ(1, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
+        EXPECT_EQ(std::string(u8Mode == 0 ? "dhcp=1\n" : "dhcp=0\n") +
+                      "ipaddr=192.168.1.10\nnetmask=255.255.255.0\ngateway=192.168.1.1\n" + strRest,
+                  ReadFile(m_strIni));
+    }
+}
+
+TEST_F(SettingsFile, MacSetConvertsCallerTextAndWritesIt)
+{
+    const struct {
+        const char* ps8Sent;
+        const char* ps8Stored;
+    } cases[] = {
+        {"00-11-22-33-44-55", "00:11:22:33:44:55"},
+        {"00-11-22-33-44-55-66", "00:11:22:33:44:55"},
+        {"00:11:22:33:44:55", "00:11:22:33:44:55"},
+        {"00:11-22-33-44-55-66-77", "00:11:22:33:44:55:66"}, /* ":" is not counted */
+        {"ab-cd", "ab:cd"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ps8Sent);
+        WriteFile(m_strIni, TEST_INI);
+        S8 s8Field[NETINTF_MAC_FIELD_SIZE];
+        EXPECT_EQ(1, SetMac(c.ps8Sent, s8Field));
+        EXPECT_STREQ(c.ps8Stored, s8Field);
+        std::string strWant = TEST_INI;
+        strWant.replace(strWant.find("0a:1b:2c:3d:4e:5f"), 17, c.ps8Stored);
+        EXPECT_EQ(strWant, ReadFile(m_strIni));
+    }
+}
+
+TEST_F(SettingsFile, MacConversionStaysInsideField)
+{
+    /* Fifth "-" at 32, 33, 34: the terminator goes three further on only when
+     * that byte is in the field; the guard behind the field is never written. */
+    for (const size_t uFifth : {32u, 33u, 34u}) {
+        SCOPED_TRACE(uFifth);
+        S8 s8Buf[NETINTF_MAC_FIELD_SIZE + 4];
+        memset(s8Buf, 'A', sizeof(s8Buf));
+        for (size_t i = 0; i < 5; ++i) s8Buf[uFifth - 2 * i] = '-';
+        const size_t uWant = uFifth + 3 < NETINTF_MAC_FIELD_SIZE ? uFifth + 3 : NETINTF_MAC_FIELD_SIZE;
+        EXPECT_EQ(uWant, NetMacDashesToColons(s8Buf, NETINTF_MAC_FIELD_SIZE));
+        EXPECT_EQ(':', s8Buf[uFifth]);
+        EXPECT_EQ(std::string(4, 'A'), std::string(s8Buf + NETINTF_MAC_FIELD_SIZE, 4));
+    }
+}
+
+TEST_F(SettingsFile, RefusedSetLeavesFileAsItWas)
+{
+    S8 s8Field[NETINTF_MAC_FIELD_SIZE];
+    const std::string strBadThird = "dhcp=0\nipaddr=1.2.3.4\nnetmask 255.0.0.0\ngateway=1.2.3.1\n"
+                                    "macaddr=00:11:22:33:44:55\nnettype=1\n";
+    WriteFile(m_strIni, strBadThird);
+    const VXNet_NetworkBaseSet_t stSet = AddrSet(2);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
+    EXPECT_EQ(0, SetMac("00-11-22-33-44-66", s8Field));
+    EXPECT_EQ(0, NetIniUpdate(nullptr, nullptr, false, m_strIni.c_str()));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("line 3"));
+    EXPECT_EQ(strBadThird, ReadFile(m_strIni));
+
+    /* MAC texts the file could not give back: too long, white space. */
+    WriteFile(m_strIni, TEST_INI);
+    memset(s8Field, 'A', sizeof(s8Field)); /* 36 bytes, no terminator */
+    EXPECT_EQ(0, NetIniUpdate(nullptr, s8Field, false, m_strIni.c_str()));
+    EXPECT_EQ(0, SetMac("00-11 22-33-44-55", s8Field));
+    EXPECT_EQ(0, SetMac("00-11\n-22-33-44", s8Field));
+    EXPECT_EQ(TEST_INI, ReadFile(m_strIni));
+}
+
+TEST_F(SettingsFile, ShortFileGetsDefinedValues)
+{
+    S8 s8Field[NETINTF_MAC_FIELD_SIZE];
+    WriteFile(m_strIni, "dhcp=0\nipaddr=1.2.3.4\n");
+    EXPECT_EQ(1, SetMac("00-11-22-33-44-55", s8Field));
+    EXPECT_EQ("dhcp=0\nipaddr=1.2.3.4\nnetmask=\ngateway=\nmacaddr=00:11:22:33:44:55\nnettype=0\n"
+              "ipv6addr=\nipv6prefixlength=0\nipv6gateway=\n",
+              ReadFile(m_strIni));
+    const VXNet_NetworkBaseSet_t stSet = AddrSet(2);
+    WriteFile(m_strIni, "dhcp=0\n");
+    EXPECT_EQ(1, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
+    EXPECT_THAT(ReadFile(m_strIni), HasSubstr("\nmacaddr=00:00:00:00:00:00\nnettype=0\n"));
+}
+
+TEST_F(SettingsFile, GetDirectionChangesNothing)
+{
+    WriteFile(m_strIni, TEST_INI);
+    VXNet_NetworkBaseSet_t stSet, stBefore;
+    memset(&stSet, 0x3C, sizeof(stSet));
+    memcpy(&stBefore, &stSet, sizeof(stSet));
+    S8 s8Field[NETINTF_MAC_FIELD_SIZE] = "00-11-22-33-44-55";
+    EXPECT_EQ(0, NetIniUpdate(&stSet, nullptr, true, m_strIni.c_str()));
+    EXPECT_EQ(0, NetIniUpdate(nullptr, s8Field, true, m_strIni.c_str()));
+    EXPECT_EQ(0, memcmp(&stSet, &stBefore, sizeof(stSet)));
+    EXPECT_STREQ("00-11-22-33-44-55", s8Field);
+    EXPECT_EQ(TEST_INI, ReadFile(m_strIni));
+}
+
+} // namespace
