@@ -482,8 +482,11 @@ S32 NetSignalMainApp(const char* ps8KillCmd)
 {
     COMM_ASSERT(ps8KillCmd != nullptr);
     S8 s8Pid[16] = {};
-    {
-        FilePtr pPipe(popen(NETINTF_PID_PIPELINE, "r"), pclose);
+    S8 s8List[128];
+    const int s32ListLen = snprintf(s8List, sizeof(s8List), "ps -e | grep '%s' | awk '{print $1}'",
+                                    DEVFINDER_MAIN_APP_PATTERN);
+    if (s32ListLen > 0 && (size_t)s32ListLen < sizeof(s8List)) {
+        FilePtr pPipe(popen(s8List, "r"), pclose);
         S8 s8Line[sizeof(s8Pid)] = {};
         if (pPipe && fgets(s8Line, sizeof(s8Line), pPipe.get()) != nullptr) {
             size_t uLen = strnlen(s8Line, sizeof(s8Line));

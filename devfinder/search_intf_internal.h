@@ -14,6 +14,7 @@
 #include <stddef.h>
 
 #include "devfinder_def.h"
+#include "VXNetProtocol.h"
 #include "intf_paramconfig.h"
 #include "type.h"
 
@@ -22,14 +23,13 @@ constexpr size_t NETINI_ADDR_TEXT_MAX = 31; /* ipaddr, netmask, gateway, macaddr
 constexpr size_t NETINI_IPV6_TEXT_MAX = 63; /* ipv6addr, ipv6gateway */
 constexpr S32 NETINI_LINE_COUNT = 9;
 
-/* Width of the MAC text field a client sends (the extended modification request). */
-constexpr size_t NETINTF_MAC_FIELD_SIZE = 36;
-/* Widths of the user name and password fields of a modification request. */
-constexpr size_t NETINTF_USER_NAME_SIZE = 10;
-constexpr size_t NETINTF_USER_PWD_SIZE = 14;
+/* Widths of the fields a modification request carries the MAC text, the user
+ * name and the password in. */
+constexpr size_t NETINTF_MAC_FIELD_SIZE = sizeof(NewNetMDevInfoReq::macAddr);
+constexpr size_t NETINTF_USER_NAME_SIZE = sizeof(NetMDevInfoReq::user);
+constexpr size_t NETINTF_USER_PWD_SIZE = sizeof(NetMDevInfoReq::pwd);
 
-/* The main application as the shell finds it, and the command that signals it. */
-constexpr const char* NETINTF_PID_PIPELINE = "ps -e | grep './zozid' | awk '{print $1}'";
+/* The command that signals the main application (found by DEVFINDER_MAIN_APP_PATTERN). */
 constexpr const char* NETINTF_KILL_CMD = "kill";
 constexpr const char* NETINTF_REBOOT_CMD = "reboot";
 
@@ -114,8 +114,8 @@ S32 NetIntfNetBasicParam(VOID* pNetBasicSet, VOID* pMac, BOOL bDirection,
 S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection,
                  const char* ps8Path = DEVFINDER_NETWORK_INI);
 
-/* NetSignalMainApp: finds the main application's PID with NETINTF_PID_PIPELINE
- * and runs "<ps8KillCmd> -USR1 <pid>" through the shell. The PID text is the
+/* NetSignalMainApp: finds the main application's PID with the shell pipeline
+ * "ps -e | grep './zozid' | awk '{print $1}'" and runs "<ps8KillCmd> -USR1 <pid>" through the shell. The PID text is the
  * whole first line of the pipeline's output, used only when it is a decimal
  * number without leading zero; otherwise no command runs.
  * return 0 when the command was run, -1 when no usable PID text was found */
