@@ -22,7 +22,7 @@ namespace {
 /* Writes "<func>:(line), " and the formatted text on standard output, flushed so
  * the trace interleaves with the other programs' output in the order it happens. */
 __attribute__((format(printf, 3, 4))) VOID NetTraceLine(const char* ps8Func, S32 s32Line,
-                                                       const char* ps8Fmt, ...)
+                                                        const char* ps8Fmt, ...)
 {
     printf("<%s>:(%d), ", ps8Func, s32Line);
     va_list args;
@@ -62,8 +62,14 @@ bool IsSpace(int c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 /* White space that does not end the line. */
-bool IsBlank(int c) { return c != '\n' && IsSpace(c); }
-bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+bool IsBlank(int c)
+{
+    return c != '\n' && IsSpace(c);
+}
+bool IsDigit(int c)
+{
+    return c >= '0' && c <= '9';
+}
 
 S32 HexValue(int c)
 {
@@ -169,7 +175,7 @@ bool ReadMac(IniScanner& sc, U8 (&u8Mac)[6])
 }
 
 const char* const NETINI_KEYS[NETINI_LINE_COUNT] = {
-    "dhcp", "ipaddr", "netmask", "gateway", "macaddr",
+    "dhcp",    "ipaddr",   "netmask",          "gateway",     "macaddr",
     "nettype", "ipv6addr", "ipv6prefixlength", "ipv6gateway",
 };
 
@@ -177,22 +183,32 @@ const char* const NETINI_KEYS[NETINI_LINE_COUNT] = {
 bool ReadValue(IniScanner& sc, S32 s32Index, NETINI_VIEW_E enView, NETINI_S* pstIni)
 {
     switch (s32Index) {
-    case 0: return ReadInt(sc, &pstIni->s32Dhcp);
-    case 1:
-        return enView == NETINI_VIEW_STATE ? ReadQuad(sc, pstIni->s32IpNum)
-                                           : ReadText(sc, pstIni->s8IpAddr, NETINI_ADDR_TEXT_MAX);
-    case 2:
-        return enView == NETINI_VIEW_STATE ? ReadQuad(sc, pstIni->s32MaskNum)
-                                           : ReadText(sc, pstIni->s8NetMask, NETINI_ADDR_TEXT_MAX);
-    case 3: return ReadText(sc, pstIni->s8GateWay, NETINI_ADDR_TEXT_MAX);
-    case 4:
-        return enView == NETINI_VIEW_REWRITE ? ReadText(sc, pstIni->s8MacAddr, NETINI_ADDR_TEXT_MAX)
-                                             : ReadMac(sc, pstIni->u8Mac);
-    case 5: return ReadInt(sc, &pstIni->s32NetType);
-    case 6: return ReadText(sc, pstIni->s8Ipv6Addr, NETINI_IPV6_TEXT_MAX);
-    case 7: return ReadInt(sc, &pstIni->s32Ipv6PrefixLen);
-    case 8: return ReadText(sc, pstIni->s8Ipv6GateWay, NETINI_IPV6_TEXT_MAX);
-    default: return false;
+        case 0:
+            return ReadInt(sc, &pstIni->s32Dhcp);
+        case 1:
+            return enView == NETINI_VIEW_STATE
+                       ? ReadQuad(sc, pstIni->s32IpNum)
+                       : ReadText(sc, pstIni->s8IpAddr, NETINI_ADDR_TEXT_MAX);
+        case 2:
+            return enView == NETINI_VIEW_STATE
+                       ? ReadQuad(sc, pstIni->s32MaskNum)
+                       : ReadText(sc, pstIni->s8NetMask, NETINI_ADDR_TEXT_MAX);
+        case 3:
+            return ReadText(sc, pstIni->s8GateWay, NETINI_ADDR_TEXT_MAX);
+        case 4:
+            return enView == NETINI_VIEW_REWRITE
+                       ? ReadText(sc, pstIni->s8MacAddr, NETINI_ADDR_TEXT_MAX)
+                       : ReadMac(sc, pstIni->u8Mac);
+        case 5:
+            return ReadInt(sc, &pstIni->s32NetType);
+        case 6:
+            return ReadText(sc, pstIni->s8Ipv6Addr, NETINI_IPV6_TEXT_MAX);
+        case 7:
+            return ReadInt(sc, &pstIni->s32Ipv6PrefixLen);
+        case 8:
+            return ReadText(sc, pstIni->s8Ipv6GateWay, NETINI_IPV6_TEXT_MAX);
+        default:
+            return false;
     }
 }
 
@@ -236,7 +252,11 @@ bool IsFileText(const S8* ps8Text, size_t uSize)
     return true;
 }
 
-template <size_t N> bool IsFileText(const S8 (&s8Text)[N]) { return IsFileText(s8Text, N); }
+template <size_t N>
+bool IsFileText(const S8 (&s8Text)[N])
+{
+    return IsFileText(s8Text, N);
+}
 
 VOID FormatAddr(S8 (&s8Dst)[NETINI_ADDR_TEXT_MAX + 1], const U8 (&u8Addr)[4])
 {
@@ -293,7 +313,7 @@ bool SameText(const S8* ps8A, size_t uSizeA, const S8* ps8B, size_t uSizeB)
     return uLenA == strnlen(ps8B, uSizeB) && memcmp(ps8A, ps8B, uLenA) == 0;
 }
 
-} // namespace
+}  // namespace
 
 /* ---- helpers (search_intf_internal.h) ---- */
 
@@ -314,20 +334,19 @@ S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize)
         !IsFileText(pstIni->s8Ipv6Addr) || !IsFileText(pstIni->s8Ipv6GateWay)) {
         return -1;
     }
-    const int s32Len = snprintf(ps8Buf, uBufSize,
-                                "dhcp=%d\n"
-                                "ipaddr=%s\n"
-                                "netmask=%s\n"
-                                "gateway=%s\n"
-                                "macaddr=%s\n"
-                                "nettype=%d\n"
-                                "ipv6addr=%s\n"
-                                "ipv6prefixlength=%d\n"
-                                "ipv6gateway=%s\n",
-                                pstIni->s32Dhcp, pstIni->s8IpAddr, pstIni->s8NetMask,
-                                pstIni->s8GateWay, pstIni->s8MacAddr, pstIni->s32NetType,
-                                pstIni->s8Ipv6Addr, pstIni->s32Ipv6PrefixLen,
-                                pstIni->s8Ipv6GateWay);
+    const int s32Len = snprintf(
+        ps8Buf, uBufSize,
+        "dhcp=%d\n"
+        "ipaddr=%s\n"
+        "netmask=%s\n"
+        "gateway=%s\n"
+        "macaddr=%s\n"
+        "nettype=%d\n"
+        "ipv6addr=%s\n"
+        "ipv6prefixlength=%d\n"
+        "ipv6gateway=%s\n",
+        pstIni->s32Dhcp, pstIni->s8IpAddr, pstIni->s8NetMask, pstIni->s8GateWay, pstIni->s8MacAddr,
+        pstIni->s32NetType, pstIni->s8Ipv6Addr, pstIni->s32Ipv6PrefixLen, pstIni->s8Ipv6GateWay);
     if (s32Len < 0 || (size_t)s32Len >= uBufSize) return -1;
     return s32Len;
 }
@@ -437,7 +456,8 @@ S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const ch
     /* Values after a line we could not read are unknown: writing defaults in
      * their place would destroy the main application's settings. */
     if (stIni.enEnd == NETINI_END_BAD_LINE) {
-        NETINTF_TRACE("NetBasicParamAdapter", "line %d of %s is not \"%s=\" as expected, file left as it is\n",
+        NETINTF_TRACE("NetBasicParamAdapter",
+                      "line %d of %s is not \"%s=\" as expected, file left as it is\n",
                       stIni.s32LinesRead + 1, ps8Path, NETINI_KEYS[stIni.s32LinesRead]);
         return 0;
     }
@@ -452,8 +472,8 @@ S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const ch
     } else if (pMac != nullptr) {
         if (uMacLen >= sizeof(stIni.s8MacAddr) ||
             !IsFileText(static_cast<const S8*>(pMac), uMacLen + 1)) {
-            NETINTF_TRACE("NetBasicParamAdapter", "macaddr text refused (%zu characters or white space)\n",
-                          uMacLen);
+            NETINTF_TRACE("NetBasicParamAdapter",
+                          "macaddr text refused (%zu characters or white space)\n", uMacLen);
             return 0;
         }
         memcpy(stIni.s8MacAddr, pMac, uMacLen);
@@ -472,7 +492,8 @@ S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const ch
     }
     if (!RewriteFile(pFile.get(), s8Buf, (size_t)s32Len)) {
         const int s32Err = errno;
-        NETINTF_TRACE("NetBasicParamAdapter", "rewrite of %s failed: %s\n", ps8Path, strerror(s32Err));
+        NETINTF_TRACE("NetBasicParamAdapter", "rewrite of %s failed: %s\n", ps8Path,
+                      strerror(s32Err));
         return 0;
     }
     return 1;
@@ -606,18 +627,30 @@ S32 NetInterface::GetDevInfo(DEVINFO_S* pDevInfo, S32 /*s32LocalUserID*/)
 
 VOID NetInterface::UpdateSysParam() {}
 
-U16 NetInterface::GetMediaPort() { return NETINTF_MEDIA_PORT; }
+U16 NetInterface::GetMediaPort()
+{
+    return NETINTF_MEDIA_PORT;
+}
 
-U16 NetInterface::GetWebPort() { return NETINTF_WEB_PORT; }
+U16 NetInterface::GetWebPort()
+{
+    return NETINTF_WEB_PORT;
+}
 
 S32 NetInterface::GetNetworkState(S32* s32Mode, U8* pu8Ip, U8* pu8NetMask)
 {
     return NetIntfGetNetworkState(s32Mode, pu8Ip, pu8NetMask, DEVFINDER_NETWORK_INI);
 }
 
-S32 NetInterface::GetDnsAddrs(unsigned char (*/*pu8Dns*/)[4], S32 /*s32DnsNum*/) { return 0; }
+S32 NetInterface::GetDnsAddrs(unsigned char (* /*pu8Dns*/)[4], S32 /*s32DnsNum*/)
+{
+    return 0;
+}
 
-S32 NetInterface::GetHostname(S8* /*ps8Hostname*/) { return 0; }
+S32 NetInterface::GetHostname(S8* /*ps8Hostname*/)
+{
+    return 0;
+}
 
 S32 NetInterface::SaveFlash(SAVE_FLASH_OPT_E /*enOpt*/, WORD /*u16MsgType*/, WORD /*u16MsgSubType*/)
 {

@@ -2,7 +2,8 @@
  * it touches so unit tests can point it at a temporary directory.
  *
  *   NETINI_S stIni;
- *   if (NetIniRead(ps8TmpIni, NETINI_VIEW_STATE, &stIni) == 0 && stIni.enEnd == NETINI_END_COMPLETE)
+ *   if (NetIniRead(ps8TmpIni, NETINI_VIEW_STATE, &stIni) == 0 && stIni.enEnd ==
+ * NETINI_END_COMPLETE)
  *       ...;  // stIni.s32IpNum[0..3] hold the four ipaddr numbers
  *
  * The NetIntf* functions are the bodies of the overrides; the shipped class
@@ -115,10 +116,10 @@ S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection,
                  const char* ps8Path = DEVFINDER_NETWORK_INI);
 
 /* NetSignalMainApp: finds the main application's PID with the shell pipeline
- * "ps -e | grep './zozid' | awk '{print $1}'" and runs "<ps8KillCmd> -USR1 <pid>" through the shell. The PID text is the
- * whole first line of the pipeline's output, used only when it is a decimal
- * number without leading zero; otherwise no command runs.
- * return 0 when the command was run, -1 when no usable PID text was found */
+ * "ps -e | grep './zozid' | awk '{print $1}'" and runs "<ps8KillCmd> -USR1 <pid>" through the
+ * shell. The PID text is the whole first line of the pipeline's output, used only when it is a
+ * decimal number without leading zero; otherwise no command runs. return 0 when the command was
+ * run, -1 when no usable PID text was found */
 S32 NetSignalMainApp(const char* ps8KillCmd = NETINTF_KILL_CMD);
 
 /* NetUserTableCheck: looks a user up in the user table of the other-parameter

@@ -48,8 +48,8 @@ std::string RunOnDevicePaths(const TempDir& dir)
     setenv("PATH", (dir.Path("bin") + ":/usr/bin:/bin").c_str(), 1);
 
     /* The user table, under the key the device uses. */
-    const int s32ShmId = shmget(ftok(DEVFINDER_CHECK_KEY_PATH, DEVFINDER_OTHER_KEY_ID), DEVFINDER_OTHER_BLOCK_SIZE + 4,
-                                IPC_CREAT | 0600);
+    const int s32ShmId = shmget(ftok(DEVFINDER_CHECK_KEY_PATH, DEVFINDER_OTHER_KEY_ID),
+                                DEVFINDER_OTHER_BLOCK_SIZE + 4, IPC_CREAT | 0600);
     U8* pu8Block = s32ShmId >= 0 ? static_cast<U8*>(shmat(s32ShmId, nullptr, 0)) : (U8*)-1;
     if (pu8Block == (U8*)-1) return std::string("segment: ") + strerror(errno);
     memset(pu8Block, 0, DEVFINDER_OTHER_BLOCK_SIZE);
@@ -70,8 +70,9 @@ std::string RunOnDevicePaths(const TempDir& dir)
         check(intf.CheckUser(s8User, s8Wrong, CHECK_USER_TYPE_IE) == -1, "CheckUser admin:4321");
 
         DEVINFO_S stInfo = {};
-        check(intf.GetDevInfo(&stInfo, 1) == 0 && strcmp(stInfo.s8MacAddr, "0A-1B-2C-3D-4E-5F") == 0,
-              "GetDevInfo MAC text");
+        check(
+            intf.GetDevInfo(&stInfo, 1) == 0 && strcmp(stInfo.s8MacAddr, "0A-1B-2C-3D-4E-5F") == 0,
+            "GetDevInfo MAC text");
         S32 s32Mode = -1;
         U8 u8Ip[4] = {}, u8Mask[4] = {};
         check(intf.GetNetworkState(&s32Mode, u8Ip, u8Mask) == 0 && s32Mode == 2 && u8Ip[3] == 20 &&
@@ -82,13 +83,15 @@ std::string RunOnDevicePaths(const TempDir& dir)
         const U8 u8NewIp[4] = {10, 1, 0, 9};
         memcpy(stSet.IPAddr, u8NewIp, 4);
         stSet.NetworkMode = 2;
-        check(intf.NetBasicParamAdapter(&stSet, nullptr, 0, false, sizeof(stSet)) == 0, "adapter result");
+        check(intf.NetBasicParamAdapter(&stSet, nullptr, 0, false, sizeof(stSet)) == 0,
+              "adapter result");
     }
     check(ReadFile(dir.Path("mivor/network.ini")).find("ipaddr=10.1.0.9\n") != std::string::npos,
           "rewrite through /mivor");
     int s32Status = 0;
     const bool bEnded = WaitChild(s32Zozid, &s32Status, 500);
-    check(bEnded && WIFSIGNALED(s32Status) && WTERMSIG(s32Status) == SIGUSR1, "./zozid got no SIGUSR1");
+    check(bEnded && WIFSIGNALED(s32Status) && WTERMSIG(s32Status) == SIGUSR1,
+          "./zozid got no SIGUSR1");
     shmdt(pu8Block);
     shmctl(s32ShmId, IPC_RMID, nullptr);
     return strFail;
@@ -125,8 +128,8 @@ TEST(DevicePaths, OverridesReadRewriteAndSignalOnTheDevicePaths)
                 _exit(write(s32Pipe[1], strReport.data(), strReport.size()) < 0 ? 2 : 0);
             }
             int s32Status = 0;
-            if (s32Init < 0 || waitpid(s32Init, &s32Status, 0) != s32Init || !WIFEXITED(s32Status) ||
-                WEXITSTATUS(s32Status) != 0) {
+            if (s32Init < 0 || waitpid(s32Init, &s32Status, 0) != s32Init ||
+                !WIFEXITED(s32Status) || WEXITSTATUS(s32Status) != 0) {
                 strFail = "namespace child failed";
             }
         }
@@ -135,7 +138,8 @@ TEST(DevicePaths, OverridesReadRewriteAndSignalOnTheDevicePaths)
     close(s32Pipe[1]);
     std::string strReport;
     char s8Buf[256];
-    for (ssize_t n; (n = read(s32Pipe[0], s8Buf, sizeof(s8Buf))) > 0;) strReport.append(s8Buf, (size_t)n);
+    for (ssize_t n; (n = read(s32Pipe[0], s8Buf, sizeof(s8Buf))) > 0;)
+        strReport.append(s8Buf, (size_t)n);
     close(s32Pipe[0]);
     int s32Status = 0;
     ASSERT_EQ(s32Child, waitpid(s32Child, &s32Status, 0));
@@ -143,4 +147,4 @@ TEST(DevicePaths, OverridesReadRewriteAndSignalOnTheDevicePaths)
     EXPECT_TRUE(WIFEXITED(s32Status) && WEXITSTATUS(s32Status) == 0);
 }
 
-} // namespace
+}  // namespace

@@ -24,7 +24,8 @@ protected:
     {
         ASSERT_FALSE(m_dir.Dir().empty());
         ASSERT_EQ(0, mkdir(m_dir.Path("bin").c_str(), 0755));
-        WriteFile(m_dir.Path("bin/ps"), "#!/bin/sh\n/bin/cat '" + m_dir.Path("ps.out") + "'\n", 0755);
+        WriteFile(m_dir.Path("bin/ps"), "#!/bin/sh\n/bin/cat '" + m_dir.Path("ps.out") + "'\n",
+                  0755);
         WriteFile(m_strKill, "#!/bin/sh\necho \"$*\" >> '" + m_dir.Path("kill.log") + "'\n", 0755);
     }
     /* Runs the lookup with ps listing strPs; returns what the fake kill got. */
@@ -64,7 +65,8 @@ TEST_F(MainAppSignal, PidTextIsTheWholeFirstLine)
         std::string strOut;
         const std::string strPid = c.ps8Pid;
         const std::string strCmd = strPid.empty() ? "" : m_strKill + " -USR1 " + strPid;
-        EXPECT_EQ(strPid.empty() ? "" : "-USR1 " + strPid + "\n", Signal(c.ps8Ps, &s32Ret, &strOut));
+        EXPECT_EQ(strPid.empty() ? "" : "-USR1 " + strPid + "\n",
+                  Signal(c.ps8Ps, &s32Ret, &strOut));
         EXPECT_EQ(strPid.empty() ? -1 : 0, s32Ret);
         EXPECT_EQ("________________szPidBuf [" + strPid + "]--szCmdBuf [" + strCmd + "]\n", strOut);
     }
@@ -85,7 +87,8 @@ TEST_F(MainAppSignal, AdapterSignalsOnlyAfterARewrite)
         {"address set", TEST_INI, &stSet, false, true},
         {"set with neither record", TEST_INI, nullptr, false, true},
         {"get", TEST_INI, &stSet, true, false},
-        {"malformed third line", "dhcp=0\nipaddr=1.1.1.1\nnetmask:255.0.0.0\n", &stSet, false, false},
+        {"malformed third line", "dhcp=0\nipaddr=1.1.1.1\nnetmask:255.0.0.0\n", &stSet, false,
+         false},
         {"no file", nullptr, &stSet, false, false},
     };
     WriteFile(m_dir.Path("ps.out"), "4242 root ./zozid\n");
@@ -96,9 +99,9 @@ TEST_F(MainAppSignal, AdapterSignalsOnlyAfterARewrite)
         remove(m_dir.Path("kill.log").c_str());
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        EXPECT_EQ(0, NetIntfNetBasicParam(c.pstSet, nullptr, c.bGet, strIni.c_str(), m_strKill.c_str()));
-        EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                    HasSubstr("<NetBasicParamAdapter>:("));
+        EXPECT_EQ(
+            0, NetIntfNetBasicParam(c.pstSet, nullptr, c.bGet, strIni.c_str(), m_strKill.c_str()));
+        EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("<NetBasicParamAdapter>:("));
         testing::internal::GetCapturedStderr();
         EXPECT_EQ(c.bSignal ? "-USR1 4242\n" : "", ReadFile(m_dir.Path("kill.log")));
     }
@@ -160,8 +163,9 @@ TEST(DeviceCommands, RestartRunsRebootThroughTheShell)
     }
     const std::string strOut = testing::internal::GetCapturedStdout();
     EXPECT_EQ("reboot \n", ReadFile(strLog));
-    EXPECT_THAT(strOut, testing::MatchesRegex("<NetInterface>:\\([0-9]+\\), \n<RestartMachine>:\\([0-9]+\\), \n"
-                                              "<ResetNetServer>:\\([0-9]+\\), \n<~NetInterface>:\\([0-9]+\\), \n"));
+    EXPECT_THAT(strOut, testing::MatchesRegex(
+                            "<NetInterface>:\\([0-9]+\\), \n<RestartMachine>:\\([0-9]+\\), \n"
+                            "<ResetNetServer>:\\([0-9]+\\), \n<~NetInterface>:\\([0-9]+\\), \n"));
 }
 
-} // namespace
+}  // namespace

@@ -22,7 +22,8 @@ protected:
     static VXNet_NetworkBaseSet_t AddrSet(U8 u8Mode)
     {
         VXNet_NetworkBaseSet_t stSet = {};
-        const U8 u8Ip[4] = {192, 168, 1, 10}, u8Mask[4] = {255, 255, 255, 0}, u8Gw[4] = {192, 168, 1, 1};
+        const U8 u8Ip[4] = {192, 168, 1, 10}, u8Mask[4] = {255, 255, 255, 0},
+                 u8Gw[4] = {192, 168, 1, 1};
         memcpy(stSet.IPAddr, u8Ip, 4);
         memcpy(stSet.NetMask, u8Mask, 4);
         memcpy(stSet.GateWay, u8Gw, 4);
@@ -79,9 +80,11 @@ TEST_F(SettingsFile, MissingFileTouchesNothing)
     VXNet_NetworkBaseSet_t stSet = AddrSet(2);
     EXPECT_EQ(0, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
     EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                MatchesRegex("<GetDevInfo>:\\([0-9]+\\), fopen error\n<GetNetworkState>:\\([0-9]+\\), fopen "
-                             "error\n<NetBasicParamAdapter>:\\([0-9]+\\), fopen error\n"));
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("\n: No such file or directory\n"));
+                MatchesRegex(
+                    "<GetDevInfo>:\\([0-9]+\\), fopen error\n<GetNetworkState>:\\([0-9]+\\), fopen "
+                    "error\n<NetBasicParamAdapter>:\\([0-9]+\\), fopen error\n"));
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                HasSubstr("\n: No such file or directory\n"));
     EXPECT_EQ(0, memcmp(&stInfo, &stBefore, sizeof(stInfo)));
     EXPECT_EQ(77, s32Mode);
     EXPECT_EQ(4, u8Ip[3]);
@@ -97,7 +100,8 @@ TEST_F(SettingsFile, NetworkStateModeAndAddressBytes)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ps8Dhcp);
         WriteFile(m_strIni, std::string("dhcp=") + c.ps8Dhcp +
-                                "\nipaddr=192.168.1.300\nnetmask=255.255.255.0\ngateway=x\nmacaddr=00:11:22:33:44:55\n");
+                                "\nipaddr=192.168.1.300\nnetmask=255.255.255.0\ngateway=x\nmacaddr="
+                                "00:11:22:33:44:55\n");
         S32 s32Mode = -5;
         U8 u8Ip[4] = {}, u8Mask[4] = {};
         testing::internal::CaptureStdout();
@@ -127,18 +131,24 @@ TEST_F(SettingsFile, ReadingStopsAtFirstLineThatDoesNotMatch)
         S32 s32Lines;
     } cases[] = {
         {"whole file", TEST_INI, NETINI_VIEW_REWRITE, NETINI_END_COMPLETE, 9},
-        {"blank lines and blanks after =", "dhcp=1\n\n  ipaddr=  1.2.3.4\nnetmask=\n", NETINI_VIEW_REWRITE,
-         NETINI_END_SHORT, 3},
-        {"lines after the ninth", std::string(TEST_INI) + "junk\n", NETINI_VIEW_REWRITE, NETINI_END_COMPLETE, 9},
-        {"blank before first key", std::string(" ") + TEST_INI, NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE, 0},
+        {"blank lines and blanks after =", "dhcp=1\n\n  ipaddr=  1.2.3.4\nnetmask=\n",
+         NETINI_VIEW_REWRITE, NETINI_END_SHORT, 3},
+        {"lines after the ninth", std::string(TEST_INI) + "junk\n", NETINI_VIEW_REWRITE,
+         NETINI_END_COMPLETE, 9},
+        {"blank before first key", std::string(" ") + TEST_INI, NETINI_VIEW_REWRITE,
+         NETINI_END_BAD_LINE, 0},
         {"integer without digits", "dhcp=x\n", NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE, 0},
-        {"integer beyond 32 bits", "dhcp=4294967296\n", NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE, 0},
-        {"text beyond capacity", "dhcp=0\nipaddr=" + str32 + "\n", NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE, 1},
-        {"text at capacity", "dhcp=0\nipaddr=" + str32.substr(1), NETINI_VIEW_REWRITE, NETINI_END_SHORT, 2},
+        {"integer beyond 32 bits", "dhcp=4294967296\n", NETINI_VIEW_REWRITE, NETINI_END_BAD_LINE,
+         0},
+        {"text beyond capacity", "dhcp=0\nipaddr=" + str32 + "\n", NETINI_VIEW_REWRITE,
+         NETINI_END_BAD_LINE, 1},
+        {"text at capacity", "dhcp=0\nipaddr=" + str32.substr(1), NETINI_VIEW_REWRITE,
+         NETINI_END_SHORT, 2},
         {"key without =", "dhcp=0\nipaddr=1.2.3.4\nnetmask 255.0.0.0\n", NETINI_VIEW_REWRITE,
          NETINI_END_BAD_LINE, 2},
         {"empty file", "", NETINI_VIEW_REWRITE, NETINI_END_SHORT, 0},
-        {"address text not four numbers", "dhcp=0\nipaddr=abc\n", NETINI_VIEW_STATE, NETINI_END_BAD_LINE, 1},
+        {"address text not four numbers", "dhcp=0\nipaddr=abc\n", NETINI_VIEW_STATE,
+         NETINI_END_BAD_LINE, 1},
         {"five of six MAC numbers", "dhcp=0\nipaddr=a\nnetmask=b\ngateway=c\nmacaddr=1:2:3:4:5\n",
          NETINI_VIEW_DEVINFO, NETINI_END_BAD_LINE, 4},
     };
@@ -160,12 +170,14 @@ TEST_F(SettingsFile, ReadingStopsAtFirstLineThatDoesNotMatch)
 TEST_F(SettingsFile, AddressSetRewritesExactlyNineLines)
 {
     /* Longer values and a tenth line than the rewrite will have. */
-    WriteFile(m_strIni, std::string("dhcp=1\nipaddr=10.100.200.250\nnetmask=255.255.255.255\n"
-                                    "gateway=10.100.200.254\nmacaddr=0a:1b:2c:3d:4e:5f\nnettype=3\n"
-                                    "ipv6addr=fe80::1\nipv6prefixlength=64\nipv6gateway=fe80::fe\n") +
-                            std::string(300, '#') + "\n");
+    WriteFile(m_strIni,
+              std::string("dhcp=1\nipaddr=10.100.200.250\nnetmask=255.255.255.255\n"
+                          "gateway=10.100.200.254\nmacaddr=0a:1b:2c:3d:4e:5f\nnettype=3\n"
+                          "ipv6addr=fe80::1\nipv6prefixlength=64\nipv6gateway=fe80::fe\n") +
+                  std::string(300, '#') + "\n");
     const std::string strRest =
-        "macaddr=0a:1b:2c:3d:4e:5f\nnettype=3\nipv6addr=fe80::1\nipv6prefixlength=64\nipv6gateway=fe80::fe\n";
+        "macaddr=0a:1b:2c:3d:4e:5f\nnettype=3\nipv6addr=fe80::1\nipv6prefixlength=64\nipv6gateway="
+        "fe80::fe\n";
     for (const U8 u8Mode : {2, 0}) {
         SCOPED_TRACE((int)u8Mode);
         const VXNet_NetworkBaseSet_t stSet = AddrSet(u8Mode);
@@ -209,7 +221,8 @@ TEST_F(SettingsFile, MacConversionStaysInsideField)
         S8 s8Buf[NETINTF_MAC_FIELD_SIZE + 4];
         memset(s8Buf, 'A', sizeof(s8Buf));
         for (size_t i = 0; i < 5; ++i) s8Buf[uFifth - 2 * i] = '-';
-        const size_t uWant = uFifth + 3 < NETINTF_MAC_FIELD_SIZE ? uFifth + 3 : NETINTF_MAC_FIELD_SIZE;
+        const size_t uWant =
+            uFifth + 3 < NETINTF_MAC_FIELD_SIZE ? uFifth + 3 : NETINTF_MAC_FIELD_SIZE;
         EXPECT_EQ(uWant, NetMacDashesToColons(s8Buf, NETINTF_MAC_FIELD_SIZE));
         EXPECT_EQ(':', s8Buf[uFifth]);
         EXPECT_EQ(std::string(4, 'A'), std::string(s8Buf + NETINTF_MAC_FIELD_SIZE, 4));
@@ -219,8 +232,9 @@ TEST_F(SettingsFile, MacConversionStaysInsideField)
 TEST_F(SettingsFile, RefusedSetLeavesFileAsItWas)
 {
     S8 s8Field[NETINTF_MAC_FIELD_SIZE];
-    const std::string strBadThird = "dhcp=0\nipaddr=1.2.3.4\nnetmask 255.0.0.0\ngateway=1.2.3.1\n"
-                                    "macaddr=00:11:22:33:44:55\nnettype=1\n";
+    const std::string strBadThird =
+        "dhcp=0\nipaddr=1.2.3.4\nnetmask 255.0.0.0\ngateway=1.2.3.1\n"
+        "macaddr=00:11:22:33:44:55\nnettype=1\n";
     WriteFile(m_strIni, strBadThird);
     const VXNet_NetworkBaseSet_t stSet = AddrSet(2);
     testing::internal::CaptureStdout();
@@ -244,9 +258,10 @@ TEST_F(SettingsFile, ShortFileGetsDefinedValues)
     S8 s8Field[NETINTF_MAC_FIELD_SIZE];
     WriteFile(m_strIni, "dhcp=0\nipaddr=1.2.3.4\n");
     EXPECT_EQ(1, SetMac("00-11-22-33-44-55", s8Field));
-    EXPECT_EQ("dhcp=0\nipaddr=1.2.3.4\nnetmask=\ngateway=\nmacaddr=00:11:22:33:44:55\nnettype=0\n"
-              "ipv6addr=\nipv6prefixlength=0\nipv6gateway=\n",
-              ReadFile(m_strIni));
+    EXPECT_EQ(
+        "dhcp=0\nipaddr=1.2.3.4\nnetmask=\ngateway=\nmacaddr=00:11:22:33:44:55\nnettype=0\n"
+        "ipv6addr=\nipv6prefixlength=0\nipv6gateway=\n",
+        ReadFile(m_strIni));
     const VXNet_NetworkBaseSet_t stSet = AddrSet(2);
     WriteFile(m_strIni, "dhcp=0\n");
     EXPECT_EQ(1, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
@@ -267,4 +282,4 @@ TEST_F(SettingsFile, GetDirectionChangesNothing)
     EXPECT_EQ(TEST_INI, ReadFile(m_strIni));
 }
 
-} // namespace
+}  // namespace

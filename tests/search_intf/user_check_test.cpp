@@ -16,8 +16,8 @@ protected:
     void SetUp() override
     {
         WriteFile(m_strKey, "");
-        m_s32ShmId = shmget(ftok(m_strKey.c_str(), DEVFINDER_OTHER_KEY_ID), DEVFINDER_OTHER_BLOCK_SIZE + 4,
-                            IPC_CREAT | IPC_EXCL | 0600);
+        m_s32ShmId = shmget(ftok(m_strKey.c_str(), DEVFINDER_OTHER_KEY_ID),
+                            DEVFINDER_OTHER_BLOCK_SIZE + 4, IPC_CREAT | IPC_EXCL | 0600);
         ASSERT_GE(m_s32ShmId, 0) << strerror(errno);
         m_pu8Block = static_cast<U8*>(shmat(m_s32ShmId, nullptr, 0));
         ASSERT_NE((void*)-1, (void*)m_pu8Block);
@@ -28,15 +28,20 @@ protected:
         if (m_pu8Block != (U8*)-1) shmdt(m_pu8Block);
         if (m_s32ShmId >= 0) shmctl(m_s32ShmId, IPC_RMID, nullptr);
     }
-    U8* Entry(U32 u32Index) { return m_pu8Block + DEVFINDER_USER_TABLE_OFFSET + u32Index * DEVFINDER_USER_ENTRY_SIZE; }
+    U8* Entry(U32 u32Index)
+    {
+        return m_pu8Block + DEVFINDER_USER_TABLE_OFFSET + u32Index * DEVFINDER_USER_ENTRY_SIZE;
+    }
     /* Texts up to the 16-byte field width, without terminator when full. */
     void AddUser(U32 u32Index, const char* ps8Name, const char* ps8Pwd, U8 u8InUse = 1)
     {
         U8* pu8Entry = Entry(u32Index);
         pu8Entry[0] = u8InUse;
         pu8Entry[1] = 1; /* privilege */
-        memcpy(pu8Entry + DEVFINDER_USER_NAME_OFFSET, ps8Name, strnlen(ps8Name, DEVFINDER_USER_FIELD_SIZE));
-        memcpy(pu8Entry + DEVFINDER_USER_PWD_OFFSET, ps8Pwd, strnlen(ps8Pwd, DEVFINDER_USER_FIELD_SIZE));
+        memcpy(pu8Entry + DEVFINDER_USER_NAME_OFFSET, ps8Name,
+               strnlen(ps8Name, DEVFINDER_USER_FIELD_SIZE));
+        memcpy(pu8Entry + DEVFINDER_USER_PWD_OFFSET, ps8Pwd,
+               strnlen(ps8Pwd, DEVFINDER_USER_FIELD_SIZE));
     }
     /* Name and password in request fields of 10 and 14 bytes, as the server passes them. */
     S32 Check(const char* ps8Name, const char* ps8Pwd, const char* ps8Key = nullptr)
@@ -51,8 +56,9 @@ protected:
         memcpy(stReq.s8Pwd, ps8Pwd, strnlen(ps8Pwd, sizeof(stReq.s8Pwd)));
         memcpy(stReq.s8After, "zzz", 4);
         testing::internal::CaptureStdout();
-        const S32 s32Ret = NetUserTableCheck(stReq.s8Name, sizeof(stReq.s8Name), stReq.s8Pwd, sizeof(stReq.s8Pwd),
-                                             ps8Key != nullptr ? ps8Key : m_strKey.c_str());
+        const S32 s32Ret =
+            NetUserTableCheck(stReq.s8Name, sizeof(stReq.s8Name), stReq.s8Pwd, sizeof(stReq.s8Pwd),
+                              ps8Key != nullptr ? ps8Key : m_strKey.c_str());
         m_strOut = testing::internal::GetCapturedStdout();
         return s32Ret;
     }
@@ -69,16 +75,22 @@ TEST_F(UserCheck, OnlyAnInUseEntryWithBothTextsEqualPasses)
     AddUser(0, "admin", "1234");
     AddUser(3, "abcdefghijklmnop", "0123456789abcdef"); /* both fields full */
     AddUser(5, "ghost", "ghost", 0);
-    AddUser(7, "abcdefghij", "0123456789abcd");       /* as long as the request fields */
+    AddUser(7, "abcdefghij", "0123456789abcd"); /* as long as the request fields */
     AddUser(DEVFINDER_USER_COUNT - 1, "last", "pw");
     const struct {
         const char* ps8Name;
         const char* ps8Pwd;
         S32 s32Want;
     } cases[] = {
-        {"admin", "1234", 1},   {"admin", "12345", -1},           {"admin", "123", -1},
-        {"adm", "1234", -1},    {"ghost", "ghost", -1},           {"last", "pw", 1},
-        {"", "", -1},           {"abcdefghij", "0123456789abcd", 1}, {"abcdefghij", "0123456789abc", -1},
+        {"admin", "1234", 1},
+        {"admin", "12345", -1},
+        {"admin", "123", -1},
+        {"adm", "1234", -1},
+        {"ghost", "ghost", -1},
+        {"last", "pw", 1},
+        {"", "", -1},
+        {"abcdefghij", "0123456789abcd", 1},
+        {"abcdefghij", "0123456789abc", -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.ps8Name) + ":" + c.ps8Pwd);
@@ -108,11 +120,12 @@ TEST_F(UserCheck, UnreadableTableRefusesWithTraceLine)
     WriteFile(strOther, "");
     EXPECT_EQ(-1, Check("admin", "1234", strOther.c_str()));
     EXPECT_NE(std::string::npos, m_strOut.find("<CheckUser>:(")) << m_strOut;
-    const int s32Small = shmget(ftok(strOther.c_str(), DEVFINDER_OTHER_KEY_ID), 100, IPC_CREAT | IPC_EXCL | 0600);
+    const int s32Small =
+        shmget(ftok(strOther.c_str(), DEVFINDER_OTHER_KEY_ID), 100, IPC_CREAT | IPC_EXCL | 0600);
     ASSERT_GE(s32Small, 0);
     EXPECT_EQ(-1, Check("admin", "1234", strOther.c_str()));
     shmctl(s32Small, IPC_RMID, nullptr);
     EXPECT_NE(std::string::npos, m_strOut.find("too small")) << m_strOut;
 }
 
-} // namespace
+}  // namespace
