@@ -1,0 +1,265 @@
+"""Simulated cameras in the namespace sandbox, alone or as a LAN of many.
+
+    from camsandbox import Sandbox
+    from camlan import Camera, CameraLan
+    with Sandbox() as sb:
+        lan = CameraLan(sb, 50)            # 50 cameras and an installer on one bridge
+        lan.start()                        # stand-ins and daemons up, port 9333 bound
+        res = lan.devsearch("search", "--json")
+        cam = lan.cameras[7]; cam.settings()["ipaddr"]
+
+Each camera is its own host (network, mount, IPC and PID namespaces): its own
+network.ini (stored address equal to its interface address, a distinct MAC),
+the stand-in `./zozid` with one account and --iface (so a rewritten settings
+file really moves the camera), the real `devfinder`, and optionally busybox
+httpd serving cgi-bin/stillcgi on port 80.
+
+As a program: `camlan.py N [--keep-seconds S]` brings up N cameras, runs one
+search from the installer host, prints the table and tears everything down.
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+from camsandbox import Sandbox, wait_for
+
+DISCOVERY_PORT = 9333
+SETTINGS_LINES = ("dhcp", "ipaddr", "netmask", "gateway", "macaddr", "nettype",
+                  "ipv6addr", "ipv6prefixlength", "ipv6gateway")
+
+
+def prefix_to_mask(prefix):
+    bits = (0xFFFFFFFF << (32 - prefix)) & 0xFFFFFFFF if prefix else 0
+    return ".".join(str((bits >> s) & 0xFF) for s in (24, 16, 8, 0))
+
+
+def camera_mac(index):
+    """A locally administered unicast MAC, distinct per index (upper-case, ':')."""
+    return "02:C5:%02X:%02X:%02X:%02X" % ((index >> 24) & 0xFF, (index >> 16) & 0xFF,
+                                          (index >> 8) & 0xFF, index & 0xFF)
+
+
+def _port_in(table_path, port, listen_state=None):
+    """True when a /proc/<pid>/net/{udp,tcp} table has a local socket on port
+    (in the given state, when one is given: 0A is TCP LISTEN)."""
+    try:
+        with open(table_path) as f:
+            next(f, None)
+            for line in f:
+                fields = line.split()
+                if len(fields) > 3 and fields[1].endswith(":%04X" % port) and \
+                        (listen_state is None or fields[3] == listen_state):
+                    return True
+    except (FileNotFoundError, ProcessLookupError):
+        pass
+    return False
+
+
+def _udp_port_bound(pid, port):
+    """True when the network namespace of pid has a UDP socket on port."""
+    return _port_in("/proc/%d/net/udp" % pid, port)
+
+
+def _tcp_port_listening(pid, port):
+    """busybox httpd listens on [::]:port, which serves IPv4 as well."""
+    return (_port_in("/proc/%d/net/tcp" % pid, port, "0A") or
+            _port_in("/proc/%d/net/tcp6" % pid, port, "0A"))
+
+
+class Camera:
+    """One simulated camera on one host of a sandbox."""
+
+    def __init__(self, sb, host, iface, ip, prefix, gateway, mac, user="admin",
+                 password="1234", httpd=False):
+        self.sb = sb
+        self.host = host
+        self.iface = iface
+        self.ip = ip
+        self.prefix = prefix
+        self.gateway = gateway
+        self.mac = mac
+        self.user = user
+        self.password = password
+        self.httpd = httpd
+        self.zozid = None
+        self.devfinder = None
+        self.httpd_proc = None
+
+    # -- settings file -----------------------------------------------------------
+    def write_settings(self):
+        lines = ["dhcp=0", "ipaddr=" + self.ip, "netmask=" + prefix_to_mask(self.prefix),
+                 "gateway=" + self.gateway, "macaddr=" + self.mac, "nettype=0", "ipv6addr=",
+                 "ipv6prefixlength=0", "ipv6gateway="]
+        with open(os.path.join(self.host.mivor, "network.ini"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def settings_text(self):
+        with open(os.path.join(self.host.mivor, "network.ini")) as f:
+            return f.read()
+
+    def settings(self):
+        """network.ini as a dict (key -> value text)."""
+        out = {}
+        for line in self.settings_text().splitlines():
+            key, sep, value = line.partition("=")
+            if sep:
+                out[key] = value
+        return out
+
+    def live_addresses(self):
+        """IPv4 addresses (with prefix) on the camera's interface right now."""
+        out = self.host.ip("-4", "-o", "addr", "show", "dev", self.iface)
+        return [tok for line in out.splitlines() for i, tok in enumerate(line.split())
+                if i > 0 and line.split()[i - 1] == "inet"]
+
+    def reloads(self):
+        """How many times the stand-in re-read its settings (SIGUSR1)."""
+        return self.host.output("zozid").count("zozid: settings reloaded")
+
+    def discovery_log(self):
+        return self.host.errors("devfinder")
+
+    # -- processes -----------------------------------------------------------------
+    def start_zozid(self):
+        self.write_settings()
+        self.zozid = self.host.start(["./zozid", "--user", "%s:%s" % (self.user, self.password),
+                                      "--iface", self.iface], name="zozid")
+
+    def zozid_ready(self):
+        return "zozid: ready" in self.host.output("zozid")
+
+    def start_devfinder(self):
+        self.devfinder = self.host.start([self.sb.binary("devfinder")], name="devfinder")
+
+    def devfinder_ready(self):
+        return (self.devfinder is not None and self.devfinder.program_pid is not None and
+                _udp_port_bound(self.devfinder.program_pid, DISCOVERY_PORT))
+
+    def start_httpd(self):
+        www = os.path.join(self.host.dir, "www")
+        os.makedirs(os.path.join(www, "cgi-bin"), exist_ok=True)
+        cgi = os.path.join(www, "cgi-bin", "stillcgi")
+        shutil.copy(self.sb.binary("stillcgi"), cgi)
+        os.chmod(cgi, 0o755)
+        self.httpd_proc = self.host.start(["busybox", "httpd", "-f", "-p", "80", "-h", www],
+                                          name="httpd")
+
+    def httpd_ready(self):
+        return (self.httpd_proc is not None and self.httpd_proc.program_pid is not None and
+                _tcp_port_listening(self.httpd_proc.program_pid, 80))
+
+    def start(self, timeout=10.0):
+        """Starts everything and waits until it serves; raises when it does not."""
+        self.start_zozid()
+        if not wait_for(self.zozid_ready, timeout):
+            raise RuntimeError("zozid on %s not ready: %s" % (self.host.name,
+                                                             self.host.errors("zozid")))
+        self.start_devfinder()
+        if self.httpd:
+            self.start_httpd()
+        if not wait_for(self.devfinder_ready, timeout):
+            raise RuntimeError("devfinder on %s not listening: %s" %
+                               (self.host.name, self.host.errors("devfinder")[-2000:]))
+        if self.httpd and not wait_for(self.httpd_ready, timeout):
+            raise RuntimeError("httpd on %s not listening: %s" %
+                               (self.host.name, self.host.errors("httpd")))
+
+    def stop_devfinder(self):
+        if self.devfinder is not None:
+            self.host.stop(self.devfinder)
+            self.devfinder = None
+
+
+def run_devsearch(sb, host, *args, timeout=60, input=None):
+    """Runs the built devsearch on host; returns the CompletedProcess (text)."""
+    return host.run([sb.binary("devsearch")] + [str(a) for a in args], timeout=timeout,
+                    input=input)
+
+
+def parse_json_lines(text):
+    return [json.loads(line) for line in text.splitlines() if line.strip()]
+
+
+class CameraLan:
+    """N cameras and one installer host on one bridge (switch) of a sandbox.
+
+    Camera i (0-based) has address 10.60.(1 + i // 250).(i % 250 + 2)/16 and MAC
+    camera_mac(i + 1); the installer is 10.60.255.1/16 on its eth0."""
+
+    SUBNET = "10.60"
+    PREFIX = 16
+    GATEWAY = "10.60.255.254"
+    INSTALLER_IP = "10.60.255.1"
+
+    def __init__(self, sb, count, user="admin", password="1234", httpd=False):
+        self.sb = sb
+        self.switch = sb.switch("lan")
+        self.installer = sb.host("installer")
+        sb.attach(self.installer, "eth0", "%s/%d" % (self.INSTALLER_IP, self.PREFIX),
+                  self.switch)
+        self.cameras = []
+        for i in range(count):
+            ip = self.camera_ip(i)
+            host = sb.host("cam%d" % i)
+            sb.attach(host, "eth0", "%s/%d" % (ip, self.PREFIX), self.switch)
+            self.cameras.append(Camera(sb, host, "eth0", ip, self.PREFIX, self.GATEWAY,
+                                       camera_mac(i + 1), user, password, httpd))
+
+    @classmethod
+    def camera_ip(cls, index):
+        return "%s.%d.%d" % (cls.SUBNET, 1 + index // 250, index % 250 + 2)
+
+    def start(self, timeout=30.0):
+        """Stand-ins first (all at once), then the daemons; waits for all of them."""
+        for cam in self.cameras:
+            cam.start_zozid()
+        if not wait_for(lambda: all(c.zozid_ready() for c in self.cameras), timeout):
+            bad = [c.host.name for c in self.cameras if not c.zozid_ready()]
+            raise RuntimeError("stand-ins not ready: %s" % ", ".join(bad[:10]))
+        for cam in self.cameras:
+            cam.start_devfinder()
+            if cam.httpd:
+                cam.start_httpd()
+        if not wait_for(lambda: all(c.devfinder_ready() for c in self.cameras), timeout):
+            bad = [c.host.name for c in self.cameras if not c.devfinder_ready()]
+            raise RuntimeError("daemons not listening: %s" % ", ".join(bad[:10]))
+
+    def devsearch(self, *args, timeout=60, input=None):
+        return run_devsearch(self.sb, self.installer, *args, timeout=timeout, input=input)
+
+    def by_mac(self):
+        """Camera by the MAC text the device reports (upper-case hex joined by '-')."""
+        return {c.mac.upper().replace(":", "-"): c for c in self.cameras}
+
+
+def main(argv):
+    import argparse
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("count", type=int, help="number of cameras")
+    ap.add_argument("--timeout", default="3", help="devsearch --timeout")
+    ap.add_argument("--keep-seconds", type=float, default=0,
+                    help="leave the LAN up this long after the search (0: tear down at once)")
+    opts = ap.parse_args(argv)
+    if opts.count < 1 or opts.count > 1000:
+        ap.error("count must be 1-1000")
+    with Sandbox() as sb:
+        t0 = time.monotonic()
+        lan = CameraLan(sb, opts.count)
+        lan.start()
+        print("camlan: %d cameras up in %.1f s" % (opts.count, time.monotonic() - t0))
+        res = lan.devsearch("search", "--timeout", opts.timeout)
+        sys.stdout.write(res.stdout)
+        sys.stderr.write(res.stderr)
+        if opts.keep_seconds > 0:
+            time.sleep(min(opts.keep_seconds, 3600))
+        return res.returncode
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *a: sys.exit(1))
+    sys.exit(main(sys.argv[1:]))
