@@ -1,0 +1,620 @@
+#include "bcast_serv.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netdb.h>
+#include <new>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include "VXNetParameter.h"
+#include "bcast_serv_internal.h"
+#include "comm_funcs.h"
+#include "comm_log.h"
+#include "devfinder_def.h"
+#include "intf_base.h"
+
+/* Every line of the receive loop carries the loop's name, also from the helpers
+ * it is split into. */
+#define BCAST_LOG_AS(FUNC, ...) CommLogLine("BCAST", FUNC, __LINE__, __VA_ARGS__)
+#define BCAST_LOOP_LOG(...) BCAST_LOG_AS("AcceptProcess", __VA_ARGS__)
+
+namespace {
+
+/* Modification replies and SaveFlash: fixed values of the protocol. */
+constexpr WORD BCAST_MODIFY_ACK_OK = 0;
+constexpr WORD BCAST_MODIFY_ACK_REJECTED = 50;
+constexpr WORD BCAST_SAVE_MSG_TYPE = 216;
+constexpr WORD BCAST_SAVE_MSG_SUBTYPE = 511;
+constexpr S32 BCAST_LOCAL_USER_ID = 1;
+constexpr S32 BCAST_DNS_COUNT = 2;
+constexpr U32 BCAST_EXT_WORD_SIZE = 4;
+
+static_assert(sizeof(NetMDevInfoRsp) + sizeof(MsgHead) + 63 * BCAST_EXT_WORD_SIZE <=
+                  BCAST_MODIFY_BUF_SIZE,
+              "the largest modification reply fits its buffer");
+static_assert(sizeof(VXNet_NetworkBaseSet_t) == 272, "settings record of the adapter");
+static_assert(sizeof(((VXNet_NetworkBaseSet_t*)nullptr)->IPAddr) == 4 &&
+                  sizeof(((VXNet_NetworkBaseSet_t*)nullptr)->dns2) == 4,
+              "addresses of the settings record are 4 bytes");
+
+/* Zero-padded copy of at most min(N, uSrcLen) characters; no terminator when
+ * the text fills the field. */
+template <size_t N>
+void PutText(S8 (&s8Dst)[N], const S8* ps8Src, size_t uSrcLen)
+{
+    const size_t uLen = strnlen(ps8Src, uSrcLen < N ? uSrcLen : N);
+    memcpy(s8Dst, ps8Src, uLen);
+    memset(s8Dst + uLen, 0, N - uLen);
+}
+
+/* Terminated copy of a field that may fill its width. */
+template <size_t N, size_t M>
+void GetText(S8 (&s8Dst)[M], const S8 (&s8Src)[N])
+{
+    static_assert(M > N, "room for the terminator");
+    const size_t uLen = strnlen(s8Src, N);
+    memcpy(s8Dst, s8Src, uLen);
+    memset(s8Dst + uLen, 0, M - uLen);
+}
+
+template <size_t N>
+void PutAddrText(S8 (&s8Dst)[N], const U8* pu8Addr)
+{
+    static_assert(N >= sizeof("255.255.255.255"), "dotted text fits");
+    memset(s8Dst, 0, N);
+    /* At most 15 characters: no truncation possible. */
+    (void)snprintf(s8Dst, N, "%d.%d.%d.%d", pu8Addr[0], pu8Addr[1], pu8Addr[2], pu8Addr[3]);
+}
+
+BOOL IsHexDigit(S8 s8Char)
+{
+    return (s8Char >= '0' && s8Char <= '9') || (s8Char >= 'a' && s8Char <= 'f') ||
+           (s8Char >= 'A' && s8Char <= 'F');
+}
+
+U8 HexValue(S8 s8Char)
+{
+    if (s8Char >= '0' && s8Char <= '9') return (U8)(s8Char - '0');
+    if (s8Char >= 'a' && s8Char <= 'f') return (U8)(s8Char - 'a' + 10);
+    return (U8)(s8Char - 'A' + 10);
+}
+
+U32 AddrToHost(const U8* pu8Addr)
+{
+    return ((U32)pu8Addr[0] << 24) | ((U32)pu8Addr[1] << 16) | ((U32)pu8Addr[2] << 8) |
+           (U32)pu8Addr[3];
+}
+
+/* AckFlag of the modification reply header at the start of pu8Rsp. */
+void SetModifyAck(U8* pu8Rsp, WORD u16Ack)
+{
+    MsgHead stHead;
+    memcpy(&stHead, pu8Rsp, sizeof(stHead));
+    stHead.AckFlag = VXNetLe16(u16Ack);
+    memcpy(pu8Rsp, &stHead, sizeof(stHead));
+}
+
+/* The body of a modification reply follows the header and ExtSize zero words. */
+size_t ModifyBodyOffset(const MsgHead& stHead)
+{
+    return sizeof(MsgHead) + BCAST_EXT_WORD_SIZE * stHead.ExtSize;
+}
+
+}  // namespace
+
+/* ======================================================================== */
+/* Loop state and settings checks                                           */
+/* ======================================================================== */
+
+VOID BcastLoopInit(BCAST_LOOP_S* pstLoop)
+{
+    COMM_ASSERT(pstLoop != nullptr);
+    memset(pstLoop, 0, sizeof(*pstLoop));
+    pstLoop->stMsg.msg_name = &pstLoop->stPeerAddr;
+    pstLoop->stMsg.msg_namelen = sizeof(pstLoop->stPeerAddr);
+    pstLoop->stMsg.msg_iov = &pstLoop->stIov;
+    pstLoop->stMsg.msg_iovlen = 1;
+    pstLoop->stMsg.msg_control = pstLoop->u8CtrlBuf;
+    pstLoop->stMsg.msg_controllen = sizeof(pstLoop->u8CtrlBuf);
+    pstLoop->u32IfIndex = 0;
+    pstLoop->bRestart = false;
+    pstLoop->bReset = false;
+    pstLoop->pfnSend = sendmsg;
+}
+
+const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask)
+{
+    const U32 u32Ip = AddrToHost(pu8Ip);
+    const U32 u32Mask = AddrToHost(pu8Mask);
+    if (u32Ip == 0) return "address 0.0.0.0";
+    if (u32Ip == 0xFFFFFFFFu) return "address 255.255.255.255";
+    if ((u32Ip >> 24) == 127) return "loopback address";
+    if ((u32Ip >> 24) >= 224) return "multicast or reserved address";
+    if (u32Mask == 0) return "netmask 0.0.0.0";
+    /* Contiguous: the inverted mask plus one is a power of two. */
+    const U32 u32Host = ~u32Mask;
+    if ((u32Host & (u32Host + 1)) != 0) return "netmask not contiguous";
+    return nullptr;
+}
+
+const char* BcastCheckMacText(const S8* ps8Mac, size_t uFieldLen)
+{
+    /* The provider's conversion, on a copy: '-' becomes ':'; the text ends two
+     * characters after the fifth replaced '-'. */
+    S8 s8Text[64] = {};
+    const size_t uLen = strnlen(ps8Mac, uFieldLen < sizeof(s8Text) - 1 ? uFieldLen
+                                                                       : sizeof(s8Text) - 1);
+    memcpy(s8Text, ps8Mac, uLen);
+    U32 u32Dashes = 0;
+    for (size_t i = 0; i < uLen; ++i) {
+        if (s8Text[i] != '-') continue;
+        s8Text[i] = ':';
+        if (++u32Dashes == 5) {
+            if (i + 3 < uLen) s8Text[i + 3] = '\0';
+            break;
+        }
+    }
+    constexpr size_t MAC_TEXT_LEN = 17;   /* "hh:hh:hh:hh:hh:hh" */
+    if (strnlen(s8Text, sizeof(s8Text)) != MAC_TEXT_LEN) return "MAC text is not six hex pairs";
+    U8 u8Mac[6] = {};
+    for (size_t i = 0; i < sizeof(u8Mac); ++i) {
+        const S8* ps8Pair = s8Text + 3 * i;
+        if (!IsHexDigit(ps8Pair[0]) || !IsHexDigit(ps8Pair[1])) return "MAC text is not six hex pairs";
+        if (i + 1 < sizeof(u8Mac) && ps8Pair[2] != ':') return "MAC text is not six hex pairs";
+        u8Mac[i] = (U8)(HexValue(ps8Pair[0]) << 4 | HexValue(ps8Pair[1]));
+    }
+    static const U8 u8Zero[6] = {};
+    if (memcmp(u8Mac, u8Zero, sizeof(u8Mac)) == 0) return "MAC address all zero";
+    if ((u8Mac[0] & 0x01) != 0) return "MAC address is a group address";
+    return nullptr;
+}
+
+/* ======================================================================== */
+/* BcastServer                                                              */
+/* ======================================================================== */
+
+BcastServer::BcastServer(DevInterface* pIntf) : m_pIntf(pIntf), m_s32ConnSockFd(-1)
+{
+    COMM_ASSERT(pIntf != nullptr);
+    BCAST_LOG("- ##################################################### -\n");
+    BCAST_LOG("- #### BcastServer Version: [ %s ], compile:%s %s\n", BCAST_VERSION, __DATE__,
+              __TIME__);
+    BCAST_LOG("- ##################################################### -\n");
+    if (Start() < 0) {
+        BCAST_LOG("Start BcastServer failed!\n");
+        abort();
+    }
+    BCAST_LOG("BcastServer construct!\n");
+}
+
+BcastServer::BcastServer(DevInterface* pIntf, S32 s32SockFd)
+    : m_pIntf(pIntf), m_s32ConnSockFd(s32SockFd)
+{
+    COMM_ASSERT(pIntf != nullptr);
+}
+
+BcastServer::~BcastServer()
+{
+    BCAST_LOG("BcastServer distruct!\n");
+}
+
+int BcastServer::Start()
+{
+    THREADARG_S* pstArg = new (std::nothrow) THREADARG_S();
+    if (pstArg == nullptr) {
+        BCAST_LOG("start TCPServer failed!\n");
+        return -1;
+    }
+    pstArg->Func = THREADFUNC_LISTEN;
+    pstArg->pClass = this;
+    pstArg->pArg = nullptr;
+    pstArg->pUser = nullptr;
+    if (CreateDetachThread(ThreadEntry, pstArg, nullptr) < 0) {
+        BCAST_LOG("start TCPServer failed!\n");
+        delete pstArg;
+        return -1;
+    }
+    return 0;   /* the thread owns the record now */
+}
+
+void* BcastServer::ThreadEntry(void* pArg)
+{
+    COMM_ASSERT(pArg != nullptr);
+    THREADARG_S* pstArg = static_cast<THREADARG_S*>(pArg);
+    BcastServer* pServer = static_cast<BcastServer*>(pstArg->pClass);
+    (void)pServer->Listen();
+    delete pstArg;
+    return nullptr;
+}
+
+int BcastServer::OpenSocket(const char* ps8Host, const char* ps8Serv)
+{
+    m_s32ConnSockFd = UdpListen(ps8Host, ps8Serv, nullptr);
+    if (m_s32ConnSockFd < 0) return -1;
+    const int s32On = 1;
+    if (setsockopt(m_s32ConnSockFd, IPPROTO_IP, IP_PKTINFO, &s32On, sizeof(s32On)) < 0) {
+        const int s32Err = errno;
+        BCAST_LOG_AS("Listen", "failed to setsockopt(IPPROTO_IP,IP_PKTINFO) (%s)\n",
+                     strerror(s32Err));
+    }
+    return m_s32ConnSockFd;
+}
+
+int BcastServer::Listen()
+{
+    S8 s8Port[20] = {};
+    const int s32N = snprintf(s8Port, sizeof(s8Port), "%d", DEVFINDER_UDP_PORT);
+    if (s32N < 0 || (size_t)s32N >= sizeof(s8Port)) return -1;
+    if (OpenSocket(nullptr, s8Port) < 0) return -1;
+    AcceptProcess();
+    return 0;
+}
+
+void BcastServer::AcceptProcess()
+{
+    BCAST_LOOP_S stLoop;
+    BcastLoopInit(&stLoop);
+    for (;;) {
+        const S32 s32Len = ReceiveOne(&stLoop);
+        HandleDatagram(&stLoop, s32Len);
+    }
+}
+
+S32 BcastServer::ReceiveOne(BCAST_LOOP_S* pstLoop)
+{
+    /* A short datagram must never read bytes of an earlier one, and the header's
+     * lengths were overwritten by the previous receive. */
+    memset(pstLoop->u8RecvBuf, 0, sizeof(pstLoop->u8RecvBuf));
+    pstLoop->stIov.iov_base = pstLoop->u8RecvBuf;
+    pstLoop->stIov.iov_len = sizeof(pstLoop->u8RecvBuf);
+    pstLoop->stMsg.msg_iov = &pstLoop->stIov;
+    pstLoop->stMsg.msg_iovlen = 1;
+    pstLoop->stMsg.msg_namelen = sizeof(pstLoop->stPeerAddr);
+    pstLoop->stMsg.msg_controllen = sizeof(pstLoop->u8CtrlBuf);
+    pstLoop->stMsg.msg_flags = 0;
+    errno = 0;
+    const S32 s32Len = (S32)recvmsg(m_s32ConnSockFd, &pstLoop->stMsg, 0);
+    if (s32Len <= 0) {
+        const int s32Err = errno;
+        BCAST_LOOP_LOG("recvmsg failed (%s)!\n", strerror(s32Err));
+    }
+    return s32Len;
+}
+
+VOID BcastServer::HandleDatagram(BCAST_LOOP_S* pstLoop, S32 s32Len)
+{
+    if (s32Len <= 0) return;
+    MsgHead stHead;
+    memcpy(&stHead, pstLoop->u8RecvBuf, sizeof(stHead));
+    const U16 u16MsgType = VXNetLe16(stHead.MsgType);
+    switch (u16MsgType) {
+    case MSG_TYPE_SEARCH:
+    case MSG_TYPE_SEARCH_CUSTOM:
+    case MSG_TYPE_SEARCH_EXT:
+        HandleSearch(pstLoop, u16MsgType);
+        break;
+    case MSG_TYPE_MDEVINFO:
+        HandleModify(pstLoop);
+        break;
+    default:
+        BCAST_LOOP_LOG("invlalid msg_type(%d)!\n", u16MsgType);
+        break;
+    }
+}
+
+VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
+{
+    /* Customised products answer only the second form; all others never do. */
+    const BOOL bCustom = m_pIntf->GetProductCustomVal() == 1;
+    if (bCustom != (u16MsgType == MSG_TYPE_SEARCH_CUSTOM)) return;
+
+    BCAST_LOOP_LOG("%s\n", "MSG_TYPE_SEARCH");
+
+    /* Arrival interface: the last IP_PKTINFO record wins; without one the index
+     * of an earlier datagram stays. Records are walked by offset and taken only
+     * when they lie wholly inside what the kernel reported. */
+    const U8* pu8Ctrl = pstLoop->u8CtrlBuf;
+    size_t uCtrlLen = pstLoop->stMsg.msg_controllen;
+    if (uCtrlLen > sizeof(pstLoop->u8CtrlBuf)) uCtrlLen = sizeof(pstLoop->u8CtrlBuf);
+    constexpr size_t CMSG_ALIGN_TO = sizeof(size_t);
+    size_t uOff = 0;
+    while (uOff + sizeof(struct cmsghdr) <= uCtrlLen) {
+        struct cmsghdr stCmsg;
+        memcpy(&stCmsg, pu8Ctrl + uOff, sizeof(stCmsg));
+        if (stCmsg.cmsg_len < sizeof(struct cmsghdr) || stCmsg.cmsg_len > uCtrlLen - uOff) break;
+        if (stCmsg.cmsg_level == IPPROTO_IP && stCmsg.cmsg_type == IP_PKTINFO &&
+            stCmsg.cmsg_len >= CMSG_LEN(sizeof(struct in_pktinfo))) {
+            struct in_pktinfo stInfo;
+            memcpy(&stInfo, pu8Ctrl + uOff + CMSG_LEN(0), sizeof(stInfo));
+            S8 s8Dst[INET_ADDRSTRLEN] = {};
+            if (inet_ntop(AF_INET, &stInfo.ipi_addr, s8Dst, sizeof(s8Dst)) == nullptr) {
+                s8Dst[0] = '\0';
+            }
+            BCAST_LOOP_LOG("index=%d ip_dst_addr=%s\n", stInfo.ipi_ifindex, s8Dst);
+            pstLoop->u32IfIndex = (unsigned int)stInfo.ipi_ifindex;
+        }
+        const size_t uStep = (stCmsg.cmsg_len + CMSG_ALIGN_TO - 1) & ~(CMSG_ALIGN_TO - 1);
+        if (uStep > uCtrlLen - uOff) break;
+        uOff += uStep;
+    }
+
+    pstLoop->stIfReq.ifr_ifindex = (int)pstLoop->u32IfIndex;
+    if (ioctl(m_s32ConnSockFd, SIOCGIFNAME, &pstLoop->stIfReq) < 0) {
+        BCAST_LOOP_LOG("get intfname fail\n");
+        return;
+    }
+    S8 s8IfName[IFNAMSIZ + 1] = {};
+    memcpy(s8IfName, pstLoop->stIfReq.ifr_name, strnlen(pstLoop->stIfReq.ifr_name, IFNAMSIZ - 1));
+
+    if (SetBcastDevRsp(&pstLoop->stSearchRsp.stMsgBody, s8IfName) != 0) {
+        BCAST_LOOP_LOG("failed to get device info!\n");
+        return;
+    }
+
+    MsgHead stHead;
+    memcpy(&stHead, pstLoop->u8RecvBuf, sizeof(stHead));
+    stHead.MsgSize = VXNetLe32(sizeof(SearchDevRsp));
+    pstLoop->stSearchRsp.stMsgHeader = stHead;
+
+    pstLoop->stIov.iov_base = &pstLoop->stSearchRsp;
+    pstLoop->stIov.iov_len = sizeof(pstLoop->stSearchRsp);
+    if (pstLoop->pfnSend(m_s32ConnSockFd, &pstLoop->stMsg, MSG_DONTROUTE) <= 0) {
+        const int s32Err = errno;
+        BCAST_LOOP_LOG("sendmsg failed (%s)!\n", strerror(s32Err));
+    }
+}
+
+int BcastServer::SetBcastDevRsp(SearchDevRsp* pSearchRsp, char* netintf)
+{
+    COMM_ASSERT(pSearchRsp != nullptr && netintf != nullptr);
+    memset(pSearchRsp, 0, sizeof(*pSearchRsp));
+
+    int64_t s64Sum = 0;
+    S32 s32Mode = -1;
+    U8 u8Ip[4] = {};
+    U8 u8Mask[4] = {};
+    U8 u8GateWay[4] = {};
+    unsigned char u8Dns[BCAST_DNS_COUNT][4] = {};
+    S8 s8HostName[sizeof(pSearchRsp->HostName)] = {};
+    DEVINFO_S stDevInfo;
+    memset(&stDevInfo, 0, sizeof(stDevInfo));
+
+    (void)m_pIntf->GetNetworkState(&s32Mode, u8Ip, u8Mask);
+    (void)GetIpAndNetMask(u8Ip, u8Mask, netintf);
+    s64Sum += m_pIntf->GetDnsAddrs(u8Dns, BCAST_DNS_COUNT);
+    s64Sum += m_pIntf->GetHostname(s8HostName);
+    s64Sum += m_pIntf->GetDevInfo(&stDevInfo, BCAST_LOCAL_USER_ID);
+    (void)GetGateWay(u8GateWay, netintf);
+
+    PutAddrText(pSearchRsp->IP, u8Ip);
+    PutAddrText(pSearchRsp->NetMask, u8Mask);
+    PutAddrText(pSearchRsp->GateWay, u8GateWay);
+    PutAddrText(pSearchRsp->DNS1, u8Dns[0]);
+    PutAddrText(pSearchRsp->DNS2, u8Dns[1]);
+
+    pSearchRsp->Port = VXNetLe32(m_pIntf->GetMediaPort());
+    pSearchRsp->IEPort = VXNetLe32(m_pIntf->GetWebPort());
+    pSearchRsp->NetworkMode = VXNetLe32((U32)s32Mode);
+
+    pSearchRsp->DeviceID = VXNetLe32(stDevInfo.u32DeviceID);
+    pSearchRsp->ChannelNum = VXNetLe32(stDevInfo.u8ChannelNum);
+    pSearchRsp->DevTypeULL = VXNetLe64(stDevInfo.u64DevType);
+
+    PutText(pSearchRsp->HostName, s8HostName, sizeof(s8HostName));
+    PutText(pSearchRsp->DevType, stDevInfo.s8DeviceType, sizeof(stDevInfo.s8DeviceType));
+    PutText(pSearchRsp->DevVer, stDevInfo.s8DevSwVer, sizeof(stDevInfo.s8DevSwVer));
+    PutText(pSearchRsp->DeviceName, stDevInfo.s8DevName, sizeof(stDevInfo.s8DevName));
+    PutText(pSearchRsp->MacAddr, stDevInfo.s8MacAddr, sizeof(stDevInfo.s8MacAddr));
+    /* 32 characters at most; the last 6 bytes of the field stay zero. */
+    PutText(pSearchRsp->P2pID, stDevInfo.s8P2pId, sizeof(stDevInfo.s8P2pId));
+
+    pSearchRsp->Version = 1;
+
+    if (s64Sum > INT32_MAX) return INT32_MAX;
+    if (s64Sum < INT32_MIN) return INT32_MIN;
+    return (int)s64Sum;
+}
+
+int BcastServer::GetPeerIpAddr(sockaddr* pstPeerAddr, int s32SALen, char* ps8PeerIP,
+                               char* ps8PeerPort)
+{
+    COMM_ASSERT(ps8PeerIP != nullptr);
+    COMM_ASSERT(ps8PeerPort != nullptr);
+    constexpr socklen_t PEER_HOST_LEN = 1025;
+    constexpr socklen_t PEER_SERV_LEN = 32;
+    if (pstPeerAddr == nullptr || s32SALen <= 0) return -1;
+    if (getnameinfo(pstPeerAddr, (socklen_t)s32SALen, ps8PeerIP, PEER_HOST_LEN, ps8PeerPort,
+                    PEER_SERV_LEN, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return -1;
+    }
+    return 0;
+}
+
+VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
+{
+    BCAST_LOOP_LOG("MSG_TYPE_MDEVINFO\n");
+
+    /* The body sits at 16 whatever ExtSize says; the receive buffer was cleared,
+     * so what a short datagram did not carry reads as zero. */
+    MsgHead stHead;
+    NewNetMDevInfoReq stReq;
+    memcpy(&stHead, pstLoop->u8RecvBuf, sizeof(stHead));
+    memcpy(&stReq, pstLoop->u8RecvBuf + sizeof(MsgHead), sizeof(stReq));
+    const NetMDevInfoReq& stBase = stReq.DevInfoReq;
+
+    S32 s32Mode = 0;
+    U8 u8LocalIp[16] = {};
+    DEVINFO_S stDevInfo;
+    memset(&stDevInfo, 0, sizeof(stDevInfo));
+    BOOL bOldVerConFlag = false;
+    BOOL bNewVerConFlag = false;
+    const U64 u64ReqType = VXNetLe64(stReq.devTypeULL);
+    const int s32MacLen = (int)sizeof(stReq.macAddr);
+
+    BCAST_LOOP_LOG("============= Check Ip and MacAddr:============\n");
+    BCAST_LOOP_LOG("cip:%d:%d:%d:%d \n", stBase.cip[0], stBase.cip[1], stBase.cip[2],
+                   stBase.cip[3]);
+    BCAST_LOOP_LOG(" MacAddr:%.*s\n", s32MacLen, stReq.macAddr);
+    BCAST_LOOP_LOG("============= Type:%llx============\n", (unsigned long long)u64ReqType);
+
+    /* The extended form names the device by address, MAC text and type; the
+     * first form by address alone. */
+    if (VXNetLe32(stHead.MsgSize) > sizeof(NetMDevInfoReq)) {
+        if (m_pIntf->GetNetworkState(&s32Mode, u8LocalIp, nullptr) == 0 &&
+            memcmp(stBase.cip, u8LocalIp, sizeof(stBase.cip)) == 0 &&
+            m_pIntf->GetDevInfo(&stDevInfo, BCAST_LOCAL_USER_ID) == 0 &&
+            strncmp(stReq.macAddr, stDevInfo.s8MacAddr, sizeof(stReq.macAddr)) == 0 &&
+            u64ReqType == stDevInfo.u64DevType) {
+            bNewVerConFlag = true;
+        }
+        BCAST_LOOP_LOG("localip:%d:%d:%d:%d \n", u8LocalIp[0], u8LocalIp[1], u8LocalIp[2],
+                       u8LocalIp[3]);
+    } else {
+        if (m_pIntf->GetNetworkState(&s32Mode, u8LocalIp, nullptr) == 0 &&
+            memcmp(stBase.cip, u8LocalIp, sizeof(stBase.cip)) == 0) {
+            bOldVerConFlag = true;
+        }
+    }
+    if (stBase.ZizodSetMac == 1) bNewVerConFlag = true;
+
+    if (!bOldVerConFlag && !bNewVerConFlag) {
+        BCAST_LOOP_LOG(" Ip ,MacAddr and DevType are not all the same \n");
+        BCAST_LOOP_LOG("cip:%d:%d:%d:%d, u8ip:%d:%d:%d:%d \n", stBase.cip[0], stBase.cip[1],
+                       stBase.cip[2], stBase.cip[3], u8LocalIp[0], u8LocalIp[1], u8LocalIp[2],
+                       u8LocalIp[3]);
+        BCAST_LOOP_LOG("cMacaddr: %.*s , s8Mac: %.*s \n", s32MacLen, stReq.macAddr,
+                       (int)sizeof(stDevInfo.s8MacAddr), stDevInfo.s8MacAddr);
+        BCAST_LOOP_LOG("cDevType: %lld , u64DevType: %lld \n", (long long)u64ReqType,
+                       (long long)stDevInfo.u64DevType);
+        return;
+    }
+
+    /* The facade gets terminated copies; the fields may fill their width. */
+    BCAST_LOOP_LOG("bOldVerConFlag =  %d  bNewVerConFlag = %d\n", bOldVerConFlag ? 1 : 0,
+                   bNewVerConFlag ? 1 : 0);
+    S8 s8User[sizeof(stBase.user) + 1];
+    S8 s8Pwd[sizeof(stBase.pwd) + 1];
+    GetText(s8User, stBase.user);
+    GetText(s8Pwd, stBase.pwd);
+    S32 s32Ret = m_pIntf->CheckUser(s8User, s8Pwd, CHECK_USER_TYPE_IE);
+    /* Passwords never reach the log. */
+    WORD u16Ack = BCAST_MODIFY_ACK_REJECTED;
+    if (s32Ret < 0) {
+        BCAST_LOOP_LOG("CheckUser Failed!(%s:%s)", s8User, "***");
+    } else {
+        BCAST_LOOP_LOG("authencate succefully!(%s:%s)\n", s8User, "***");
+        u16Ack = BCAST_MODIFY_ACK_OK;
+    }
+
+    /* Reply: the request's header, ExtSize zero words, the request's msgid. */
+    U8* pu8Rsp = pstLoop->u8ModifyBuf;
+    const size_t uBodyOff = ModifyBodyOffset(stHead);
+    const size_t uRspLen = uBodyOff + sizeof(NetMDevInfoRsp);
+    MsgHead stRspHead = stHead;
+    stRspHead.AckFlag = VXNetLe16(u16Ack);
+    stRspHead.MsgSize = VXNetLe32(sizeof(NetMDevInfoRsp));
+    memcpy(pu8Rsp, &stRspHead, sizeof(stRspHead));
+    memset(pu8Rsp + sizeof(MsgHead), 0, uBodyOff - sizeof(MsgHead));
+    NetMDevInfoRsp stRspBody;
+    memcpy(stRspBody.msgid, stBase.msgid, sizeof(stRspBody.msgid));
+    memcpy(pu8Rsp + uBodyOff, &stRspBody, sizeof(stRspBody));
+    BCAST_LOOP_LOG("MSG_ID:%.*s\n", (int)sizeof(stBase.msgid), stBase.msgid);
+    pstLoop->stIov.iov_base = pu8Rsp;
+    pstLoop->stIov.iov_len = uRspLen;
+
+    if (s32Ret > 0) ApplyModify(pstLoop, stReq);
+
+    if (pstLoop->bRestart) {
+        BCAST_LOOP_LOG("restarting machine .....................\n");
+        (void)m_pIntf->RestartMachine();
+        pstLoop->bRestart = false;
+    }
+    if (pstLoop->bReset) {
+        BCAST_LOOP_LOG("ResetNetServer .....................\n");
+        m_pIntf->ResetNetServer();
+        pstLoop->bReset = false;
+    }
+}
+
+/* An authenticated request: read the current settings, answer, apply, save. */
+VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& stReq)
+{
+    const NetMDevInfoReq& stBase = stReq.DevInfoReq;
+    S32 s32AckFlag = 1;
+    m_pIntf->UpdateSysParam();
+    /* Read afresh: the outcome never depends on an earlier request. */
+    VXNet_NetworkBaseSet_t bset;
+    memset(&bset, 0, sizeof(bset));
+    if (m_pIntf->NetBasicParamAdapter(&bset, nullptr, 0, true, sizeof(bset)) != 0) return;
+    SAVE_FLASH_OPT_E enSaveOpt = SAVE_OPT_STOP_NONE;
+    s32AckFlag = 0;
+
+    const U32 u32MPort = VXNetLe16(stBase.mport);
+    const U32 u32WPort = VXNetLe16(stBase.wport);
+    if (memcmp(bset.IPAddr, stBase.ip, sizeof(stBase.ip)) == 0 &&
+        memcmp(bset.NetMask, stBase.mask, sizeof(stBase.mask)) == 0 &&
+        memcmp(bset.GateWay, stBase.gw, sizeof(stBase.gw)) == 0 &&
+        memcmp(bset.dns1, stBase.dns1, sizeof(stBase.dns1)) == 0 &&
+        memcmp(bset.dns2, stBase.dns2, sizeof(stBase.dns2)) == 0 && bset.Port == u32MPort &&
+        bset.WebPort == u32WPort) {
+        SetModifyAck(pstLoop->u8ModifyBuf, BCAST_MODIFY_ACK_OK);
+        (void)pstLoop->pfnSend(m_s32ConnSockFd, &pstLoop->stMsg, 0);
+        return;
+    }
+
+    memcpy(bset.IPAddr, stBase.ip, sizeof(stBase.ip));
+    memcpy(bset.NetMask, stBase.mask, sizeof(stBase.mask));
+    memcpy(bset.GateWay, stBase.gw, sizeof(stBase.gw));
+    memcpy(bset.dns1, stBase.dns1, sizeof(stBase.dns1));
+    memcpy(bset.dns2, stBase.dns2, sizeof(stBase.dns2));
+    bset.Port = u32MPort;
+    bset.WebPort = u32WPort;
+    bset.NetworkMode = stBase.wNewFlag != 0 ? stBase.wMode : 2;
+    printf("<%s>:(%d), set netmode:%d\n", "AcceptProcess", __LINE__, bset.NetworkMode);
+    fflush(stdout);
+
+    /* Refuse what would leave the device unreachable, before anything is
+     * written. A MAC set applies only the MAC; DHCP ignores the addresses. */
+    S8 s8Mac[sizeof(stReq.macAddr) + 4] = {};
+    memcpy(s8Mac, stReq.macAddr, sizeof(stReq.macAddr));
+    const BOOL bSetMac = stBase.ZizodSetMac == 1;
+    const char* ps8Refusal = nullptr;
+    if (bSetMac) {
+        ps8Refusal = BcastCheckMacText(stReq.macAddr, sizeof(stReq.macAddr));
+    } else if (bset.NetworkMode != 0) {
+        ps8Refusal = BcastCheckStaticAddr(bset.IPAddr, bset.NetMask);
+    }
+    if (ps8Refusal != nullptr) {
+        BCAST_LOOP_LOG("refused network settings: %s\n", ps8Refusal);
+        return;
+    }
+
+    const S32 s32Ret = bSetMac ? m_pIntf->NetBasicParamAdapter(nullptr, s8Mac, 0, false, sizeof(bset))
+                     : m_pIntf->NetBasicParamAdapter(&bset, nullptr, 0, false, sizeof(bset));
+    const U32 u32Bits = (U32)s32Ret;
+    const BOOL bStopEnc = (u32Bits & (1u << OPT_BIT_STOP_ENC)) != 0;
+    const BOOL bStopRec = (u32Bits & (1u << OPT_BIT_STOP_REC)) != 0;
+    if (bStopEnc && bStopRec) {
+        enSaveOpt = SAVE_OPT_STOP_ERC;
+    } else if (bStopEnc) {
+        enSaveOpt = SAVE_OPT_STOP_ENC;
+    } else if (bStopRec) {
+        enSaveOpt = SAVE_OPT_STOP_REC;
+    }
+
+    /* The requester hears first: a reboot may follow. */
+    SetModifyAck(pstLoop->u8ModifyBuf, (WORD)s32AckFlag);
+    BCAST_LOOP_LOG("Broad modify NVR network info return first\n");
+    if (pstLoop->pfnSend(m_s32ConnSockFd, &pstLoop->stMsg, MSG_DONTROUTE) <= 0) {
+        const int s32Err = errno;
+        BCAST_LOOP_LOG("sendmsg failed (%s)!\n", strerror(s32Err));
+    }
+    (void)m_pIntf->SaveFlash(enSaveOpt, BCAST_SAVE_MSG_TYPE, BCAST_SAVE_MSG_SUBTYPE);
+    if ((u32Bits & (1u << OPT_BIT_REBOOT)) != 0) pstLoop->bRestart = true;
+    if ((u32Bits & (1u << OPT_BIT_RESTART_MEDIASERV)) != 0) pstLoop->bReset = true;
+}
