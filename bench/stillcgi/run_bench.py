@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Snapshot benchmark: the CGI under busybox httpd against the stand-in,
+compared in the same run with the same server sending the same file
+statically. Needs root (the device sandbox) and a build with snapload:
+
+    sudo python3 bench/stillcgi/run_bench.py [BIN_DIR]
+
+Prints requests/s, median and p99 latency at concurrency 1 and 8, the ratio
+CGI/static, the CGI's exec-to-exit time on its refusal road next to /bin/true,
+and its binary size. All traffic stays inside the sandbox; every run is
+bounded in requests and seconds.
+"""
+
+import os
+import shutil
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SRC = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(SRC, "scripts"))
+if len(sys.argv) > 1:
+    os.environ["CAM_BIN_DIR"] = os.path.abspath(sys.argv[1])
+
+from camsandbox import Sandbox  # noqa: E402
+
+CAM_ADDR, CLI_ADDR, PORT = "10.1.0.1", "10.1.0.2", 8080
+IMAGE_BYTES = 100 * 1024
+REQUESTS = {1: 3000, 8: 6000}
+SECONDS = 15
+EXEC_ROUNDS = 400
+
+# Runs inside the camera host: spawn-to-reap time of a program, best of
+# several rounds' medians so a busy neighbour does not decide the figure.
+EXEC_TIMER = r"""
+import os, subprocess, sys, time, statistics
+argv = sys.argv[2:]
+rounds = int(sys.argv[1])
+env = {"QUERY_STRING": "user=nobody&psw=x", "REQUEST_METHOD": "GET"}
+devnull = os.open(os.devnull, os.O_WRONLY)
+times = []
+for _ in range(rounds):
+    t0 = time.perf_counter()
+    pid = os.posix_spawn(argv[0], argv, env, file_actions=[(os.POSIX_SPAWN_DUP2, devnull, 1)])
+    os.waitpid(pid, 0)
+    times.append((time.perf_counter() - t0) * 1e6)
+times.sort()
+print("%.1f %.1f" % (statistics.median(times), times[int(len(times) * 0.99)]))
+"""
+
+
+def parse(line):
+    parts = line.split()
+    return {parts[i]: float(parts[i + 1]) for i in range(0, len(parts) - 1, 2)}
+
+
+def main():
+    with Sandbox() as sb:
+        cam = sb.host("cam")
+        cli = sb.host("cli")
+        sb.link(cam, "eth0", CAM_ADDR + "/24", cli, "eth0", CLI_ADDR + "/24")
+        stillcgi = sb.binary("stillcgi")
+        snapload = sb.binary("snapload")
+        image = os.path.join(cam.dir, "card.jpg")
+        z = cam.start(["./zozid", "--user", "admin:1234", "--jpeg-size", str(IMAGE_BYTES),
+                       "--dump-image", image], name="zozid")
+        if not cam.wait_for(lambda: "zozid: ready" in cam.output("zozid"), timeout=5):
+            sys.exit("stand-in did not start: " + cam.errors("zozid"))
+        www = os.path.join(cam.dir, "www")
+        os.makedirs(os.path.join(www, "cgi-bin"))
+        shutil.copy(stillcgi, os.path.join(www, "cgi-bin", "stillcgi"))
+        cam.start(["busybox", "httpd", "-f", "-p", "%s:%d" % (CAM_ADDR, PORT), "-h", www],
+                  name="httpd")
+        time.sleep(0.3)
+        query = "/cgi-bin/stillcgi?user=admin&psw=1234"
+        # one request makes the stand-in write the card; the static copy is that file
+        first = cli.run([snapload, CAM_ADDR, str(PORT), query, "1", "1", "5"], timeout=30)
+        if parse(first.stdout).get("good") != 1 or not os.path.exists(image):
+            sys.exit("first snapshot failed: %s %s" % (first.stdout, first.stderr))
+        shutil.copy(image, os.path.join(www, "static.jpg"))
+        size = os.path.getsize(image)
+
+        rows = []
+        for conc in (1, 8):
+            res = {}
+            for kind, path in (("static", "/static.jpg"), ("cgi", query)):
+                r = cli.run([snapload, CAM_ADDR, str(PORT), path, str(conc),
+                             str(REQUESTS[conc]), str(SECONDS)], timeout=SECONDS + 60)
+                res[kind] = parse(r.stdout)
+            rows.append((conc, res))
+
+        timer = os.path.join(cam.dir, "exectimer.py")
+        with open(timer, "w") as f:
+            f.write(EXEC_TIMER)
+        exec_true = cam.run(["python3", timer, str(EXEC_ROUNDS), "/bin/true"], timeout=120)
+        exec_cgi = cam.run(["python3", timer, str(EXEC_ROUNDS), stillcgi], timeout=120)
+        cam.stop(z)
+
+    print("image: %d bytes (JPEG test card, 1280x720)" % size)
+    print("| concurrency | server | requests | broken | req/s | p50 ms | p99 ms |")
+    print("|---|---|---|---|---|---|---|")
+    for conc, res in rows:
+        for kind in ("static", "cgi"):
+            m = res[kind]
+            print("| %d | %s | %d | %d | %.0f | %.3f | %.3f |" % (
+                conc, kind, m["requests"], m["broken"], m["rps"], m["p50_ms"], m["p99_ms"]))
+    for conc, res in rows:
+        print("concurrency %d: CGI/static = %.2f" % (conc, res["cgi"]["rps"] / res["static"]["rps"]))
+    t_med, t_p99 = (float(v) for v in exec_true.stdout.split())
+    c_med, c_p99 = (float(v) for v in exec_cgi.stdout.split())
+    print("exec-to-exit, median (p99) us: /bin/true %.0f (%.0f), stillcgi refusal %.0f (%.0f),"
+          " ratio %.2f" % (t_med, t_p99, c_med, c_p99, c_med / t_med))
+    print("stillcgi binary: %d bytes" % os.path.getsize(stillcgi))
+
+
+if __name__ == "__main__":
+    main()
