@@ -22,13 +22,13 @@ constexpr U32 ZOZID_JPEG_SIZE_MAX = 16u * 1024u * 1024u;
 
 typedef enum { ZOZID_FILE_JPEG, ZOZID_FILE_EMPTY, ZOZID_FILE_NONE } ZOZID_FILE_E;
 
-typedef struct {
+typedef struct ZozidUser_S {
     std::string strName;     /* 1..16 bytes */
     std::string strPassword; /* 0..16 bytes */
     U8 u8Privilege;
 } ZOZID_USER_S;
 
-typedef struct {
+typedef struct ZozidOptions_S {
     std::string strMivor = ZOZID_MIVOR_DIR; /* settings file and key files */
     std::string strSnap = ZOZID_SNAP_DIR;   /* where snap.jpg is written */
     std::vector<ZOZID_USER_S> vecUsers;

@@ -11,7 +11,7 @@
 
 #include "type.h"
 
-typedef struct {
+typedef struct ZozidNet_S {
     S32 s32Dhcp = 0;
     std::string strIpAddr;
     std::string strNetmask;
