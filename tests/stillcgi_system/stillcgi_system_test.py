@@ -220,6 +220,27 @@ class StandIn(CgiSandbox):
             self.assertFalse(os.path.exists(os.path.join(self.cam.mivor, name)))
 
 
+    def test_reload_moves_the_interface(self):
+        self.start_zozid("--iface", "eth0")
+        with open(os.path.join(self.cam.mivor, "network.ini"), "w") as f:
+            f.write("dhcp=0\nipaddr=10.1.0.7\nnetmask=255.255.255.0\ngateway=10.1.0.2\n"
+                    "macaddr=00:11:22:33:44:55\nnettype=0\nipv6addr=\nipv6prefixlength=0\n"
+                    "ipv6gateway=\n")
+        try:
+            self.cam.signal(self.zozid, signal.SIGUSR1)
+            self.assertTrue(self.cam.wait_for(
+                lambda: "zozid: settings reloaded 1\n" in self.cam.output("zozid"), timeout=5))
+            addrs = self.cam.ip("-4", "addr", "show", "dev", "eth0")
+            self.assertIn("inet 10.1.0.7/24", addrs)
+            self.assertNotIn("10.1.0.1/", addrs)
+            self.assertIn("default via 10.1.0.2", self.cam.ip("route"))
+        finally:
+            # put the camera back where the other tests expect it
+            self.cam.ip("addr", "flush", "dev", "eth0")
+            self.cam.ip("addr", "add", CAM_ADDR + "/24", "dev", "eth0")
+            os.remove(os.path.join(self.cam.mivor, "network.ini"))
+
+
 class ImageRoad(CgiSandbox):
     def test_image_direct(self):
         self.start_zozid()
