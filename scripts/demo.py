@@ -128,6 +128,7 @@ class Demo:
         def setup():
             sb.link(cam_host, "eth0", "%s/%d" % (CAM_IP, PREFIX), inst, "eth0",
                     "%s/%d" % (INSTALLER_IP, PREFIX))
+            cam_host.ip("route", "add", "default", "via", GATEWAY)
             cam.start()
             return ("camera %s (zozid, devfinder, httpd + stillcgi) <-veth-> installer %s"
                     % (CAM_IP, INSTALLER_IP))

@@ -208,4 +208,72 @@ TEST(TargetChoice, ByMacOrAddressAndNeverAmbiguous)
     EXPECT_EQ("untouched", t.strIp);
 }
 
+/* A reply lost while the device moved must not read as failure, and an unapplied request
+ * must never read as success. */
+TEST(LostReply, ConfirmedOnlyByAVisibleChangeThatMatches)
+{
+    const DsDevice before = Record();
+    DsModifyReq r;
+    std::string e;
+    ASSERT_EQ(0, DsBuildModifyReq(Opts({"modify", "10.1.0.10", "--user", "u", "--password", "p",
+                                        "--ip", "10.1.0.20"}),
+                                  before, "p", &r, &e))
+        << e;
+    DsDevice moved = before;
+    moved.strIp = "10.1.0.20";
+    DsDeviceList after;
+    after.Add(moved);
+    EXPECT_TRUE(DsConfirmApplied(r, before, after));
+
+    DsDeviceList unchanged;
+    unchanged.Add(before);
+    EXPECT_FALSE(DsConfirmApplied(r, before, unchanged));
+    EXPECT_FALSE(DsConfirmApplied(r, before, DsDeviceList()));
+
+    DsDevice otherMask = moved;
+    otherMask.strNetMask = "255.255.0.0";
+    DsDeviceList wrongMask;
+    wrongMask.Add(otherMask);
+    EXPECT_FALSE(DsConfirmApplied(r, before, wrongMask));
+
+    // a change a search cannot show (the web port here) is never confirmed by one
+    ASSERT_EQ(0, DsBuildModifyReq(Opts({"modify", "10.1.0.10", "--user", "u", "--password", "p",
+                                        "--web-port", "80"}),
+                                  before, "p", &r, &e))
+        << e;
+    EXPECT_FALSE(DsConfirmApplied(r, before, unchanged));
+}
+
+TEST(LostReply, ModeAndMacChanges)
+{
+    const DsDevice before = Record();
+    DsModifyReq r;
+    std::string e;
+    ASSERT_EQ(0, DsBuildModifyReq(
+                     Opts({"modify", "10.1.0.10", "--user", "u", "--password", "p", "--dhcp"}),
+                     before, "p", &r, &e))
+        << e;
+    DsDevice dhcp = before;
+    dhcp.u32NetworkMode = 0;
+    DsDeviceList nowDhcp, stillStatic;
+    nowDhcp.Add(dhcp);
+    stillStatic.Add(before);
+    EXPECT_TRUE(DsConfirmApplied(r, before, nowDhcp));
+    EXPECT_FALSE(DsConfirmApplied(r, before, stillStatic));
+
+    ASSERT_EQ(0, DsBuildModifyReq(Opts({"set-mac", "10.1.0.10", "02:00:00:00:00:0f", "--user", "u",
+                                        "--password", "p"}),
+                                  before, "p", &r, &e))
+        << e;
+    DsDevice newMac = before;
+    newMac.strMacAddr = "02-00-00-00-00-0F";
+    DsDeviceList hasNew;
+    hasNew.Add(newMac);
+    EXPECT_TRUE(DsConfirmApplied(r, before, hasNew));
+    EXPECT_FALSE(DsConfirmApplied(r, before, stillStatic));
+    DsDevice sameMac = before;
+    sameMac.strMacAddr = "02-00-00-00-00-0F";
+    EXPECT_FALSE(DsConfirmApplied(r, sameMac, hasNew));  // it had that MAC already
+}
+
 }  // namespace

@@ -196,6 +196,19 @@ int CmdModify(const DsOptions& stOpt)
         DsExchange(*pstIf, u8Buf, s32Len, stParams, stReq.au8MsgId, &u16Ack, &strErr);
     if (s32Got < 0) return Fail(strErr);
     if (s32Got == 0) {
+        /* No reply. The device may have applied it and moved before its reply left: a
+         * fresh search tells, for what a search can show. */
+        DsDeviceList stAfter;
+        DsExchangeParams stCheck = BaseParams(stOpt);
+        std::string strSearchErr;
+        if (DsSearch(vecIf, stCheck, &stAfter, nullptr, &strSearchErr) == 0 &&
+            DsConfirmApplied(stReq, stDev, stAfter)) {
+            printf(
+                "applied (the reply was lost; a new search shows the device with the new "
+                "settings)\n");
+            fflush(stdout);
+            return DS_EXIT_OK;
+        }
         fprintf(stderr, "%s\n", DS_NO_REPLY_TEXT);
         return DS_EXIT_FAIL;
     }
@@ -358,6 +371,38 @@ S32 DsCheckSettings(const DsModifyReq& stReq, std::string* pstrErr)
         return -1;
     }
     return 0;
+}
+
+BOOL DsConfirmApplied(const DsModifyReq& stReq, const DsDevice& stBefore,
+                      const DsDeviceList& stAfter)
+{
+    if (stReq.bSetMac) {
+        std::string strOld;
+        if (DsParseMac(stBefore.strMacAddr.c_str(), &strOld) == 0 && strOld == stReq.strMac) {
+            return false; /* nothing a search could show changed */
+        }
+        const std::vector<DsDevice> vecNow = stAfter.FindByMac(stReq.strMac);
+        return vecNow.size() == 1 && vecNow[0].strIp == stBefore.strIp;
+    }
+    const U32 u32Mode = stReq.bModeValid ? stReq.u8Mode : (U32)DS_MODE_STATIC;
+    const std::string strIp = DsFormatIpv4(stReq.au8Ip);
+    const std::string strMask = DsFormatIpv4(stReq.au8Mask);
+    const BOOL bStatic = u32Mode != (U32)DS_MODE_DHCP;
+    /* under DHCP the device keeps whatever address it has: only the mode is visible */
+    const BOOL bVisibleChange =
+        stBefore.u32NetworkMode != u32Mode ||
+        (bStatic && (stBefore.strIp != strIp || stBefore.strNetMask != strMask));
+    if (!bVisibleChange) return false;
+    std::string strKey = DsDeviceKey(stBefore);
+    for (const DsDevice& stNow : stAfter.Sorted()) {
+        if (DsDeviceKey(stNow) != strKey) continue;
+        if (stNow.u32NetworkMode != u32Mode) return false;
+        if (bStatic && (stNow.strIp != strIp || stNow.strNetMask != strMask)) return false;
+        return stNow.u32Port == stReq.u16MediaPort && stNow.u32IePort == stReq.u16WebPort &&
+               stNow.strDns1 == DsFormatIpv4(stReq.au8Dns1) &&
+               stNow.strDns2 == DsFormatIpv4(stReq.au8Dns2);
+    }
+    return false;
 }
 
 int DsRun(const DsOptions& stOpt)

@@ -41,6 +41,16 @@ S32 DsBuildModifyReq(const DsOptions& stOpt, const DsDevice& stDev, const std::s
  * return 0, or -1 */
 S32 DsCheckSettings(const DsModifyReq& stReq, std::string* pstrErr);
 
+/* DsConfirmApplied: whether a search made after an unanswered request shows the request
+ * in effect. The device answers after it has told the main application to reload, so on a
+ * fast device the reply can be lost while the interface changes under it. Only a request
+ * that changed something a search shows (address, netmask, mode, MAC) can be confirmed,
+ * and only when every value a search shows now equals the request's.
+ * stBefore [in] the device's record before the request
+ * return true when confirmed */
+BOOL DsConfirmApplied(const DsModifyReq& stReq, const DsDevice& stBefore,
+                      const DsDeviceList& stAfter);
+
 /* DsRun: runs the parsed command; prints results on stdout, errors on stderr. */
 int DsRun(const DsOptions& stOpt);
 

@@ -1,0 +1,219 @@
+"""devsearch against the real daemon: one camera host (stand-in zozid with one account,
+devfinder) and an installer host joined by a veth link in the namespace sandbox.
+
+The checks read what the camera really holds (network.ini, the interface's addresses,
+the stand-in's reload count, the daemon's log), never the client's own opinion."""
+
+import os
+import time
+import unittest
+
+from camsandbox import Sandbox, wait_for
+from camlan import Camera, run_devsearch, parse_json_lines
+
+CAM_IP, INSTALLER_IP, GATEWAY, PREFIX = "10.88.0.10", "10.88.0.2", "10.88.0.1", 24
+MAC = "02:C5:00:00:AA:01"
+DEV_MAC = "02-C5-00-00-AA-01"
+USER, PASSWORD = "admin", "1234"
+NO_REPLY = "not applied (no reply: wrong password, settings refused, or device unreachable)"
+FAST = ("--timeout", "1")
+
+
+class DevsearchAgainstDaemon(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.sb = Sandbox()
+        try:
+            cls.cam_host = cls.sb.host("camera")
+            cls.inst = cls.sb.host("installer")
+            cls.sb.link(cls.cam_host, "eth0", "%s/%d" % (CAM_IP, PREFIX), cls.inst, "eth0",
+                        "%s/%d" % (INSTALLER_IP, PREFIX))
+            cls.cam_host.ip("route", "add", "default", "via", GATEWAY)
+            cls.cam = Camera(cls.sb, cls.cam_host, "eth0", CAM_IP, PREFIX, GATEWAY, MAC, USER,
+                             PASSWORD)
+            cls.cam.start()
+        except Exception:
+            cls.sb.close()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sb.close()
+
+    # -- helpers -------------------------------------------------------------------
+    def ds(self, *args, input=None):
+        return run_devsearch(self.sb, self.inst, *args, input=input)
+
+    def search(self):
+        res = self.ds("search", "--json", *FAST)
+        self.assertEqual(0, res.returncode, res.stderr)
+        return parse_json_lines(res.stdout)
+
+    def modify_requests(self):
+        return self.cam.discovery_log().count("MSG_TYPE_MDEVINFO")
+
+    def assert_camera_at(self, ip):
+        self.assertTrue(wait_for(lambda: "%s/%d" % (ip, PREFIX) in self.cam.live_addresses(), 5),
+                        self.cam.live_addresses())
+        self.assertEqual(ip, self.cam.settings()["ipaddr"])
+        self.assertEqual([ip], [d["ip"] for d in self.search()])
+
+    def move(self, target, ip, *extra):
+        reloads = self.cam.reloads()
+        res = self.ds("modify", target, "--user", USER, "--password", PASSWORD, "--ip", ip,
+                      *extra, *FAST)
+        self.assertEqual(0, res.returncode, res.stderr + self.cam.discovery_log()[-1500:])
+        self.assertIn("applied", res.stdout)
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, 5))
+        self.assert_camera_at(ip)
+
+    # -- search --------------------------------------------------------------------
+    def test_search_reports_what_the_camera_holds(self):
+        devs = self.search()
+        self.assertEqual(1, len(devs), devs)
+        d = devs[0]
+        self.assertEqual(self.cam.settings()["ipaddr"], d["ip"])
+        self.assertEqual("255.255.255.0", d["netmask"])
+        self.assertEqual(GATEWAY, d["gateway"])
+        self.assertEqual(DEV_MAC, d["mac"])
+        self.assertEqual("static", d["mode"])
+        self.assertEqual(85, d["media_port"])
+        self.assertEqual(85, d["web_port"])
+        self.assertEqual("0x5658040200080000", d["device_type_code"])
+        self.assertEqual(4, d["channels"])
+        self.assertEqual(1010, d["device_id"])
+        self.assertEqual("eth0", d["interface"])
+
+    def test_search_table_and_exit_status(self):
+        res = self.ds("search", "--interface", "eth0", "--retries", "0", *FAST)
+        self.assertEqual(0, res.returncode, res.stderr)
+        lines = res.stdout.splitlines()
+        self.assertEqual(2, len(lines), res.stdout)
+        self.assertTrue(lines[0].startswith("ADDRESS"))
+        self.assertIn(DEV_MAC, lines[1])
+        # nobody answers on loopback: failure, said so
+        res = self.ds("search", "--interface", "lo", *FAST)
+        self.assertEqual(1, res.returncode)
+        self.assertIn("no device answered", res.stderr)
+        res = self.ds("search", "--interface", "nosuch0", *FAST)
+        self.assertEqual(1, res.returncode)
+        self.assertIn("no such interface", res.stderr)
+
+    # -- modify ----------------------------------------------------------------------
+    def test_modify_extended_form_moves_the_camera_and_back(self):
+        self.move(DEV_MAC, "10.88.0.20")
+        # the request named the device by MAC text and type; back by address, MAC in any case
+        self.move("10.88.0.20", CAM_IP)
+        self.move(DEV_MAC.lower().replace("-", ":"), "10.88.0.21")
+        self.move(DEV_MAC, CAM_IP)
+
+    def test_modify_first_form_moves_the_camera_and_back(self):
+        self.move(DEV_MAC, "10.88.0.30", "--legacy")
+        self.move("10.88.0.30", CAM_IP, "--legacy")
+
+    def test_modify_dhcp_is_stored_without_moving(self):
+        reloads = self.cam.reloads()
+        res = self.ds("modify", DEV_MAC, "--user", USER, "--password", PASSWORD, "--dhcp", *FAST)
+        self.assertEqual(0, res.returncode, res.stderr)
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, 5))
+        self.assertEqual("1", self.cam.settings()["dhcp"])
+        self.assertEqual("dhcp", self.search()[0]["mode"])
+        self.move(DEV_MAC, CAM_IP, "--static")
+        self.assertEqual("0", self.cam.settings()["dhcp"])
+
+    def test_set_mac_changes_only_the_mac(self):
+        before = self.cam.settings()
+        res = self.ds("set-mac", CAM_IP, "02:c5:00:00:be:ef", "--user", USER, "--password",
+                      PASSWORD, *FAST)
+        self.assertEqual(0, res.returncode, res.stderr + self.cam.discovery_log()[-1500:])
+        self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == "02:C5:00:00:BE:EF",
+                                 5), self.cam.settings())
+        after = self.cam.settings()
+        for key in ("dhcp", "ipaddr", "netmask", "gateway"):
+            self.assertEqual(before[key], after[key], key)
+        self.assertEqual(["02-C5-00-00-BE-EF"], [d["mac"] for d in self.search()])
+        res = self.ds("set-mac", "02-C5-00-00-BE-EF", MAC, "--user", USER, "--password",
+                      PASSWORD, *FAST)
+        self.assertEqual(0, res.returncode, res.stderr)
+        self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == MAC, 5))
+
+    # -- refusals -------------------------------------------------------------------
+    def assert_nothing_changed(self, run):
+        text, reloads = self.cam.settings_text(), self.cam.reloads()
+        res = run()
+        time.sleep(0.2)
+        self.assertEqual(text, self.cam.settings_text())
+        self.assertEqual(reloads, self.cam.reloads())
+        self.assertIn("%s/%d" % (CAM_IP, PREFIX), self.cam.live_addresses())
+        return res
+
+    def test_wrong_password_changes_nothing(self):
+        for pwd in ("wrong", "", "12345"):
+            res = self.assert_nothing_changed(lambda: self.ds(
+                "modify", DEV_MAC, "--user", USER, "--password", pwd, "--ip", "10.88.0.40",
+                *FAST))
+            self.assertEqual(1, res.returncode, pwd)
+            self.assertEqual(NO_REPLY + "\n", res.stderr.splitlines(True)[-1])
+        res = self.assert_nothing_changed(lambda: self.ds(
+            "set-mac", DEV_MAC, "02:c5:00:00:00:77", "--user", "nobody", "--password",
+            PASSWORD, *FAST))
+        self.assertEqual(1, res.returncode)
+        self.assertIn(NO_REPLY, res.stderr)
+
+    def test_password_from_standard_input(self):
+        res = self.assert_nothing_changed(lambda: self.ds(
+            "modify", DEV_MAC, "--user", USER, "--password", "-", "--ip", "10.88.0.41", *FAST,
+            input="wrong\n"))
+        self.assertEqual(1, res.returncode)
+        self.move(DEV_MAC, "10.88.0.42")
+        reloads = self.cam.reloads()
+        res = self.ds("modify", DEV_MAC, "--user", USER, "--password", "-", "--ip", CAM_IP,
+                      *FAST, input=PASSWORD + "\n")
+        self.assertEqual(0, res.returncode, res.stderr + self.cam.discovery_log()[-3000:])
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, 5))
+        self.assert_camera_at(CAM_IP)
+
+    def test_unreachable_or_absent_device(self):
+        res = self.ds("modify", "02-C5-00-00-00-99", "--user", USER, "--password", PASSWORD,
+                      "--ip", "10.88.0.50", *FAST)
+        self.assertEqual(1, res.returncode)
+        self.assertIn("not found", res.stderr)
+        # The camera answers searches with its live address, but its stored address
+        # differs, so no request for the live one matches: no reply, nothing applied.
+        good = self.cam.settings_text()
+        with open(os.path.join(self.cam_host.mivor, "network.ini"), "w") as f:
+            f.write(good.replace("ipaddr=" + CAM_IP, "ipaddr=10.88.0.99"))
+        try:
+            reloads = self.cam.reloads()
+            res = self.ds("modify", DEV_MAC, "--user", USER, "--password", PASSWORD, "--ip",
+                          "10.88.0.51", *FAST)
+            self.assertEqual(1, res.returncode, res.stdout)
+            self.assertIn(NO_REPLY, res.stderr)
+            self.assertEqual(reloads, self.cam.reloads())
+        finally:
+            with open(os.path.join(self.cam_host.mivor, "network.ini"), "w") as f:
+                f.write(good)
+
+    def test_invalid_values_never_leave_the_tool(self):
+        before = self.modify_requests()
+        cases = [
+            ("modify", DEV_MAC, "--ip", "10.88.0.255"),      # broadcast of its subnet
+            ("modify", DEV_MAC, "--ip", "10.88.1.5"),        # gateway left in the old subnet
+            ("modify", DEV_MAC, "--ip", "127.0.0.1", "--mask", "255.0.0.0"),
+            ("modify", DEV_MAC, "--ip", "10.88.0.300"),
+            ("modify", DEV_MAC, "--mask", "255.0.255.0"),
+            ("set-mac", DEV_MAC, "01:00:5e:00:00:01"),
+            ("set-mac", DEV_MAC, "00:00:00:00:00:00"),
+            ("modify", DEV_MAC, "--web-port", "0"),
+        ]
+        for case in cases:
+            with self.subTest(case=case):
+                res = self.assert_nothing_changed(lambda: self.ds(
+                    *case, "--user", USER, "--password", PASSWORD, *FAST))
+                self.assertNotEqual(0, res.returncode)
+                self.assertTrue(res.stderr.strip(), "a refusal says why")
+        self.assertEqual(before, self.modify_requests())
+
+
+if __name__ == "__main__":
+    unittest.main()
