@@ -62,13 +62,21 @@ void GetText(S8 (&s8Dst)[M], const S8 (&s8Src)[N])
     memset(s8Dst + uLen, 0, M - uLen);
 }
 
+/* The text "%d.%d.%d.%d" gives for the four bytes, zero-padded. Written by
+ * hand: five of these per search cost more than the rest of the builder. */
 template <size_t N>
 void PutAddrText(S8 (&s8Dst)[N], const U8* pu8Addr)
 {
     static_assert(N >= sizeof("255.255.255.255"), "dotted text fits");
     memset(s8Dst, 0, N);
-    /* At most 15 characters: no truncation possible. */
-    (void)snprintf(s8Dst, N, "%d.%d.%d.%d", pu8Addr[0], pu8Addr[1], pu8Addr[2], pu8Addr[3]);
+    size_t uPos = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        const U8 u8Val = pu8Addr[i];
+        if (u8Val >= 100) s8Dst[uPos++] = (S8)('0' + u8Val / 100);
+        if (u8Val >= 10) s8Dst[uPos++] = (S8)('0' + u8Val / 10 % 10);
+        s8Dst[uPos++] = (S8)('0' + u8Val % 10);
+        if (i + 1 < 4) s8Dst[uPos++] = '.';
+    }
 }
 
 BOOL IsHexDigit(S8 s8Char)

@@ -288,6 +288,26 @@ TEST_F(SearchReply, WhatTheFacadeLeavesOutReadsAsDefaults)
     EXPECT_EQ(Field(vecRsp, b + 100, 16), Padded("0.0.0.0", 16));
 }
 
+TEST_F(SearchReply, AddressTextsAreDecimalBytes)
+{
+    const U8 aau8Addrs[][4] = {{0, 9, 10, 99}, {100, 199, 200, 255}, {255, 255, 255, 255}, {1, 0, 0, 7}};
+    for (const auto& au8Addr : aau8Addrs) {
+        char s8Expected[32];
+        snprintf(s8Expected, sizeof(s8Expected), "%d.%d.%d.%d", au8Addr[0], au8Addr[1], au8Addr[2], au8Addr[3]);
+        SCOPED_TRACE(s8Expected);
+        memcpy(m_stDev.au8Ip, au8Addr, 4);
+        memcpy(m_stDev.au8Dns[1], au8Addr, 4);
+        SearchDevRsp stRsp;
+        memset(&stRsp, 0xAA, sizeof(stRsp));
+        char s8If[] = "nosuchif0";   /* no live values: the stored ones stay */
+        ASSERT_EQ(m_pServer->SetBcastDevRsp(&stRsp, s8If), 0);
+        Bytes vecBody(sizeof(stRsp));
+        memcpy(vecBody.data(), &stRsp, sizeof(stRsp));
+        EXPECT_EQ(Field(vecBody, 0, 16), Padded(s8Expected, 16));
+        EXPECT_EQ(Field(vecBody, 100, 16), Padded(s8Expected, 16));
+    }
+}
+
 TEST_F(SearchReply, ProductRuleChoosesTheAnsweredForms)
 {
     const struct {
