@@ -856,3 +856,24 @@ TEST(SettingsCheck, StaticAddressAndNetmask)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PeerAddress, NumericHostAndPortWithoutLookup)
+{
+    FakeDevice stDev;
+    TestServer stServer(&stDev);
+    struct sockaddr_in stAddr = {};
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(9333);
+    inet_pton(AF_INET, "10.1.2.3", &stAddr.sin_addr);
+    char s8Host[1025];
+    char s8Port[32];
+    ASSERT_EQ(stServer.GetPeerIpAddr(reinterpret_cast<sockaddr*>(&stAddr), sizeof(stAddr), s8Host, s8Port), 0);
+    EXPECT_STREQ(s8Host, "10.1.2.3");
+    EXPECT_STREQ(s8Port, "9333");
+    stAddr.sin_family = 12345;   /* no such family */
+    EXPECT_EQ(stServer.GetPeerIpAddr(reinterpret_cast<sockaddr*>(&stAddr), sizeof(stAddr), s8Host, s8Port), -1);
+}
+
+}  // namespace
