@@ -131,6 +131,12 @@ constexpr int COMM_SEND_FLAGS = MSG_NOSIGNAL;
 constexpr int COMM_SEND_FLAGS = 0;
 #endif
 
+#ifdef MSG_DONTWAIT
+constexpr int COMM_SEND_NOWAIT = MSG_DONTWAIT;
+#else
+constexpr int COMM_SEND_NOWAIT = 0;
+#endif
+
 /* WriteData with a timeout repeats interrupted sends; this many in a row end it. */
 constexpr int COMM_WRITE_MAX_IDLE_ROUNDS = 1000;
 
@@ -363,12 +369,16 @@ namespace {
 
 /* Both connects: walk the resolved addresses, non-blocking connect with a
  * bounded wait per address; only a timeout moves on to the next address. */
-int TcpConnectImpl(const char* host, const char* serv, int nsec, const DscpLevelAndType* pstDscp)
+/* Reports carry the public function's name. */
+#define CONN_LOG(...) CommLogLine("COMM", ps8Func, __LINE__, __VA_ARGS__)
+
+int TcpConnectImpl(const char* ps8Func, const char* host, const char* serv, int nsec,
+                   const DscpLevelAndType* pstDscp)
 {
     AddrInfoPtr pRes;
     const int s32Gai = Resolve(host, serv, 0, SOCK_STREAM, &pRes);
     if (s32Gai != 0) {
-        COMM_LOG("getaddrinfo error %s, %s: %s\n", Txt(host), Txt(serv), gai_strerror(s32Gai));
+        CONN_LOG("getaddrinfo error %s, %s: %s\n", Txt(host), Txt(serv), gai_strerror(s32Gai));
         return -1;
     }
     int s32LastErr = 0;
@@ -387,17 +397,17 @@ int TcpConnectImpl(const char* host, const char* serv, int nsec, const DscpLevel
         const int s32Flags = fcntl(stFd.Get(), F_GETFL, 0);
         if (s32Flags < 0 || fcntl(stFd.Get(), F_SETFL, s32Flags | O_NONBLOCK) < 0) {
             const int s32Err = errno;
-            COMM_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32Err));
+            CONN_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32Err));
             return -1;
         }
         if (connect(stFd.Get(), pstAi->ai_addr, pstAi->ai_addrlen) != 0) {
             const int s32Err = errno;
             if (s32Err != EINPROGRESS) {
-                COMM_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32Err));
+                CONN_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32Err));
                 return -1;
             }
             if (stFd.Get() >= COMM_SELECT_FD_LIMIT) {
-                COMM_LOG("Connect error: %s, %s, descriptor %d beyond the wait set\n", Txt(host),
+                CONN_LOG("Connect error: %s, %s, descriptor %d beyond the wait set\n", Txt(host),
                          Txt(serv), stFd.Get());
                 return -1;
             }
@@ -414,44 +424,46 @@ int TcpConnectImpl(const char* host, const char* serv, int nsec, const DscpLevel
             }
             if (s32Ready < 0) {
                 const int s32SelErr = errno;
-                COMM_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32SelErr));
+                CONN_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32SelErr));
                 return -1;
             }
             int s32Pending = 0;
             socklen_t u32Len = sizeof(s32Pending);
             if (getsockopt(stFd.Get(), SOL_SOCKET, SO_ERROR, &s32Pending, &u32Len) < 0) {
                 const int s32OptErr = errno;
-                COMM_LOG("Select error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32OptErr));
+                CONN_LOG("Select error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32OptErr));
                 return -1;
             }
             if (s32Pending != 0) {
-                COMM_LOG("Select error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32Pending));
+                CONN_LOG("Select error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32Pending));
                 return -1;
             }
         }
         /* Connected: hand the socket back in the mode it was created in. */
         if (fcntl(stFd.Get(), F_SETFL, s32Flags) < 0) {
             const int s32Err = errno;
-            COMM_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32Err));
+            CONN_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32Err));
             return -1;
         }
         return stFd.Release();
     }
-    COMM_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32LastErr));
+    CONN_LOG("Connect error: %s, %s, %s\n", Txt(host), Txt(serv), strerror(s32LastErr));
     return -1;
 }
+
+#undef CONN_LOG
 
 }  // namespace
 
 int TcpConnectForDscp(const char* host, const char* serv, int nsec,
                       DscpLevelAndType rawDscpLevelAndtype)
 {
-    return TcpConnectImpl(host, serv, nsec, &rawDscpLevelAndtype);
+    return TcpConnectImpl(__FUNCTION__, host, serv, nsec, &rawDscpLevelAndtype);
 }
 
 int TcpConnect(const char* host, const char* serv, int nsec)
 {
-    return TcpConnectImpl(host, serv, nsec, nullptr);
+    return TcpConnectImpl(__FUNCTION__, host, serv, nsec, nullptr);
 }
 
 int UdpConnect(const char* host, const char* serv)
@@ -623,10 +635,14 @@ int SendTimeOut(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec)
         return -1;
     }
     if (Select(s32SockFd, s32Sec, WRITE_STATUS) < 0) return -1;
-    const ssize_t s32Ret = send(s32SockFd, pu8Buffer, static_cast<size_t>(s32Size), COMM_SEND_FLAGS);
+    /* Once the wait says there is room, send what fits without blocking: a
+     * blocking send of the whole buffer would wait for a stalled peer without
+     * limit and make the timeout meaningless. */
+    const ssize_t s32Ret = send(s32SockFd, pu8Buffer, static_cast<size_t>(s32Size),
+                                COMM_SEND_FLAGS | COMM_SEND_NOWAIT);
     if (s32Ret >= 0) return static_cast<int>(s32Ret);
     const int s32Err = errno;
-    if (s32Err == EINTR) return 0;
+    if (s32Err == EINTR || s32Err == EAGAIN || s32Err == EWOULDBLOCK) return 0;
     COMM_LOG("%s\n", strerror(s32Err));
     return -1;
 }
@@ -640,7 +656,7 @@ int ReadData(int s32SockFd, char* pu8Buffer, int s32Size)
                                     static_cast<size_t>(s32Size - s32ReadSize), 0);
         if (s32Ret <= 0) {
             const int s32Err = errno;
-            COMM_LOG("%s\n", strerror(s32Ret == 0 ? ECONNRESET : s32Err));
+            COMM_LOG("%s\n", strerror(s32Err));
             break;
         }
         s32ReadSize += static_cast<int>(s32Ret);
@@ -700,7 +716,7 @@ int WriteData(int s32SockFd, char* pu8Buffer, int s32Size)
                                     static_cast<size_t>(s32Size - s32WriteSize), COMM_SEND_FLAGS);
         if (s32Ret <= 0) {
             const int s32Err = errno;
-            COMM_LOG("%s\n", strerror(s32Ret == 0 ? EIO : s32Err));
+            COMM_LOG("%s\n", strerror(s32Err));
             break;
         }
         s32WriteSize += static_cast<int>(s32Ret);
@@ -1148,8 +1164,11 @@ unsigned int GetRandom(int s32Val)
 
 namespace {
 
-constexpr U64 COMM_KEY_YEAR = 31968000ULL;   /* 370 days */
 constexpr U64 COMM_KEY_MONTH = 2764800ULL;   /* 32 days */
+/* A year step of 13 such months: twelve months of 32 days plus day 31 stay
+ * below it, so 31 December orders before 1 January of the next year (a
+ * 370-day step would not: 12 * 32 + 31 days exceed it). */
+constexpr U64 COMM_KEY_YEAR = 13ULL * COMM_KEY_MONTH;
 constexpr U64 COMM_KEY_DAY = 86400ULL;
 
 /* The hour and minute products are 32-bit values widened with their sign. */

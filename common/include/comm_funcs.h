@@ -153,9 +153,10 @@ int Select(int sockfd, int sec, short stat);
  * return bytes received (> 0), or -1 (timeout, peer closed, error) */
 int RecvTimeOut(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec);
 
-/* SendTimeOut: wait up to s32Sec for room, then send once (a peer that has
- * gone away gives -1, never SIGPIPE).
- * return bytes sent, 0 when the send was interrupted by a signal, or -1 */
+/* SendTimeOut: wait up to s32Sec for room, then send once what fits without
+ * blocking further (a peer that has gone away gives -1, never SIGPIPE).
+ * return bytes sent (possibly fewer than s32Size), 0 when the send was
+ *        interrupted by a signal or found no room after all, or -1 */
 int SendTimeOut(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec);
 
 /* ReadData: receive exactly s32Size bytes, waiting without limit.
@@ -333,9 +334,11 @@ typedef struct tag_REC_TIME_S {
 static_assert(sizeof(REC_TIME_S) == 24, "REC_TIME_S is six 32-bit fields");
 
 /* CompareDateTime / CompareRecordTime: order two records by the key
- * Year*31968000 + Month*2764800 + Day*86400 + Hour*3600 + Minute*60 + Second
- * (a 370-day year and a 32-day month: valid dates order correctly without a
- * calendar). Reserved is ignored. Both pointers are required.
+ * Year*35942400 + Month*2764800 + Day*86400 + Hour*3600 + Minute*60 + Second
+ * (a 32-day month and a year of 13 such months: valid dates order correctly
+ * without a calendar). Reserved is ignored. CompareRecordTime widens its
+ * fields with their sign and compares the keys unsigned. Both pointers are
+ * required.
  * return 1 if the first is later, -1 if earlier, 0 if equal */
 int CompareDateTime(const DateTime* pTime1, const DateTime* pTime2);
 int CompareRecordTime(const REC_TIME_S* pTime1, const REC_TIME_S* pTime2);

@@ -1,0 +1,66 @@
+/* Small helpers shared by the comm_funcs tests. */
+#ifndef TESTS_COMM_FUNCS_TEST_UTIL_H
+#define TESTS_COMM_FUNCS_TEST_UTIL_H
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace test_util {
+
+/* Open descriptors of this process, for leak checks around failure paths. */
+inline int FdCount()
+{
+    int s32Count = 0;
+    DIR* pDir = opendir("/proc/self/fd");
+    if (pDir == nullptr) return -1;
+    for (int i = 0; i < 100000 && readdir(pDir) != nullptr; ++i) ++s32Count;
+    closedir(pDir);
+    return s32Count;
+}
+
+inline int LocalPort(int s32Fd)
+{
+    sockaddr_in stSin = {};
+    socklen_t u32Len = sizeof(stSin);
+    if (getsockname(s32Fd, reinterpret_cast<sockaddr*>(&stSin), &u32Len) != 0) return -1;
+    return ntohs(stSin.sin_port);
+}
+
+/* A closing descriptor owned by a test. */
+class Fd {
+public:
+    explicit Fd(int s32Fd = -1) : m_s32Fd(s32Fd) {}
+    ~Fd() { Reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_s32Fd; }
+    void Reset(int s32Fd = -1)
+    {
+        if (m_s32Fd >= 0) close(m_s32Fd);
+        m_s32Fd = s32Fd;
+    }
+
+private:
+    int m_s32Fd;
+};
+
+/* A bound, not listening TCP socket on 127.0.0.1: its port refuses connects
+ * and no other test can take it meanwhile. */
+inline int ReserveClosedTcpPort(Fd* pHolder)
+{
+    pHolder->Reset(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in stSin = {};
+    stSin.sin_family = AF_INET;
+    stSin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(pHolder->Get(), reinterpret_cast<sockaddr*>(&stSin), sizeof(stSin)) != 0) return -1;
+    return LocalPort(pHolder->Get());
+}
+
+}  // namespace test_util
+
+#endif /* TESTS_COMM_FUNCS_TEST_UTIL_H */
