@@ -60,6 +60,31 @@ def _port_in(table_path, port, listen_state=None):
     return False
 
 
+def _child_of(pid):
+    """The PID of a child of pid, found through /proc/*/stat (the children file of
+    /proc is not reliable while the task runs), or None."""
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % name) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        fields = stat.rsplit(")", 1)[-1].split()
+        if len(fields) > 1 and fields[1] == str(pid):
+            return int(name)
+    return None
+
+
+def program_pid(proc):
+    """The program's PID of a process started on a host (inside nsenter), looked up
+    again when the sandbox could not tell it at start; stored on proc."""
+    if getattr(proc, "program_pid", None) is None and proc.poll() is None:
+        proc.program_pid = _child_of(proc.pid)
+    return getattr(proc, "program_pid", None)
+
+
 def _udp_port_bound(pid, port):
     """True when the network namespace of pid has a UDP socket on port."""
     return _port_in("/proc/%d/net/udp" % pid, port)
@@ -137,7 +162,7 @@ class Camera:
         self.devfinder = self.host.start([self.sb.binary("devfinder")], name="devfinder")
 
     def devfinder_ready(self):
-        return (self.devfinder is not None and self.devfinder.program_pid is not None and
+        return (self.devfinder is not None and program_pid(self.devfinder) is not None and
                 _udp_port_bound(self.devfinder.program_pid, DISCOVERY_PORT))
 
     def start_httpd(self):
@@ -150,7 +175,7 @@ class Camera:
                                           name="httpd")
 
     def httpd_ready(self):
-        return (self.httpd_proc is not None and self.httpd_proc.program_pid is not None and
+        return (self.httpd_proc is not None and program_pid(self.httpd_proc) is not None and
                 _tcp_port_listening(self.httpd_proc.program_pid, 80))
 
     def start(self, timeout=10.0):
@@ -185,6 +210,15 @@ def parse_json_lines(text):
     return [json.loads(line) for line in text.splitlines() if line.strip()]
 
 
+def _quiet_ipv6(netns):
+    """No IPv6 on the LAN's links: every new port would otherwise flood the bridge with
+    router and neighbour solicitations, which with hundreds of ports costs minutes."""
+    subprocess.run(["ip", "netns", "exec", netns, "sysctl", "-q", "-w",
+                    "net.ipv6.conf.all.disable_ipv6=1",
+                    "net.ipv6.conf.default.disable_ipv6=1"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=False)
+
+
 class CameraLan:
     """N cameras and one installer host on one bridge (switch) of a sandbox.
 
@@ -199,13 +233,16 @@ class CameraLan:
     def __init__(self, sb, count, user="admin", password="1234", httpd=False):
         self.sb = sb
         self.switch = sb.switch("lan")
+        _quiet_ipv6(self.switch.netns)
         self.installer = sb.host("installer")
+        _quiet_ipv6(self.installer.netns)
         sb.attach(self.installer, "eth0", "%s/%d" % (self.INSTALLER_IP, self.PREFIX),
                   self.switch)
         self.cameras = []
         for i in range(count):
             ip = self.camera_ip(i)
             host = sb.host("cam%d" % i)
+            _quiet_ipv6(host.netns)
             sb.attach(host, "eth0", "%s/%d" % (ip, self.PREFIX), self.switch)
             self.cameras.append(Camera(sb, host, "eth0", ip, self.PREFIX, self.GATEWAY,
                                        camera_mac(i + 1), user, password, httpd))
@@ -226,8 +263,12 @@ class CameraLan:
             if cam.httpd:
                 cam.start_httpd()
         if not wait_for(lambda: all(c.devfinder_ready() for c in self.cameras), timeout):
-            bad = [c.host.name for c in self.cameras if not c.devfinder_ready()]
-            raise RuntimeError("daemons not listening: %s" % ", ".join(bad[:10]))
+            bad = [c for c in self.cameras if not c.devfinder_ready()]
+            raise RuntimeError("daemons not listening: %s" % "; ".join(
+                "%s (pid %s, exit %s: %s)" % (c.host.name, c.devfinder.program_pid,
+                                              c.devfinder.poll(),
+                                              c.discovery_log()[-300:].strip())
+                for c in bad[:5]))
 
     def devsearch(self, *args, timeout=60, input=None):
         return run_devsearch(self.sb, self.installer, *args, timeout=timeout, input=input)
