@@ -142,8 +142,10 @@ TEST_F(RequestRoad, CaptureModeAnswers)
 TEST_F(RequestRoad, CaptureWithoutSemaphoreFails)
 {
     m_stBase.RemoveSem();
+    stilltest::FdCapture stErr(2, m_stDir.Path("stderr"));
     S32 s32Ret = -5;
     EXPECT_EQ(HTML + "snap fail\n", Run("user=admin&psw=1234&mode=1", &s32Ret));
+    EXPECT_EQ("----------------Fail-----------------\n", stErr.Finish());
     EXPECT_EQ(0, s32Ret);
 }
 
