@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <string>
 
 #include "zozid_opts.h"
@@ -13,6 +14,10 @@
 #include "zozid_settings.h"
 
 namespace {
+
+/* About a quarter of a second without clients before the pause grows. */
+constexpr U32 ZOZID_IDLE_POLLS_BEFORE_BACKOFF = 2000;
+constexpr U32 ZOZID_IDLE_PAUSE_US = 5000;
 
 volatile sig_atomic_t g_bStop = 0;
 volatile sig_atomic_t g_bReload = 0;
@@ -96,13 +101,21 @@ int main(int argc, char** argv)
     fflush(stdout);
 
     U32 u32Reloads = 0;
-    const struct timespec stPause = {0, (long)stOpts.u32PollUs * 1000L};
+    U32 u32IdlePolls = 0;
     while (!g_bStop) {
         if (g_bReload) {
             g_bReload = 0;
             Reload(stOpts, ++u32Reloads);
         }
-        stSrv.Poll(NowMs());
+        u32IdlePolls = stSrv.Poll(NowMs()) ? 0 : u32IdlePolls + 1;
+        /* Poll fast while clients come; when none has come for a while, look
+         * less often, so many idle stand-ins on one machine cost little CPU. A
+         * client's wait lasts far longer than the slow pause. */
+        const U32 u32PauseUs = u32IdlePolls < ZOZID_IDLE_POLLS_BEFORE_BACKOFF
+                                   ? stOpts.u32PollUs
+                                   : std::max(stOpts.u32PollUs, ZOZID_IDLE_PAUSE_US);
+        const struct timespec stPause = {(time_t)(u32PauseUs / 1000000u),
+                                         (long)(u32PauseUs % 1000000u) * 1000L};
         nanosleep(&stPause, nullptr); /* a signal only cuts one pause short */
     }
     stSrv.Shutdown();

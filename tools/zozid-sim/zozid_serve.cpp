@@ -304,20 +304,20 @@ const ZozidServer::PostRec* ZozidServer::FindPost(const Family& stFam, S32 s32Pi
     return pstBest;
 }
 
-void ZozidServer::TakePost(Family* pstFam)
+bool ZozidServer::TakePost(Family* pstFam)
 {
     /* A post is done when semaphore 0 is free again and its last user was a
      * client; we then take it ourselves, so the next post shows as a new user
      * even from the same process. */
     if (semctl(pstFam->s32SemId, 0, GETVAL) != 1) {
-        return;
+        return true; /* a client holds it: busy */
     }
     const int s32Pid = semctl(pstFam->s32SemId, 0, GETPID);
     if (s32Pid <= 0 || s32Pid == m_s32SelfPid) {
-        return;
+        return false;
     }
     if (SemOpNoWait(pstFam->s32SemId, 0, -1) != 0) {
-        return; /* a client is posting right now: next round */
+        return true; /* a client is posting right now: next round */
     }
     PostRec stRec;
     stRec.s32Pid = s32Pid;
@@ -335,6 +335,7 @@ void ZozidServer::TakePost(Family* pstFam)
     if (!vecBlock.empty()) {
         WriteFileAtomic(m_stOpts.strDumpPosted, vecBlock.data(), vecBlock.size());
     }
+    return true;
 }
 
 bool ZozidServer::WriteSnapshot(U8 u8Resolution)
@@ -458,13 +459,16 @@ void ZozidServer::Serve(Family* pstFam, U64 u64NowMs)
     }
 }
 
-void ZozidServer::Poll(U64 u64NowMs)
+bool ZozidServer::Poll(U64 u64NowMs)
 {
+    bool bBusy = false;
     for (Family* pstFam : {&m_stBase, &m_stOther}) {
         if (pstFam->s32SemId < 0) {
             continue;
         }
-        TakePost(pstFam);
+        bBusy = TakePost(pstFam) || bBusy;
         Serve(pstFam, u64NowMs);
+        bBusy = bBusy || pstFam->bJob || pstFam->bHoldPost;
     }
+    return bBusy;
 }

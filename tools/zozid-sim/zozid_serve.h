@@ -60,8 +60,9 @@ public:
     /* creates key files (when missing) and all IPC objects, publishes the blocks.
      * return 0, or -1 (reason on stderr; what was created is removed again) */
     int Setup();
-    /* one look at both families; never blocks */
-    void Poll(U64 u64NowMs);
+    /* one look at both families; never blocks.
+     * return true while a client is posting, waiting or being answered */
+    bool Poll(U64 u64NowMs);
     /* removes the IPC objects and the key files this process created */
     void Shutdown();
     /* snapshots written so far (for the log) */
@@ -100,7 +101,7 @@ private:
     };
 
     int SetupFamily(Family* pstFam, const std::vector<U8>& vecBlock);
-    void TakePost(Family* pstFam);
+    bool TakePost(Family* pstFam);
     void Serve(Family* pstFam, U64 u64NowMs);
     void ReleaseHold(Family* pstFam);
     bool WriteSnapshot(U8 u8Resolution);
