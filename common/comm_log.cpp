@@ -7,19 +7,34 @@
 
 namespace {
 
-/* One line is written under the stream lock, so lines of two threads never
- * interleave; the flush makes each line visible at once. */
+/* Most lines fit here; a longer one is written in two pieces. */
+constexpr size_t COMM_LOG_LINE_MAX = 512;
+
+/* A line is formatted first and written with one call, so lines of two
+ * threads never interleave and an unbuffered stderr costs one write. */
 __attribute__((format(printf, 5, 0)))
 void WriteLine(bool bDashForm, const char* ps8Tag, const char* ps8Func, int s32Line,
                const char* ps8Fmt, va_list args)
 {
-    flockfile(stderr);
-    if (bDashForm) {
-        fprintf(stderr, "[%s] -- [%s]:[%d] ", ps8Tag, ps8Func, s32Line);
-    } else {
-        fprintf(stderr, "[%s][%s] line[%d] ", ps8Tag, ps8Func, s32Line);
+    char s8Line[COMM_LOG_LINE_MAX];
+    const int s32Head = bDashForm
+        ? snprintf(s8Line, sizeof(s8Line), "[%s] -- [%s]:[%d] ", ps8Tag, ps8Func, s32Line)
+        : snprintf(s8Line, sizeof(s8Line), "[%s][%s] line[%d] ", ps8Tag, ps8Func, s32Line);
+    if (s32Head < 0 || (size_t)s32Head >= sizeof(s8Line)) {
+        return; /* a tag or function name that long is a programming error */
     }
-    vfprintf(stderr, ps8Fmt, args);
+    va_list argsCopy;
+    va_copy(argsCopy, args);
+    const int s32Text = vsnprintf(s8Line + s32Head, sizeof(s8Line) - (size_t)s32Head,
+                                  ps8Fmt, argsCopy);
+    va_end(argsCopy);
+    flockfile(stderr);
+    if (s32Text >= 0 && (size_t)s32Head + (size_t)s32Text < sizeof(s8Line)) {
+        fwrite(s8Line, 1, (size_t)s32Head + (size_t)s32Text, stderr);
+    } else {
+        fwrite(s8Line, 1, (size_t)s32Head, stderr);
+        vfprintf(stderr, ps8Fmt, args);
+    }
     fflush(stderr);
     funlockfile(stderr);
 }
