@@ -674,8 +674,10 @@ int ReadData(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec)
         s32ReadSize += s32Ret;
     }
     if (s32ReadSize == s32Size) return 0;
-    COMM_LOG("<%s>:(%d), ss32Size=%d,s32ReadSize = %d\n", __FUNCTION__, __LINE__, s32Size,
-             s32ReadSize);
+    /* The report names its own line twice; take it once. */
+    const int s32Line = __LINE__;
+    CommLogLine("COMM", __FUNCTION__, s32Line, "<%s>:(%d), ss32Size=%d,s32ReadSize = %d\n",
+                __FUNCTION__, s32Line, s32Size, s32ReadSize);
     return -1;
 }
 

@@ -62,23 +62,25 @@ int CreateDetachThread(void* (*entry)(void*), void* para, unsigned long* pid);
 /* ====================================================================== */
 
 /* Condition waited for by Select (passed as a short). */
-enum tag_STATUS { WRITE_STATUS = 0, READ_STATUS = 1, EXCPT_STATUS = 2 };
+enum tag_STATUS : int { WRITE_STATUS = 0, READ_STATUS = 1, EXCPT_STATUS = 2 };
 
-/* Condition waited for by SelectFd, and its result. */
-typedef enum {
+/* Condition waited for by SelectFd, and its result. The enumerations have a
+ * fixed underlying type, so a caller's out-of-range value is a value the
+ * functions can refuse, not undefined behaviour. */
+typedef enum : int {
     SELECTFD_STAT_READ = -1,
     SELECTFD_STAT_WRITE = 0,
     SELECTFD_STAT_EXCPT = 1
 } SELECTFD_STAT_E;
 
-typedef enum {
+typedef enum : int {
     SELECTFD_RETURN_ERROR = -1,
     SELECTFD_RETURN_OVERTIME = 0,
     SELECTFD_RETURN_SUCCESS = 1
 } SELECTFD_RETURN_E;
 
 /* Traffic class of a DiffServ marking. */
-typedef enum { COMMAND_TYPE = 0, AUDIO_VEDIO_TYPE = 1 } DSCP_TYPE_E;
+typedef enum : int32_t { COMMAND_TYPE = 0, AUDIO_VEDIO_TYPE = 1 } DSCP_TYPE_E;
 
 /* Marking request, passed by value. */
 typedef struct DscpLevelAndType {
