@@ -27,6 +27,7 @@ function(cam_add_gtest name)
     cam_warnings(${name})
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 120
         PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "${CAM_TEST_ENV}")
 endfunction()
 
