@@ -70,12 +70,31 @@ def _pid_alive(pid):
 
 
 def _children(pid):
-    """PIDs of the direct children of pid (empty when it has none or is gone)."""
+    """PIDs of the direct children of pid (empty when it has none or is gone).
+
+    The kernel's children list can miss a child of a running task, so an empty
+    answer is checked against the parent field of every process."""
     try:
         with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
-            return [int(x) for x in f.read().split()]
+            kids = [int(x) for x in f.read().split()]
+        if kids:
+            return kids
     except (FileNotFoundError, ProcessLookupError):
         return []
+    kids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        # "pid (comm) state ppid ...": comm may hold blanks, so split after ")".
+        fields = stat[stat.rfind(")") + 2:].split()
+        if len(fields) > 1 and int(fields[1]) == pid:
+            kids.append(int(entry))
+    return kids
 
 
 def remove_stale_namespaces():
@@ -142,7 +161,10 @@ class Host:
         if line.strip() != "ready":
             err = self.holder.stderr.read() if self.holder.poll() is not None else ""
             raise RuntimeError("host %s did not start: %r %s" % (self.name, line, err))
-        self.init_pid = _children(self.holder.pid)[0]
+        kids = wait_for(lambda: _children(self.holder.pid), timeout=20.0)
+        if not kids:
+            raise RuntimeError("host %s: no init process found" % self.name)
+        self.init_pid = kids[0]
 
     # -- running things inside -------------------------------------------------
     def exec_argv(self, argv):
@@ -188,7 +210,7 @@ class Host:
         err.close()
         proc.cam_name = name
         # The program runs as nsenter's child; signals must go to it, not to nsenter.
-        kids = wait_for(lambda: _children(proc.pid) or proc.poll() is not None, timeout=5.0,
+        kids = wait_for(lambda: _children(proc.pid) or proc.poll() is not None, timeout=20.0,
                         interval=0.002)
         proc.program_pid = kids[0] if isinstance(kids, list) else None
         self.procs.append(proc)

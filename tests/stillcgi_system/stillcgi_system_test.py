@@ -230,8 +230,11 @@ class StandIn(CgiSandbox):
             self.cam.signal(self.zozid, signal.SIGUSR1)
             self.assertTrue(self.cam.wait_for(
                 lambda: "zozid: settings reloaded 1\n" in self.cam.output("zozid"), timeout=5))
+            # the stand-in moves the interface a moment after the reload
+            self.assertTrue(self.cam.wait_for(
+                lambda: "inet 10.1.0.7/24" in self.cam.ip("-4", "addr", "show", "dev", "eth0"),
+                timeout=5))
             addrs = self.cam.ip("-4", "addr", "show", "dev", "eth0")
-            self.assertIn("inet 10.1.0.7/24", addrs)
             self.assertNotIn("10.1.0.1/", addrs)
             self.assertIn("default via 10.1.0.2", self.cam.ip("route"))
         finally:

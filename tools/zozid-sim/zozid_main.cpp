@@ -49,7 +49,19 @@ int InstallHandlers()
     return sigaction(SIGPIPE, &stAct, nullptr);
 }
 
-void Reload(const ZOZID_OPTIONS_S& stOpts, U32 u32Count)
+/* Address changes wait a moment after the reload: the discovery daemon
+ * answers its client after it has signalled us, and moving the interface at
+ * once would take away the address that answer leaves from. */
+constexpr U64 ZOZID_APPLY_DELAY_MS = 300;
+
+struct PendingApply {
+    bool bDue = false;
+    U64 u64AtMs = 0;
+    ZOZID_NET_S stNet;
+    std::string strApplied; /* "ip/mask/gw" last put on the interface */
+};
+
+void Reload(const ZOZID_OPTIONS_S& stOpts, U32 u32Count, PendingApply* pstApply)
 {
     ZOZID_NET_S stNet;
     const std::string strPath = stOpts.strMivor + "/network.ini";
@@ -59,10 +71,30 @@ void Reload(const ZOZID_OPTIONS_S& stOpts, U32 u32Count)
                 (unsigned)stNet.u32Keys);
     }
     if (!stOpts.strIface.empty() && stNet.u32Keys >= 4) {
-        ApplySettings(stNet, stOpts.strIface);
+        pstApply->bDue = true;
+        pstApply->u64AtMs = NowMs() + ZOZID_APPLY_DELAY_MS;
+        pstApply->stNet = stNet;
     }
     printf("zozid: settings reloaded %u\n", (unsigned)u32Count);
     fflush(stdout);
+}
+
+void ApplyWhenDue(const ZOZID_OPTIONS_S& stOpts, PendingApply* pstApply)
+{
+    if (!pstApply->bDue || NowMs() < pstApply->u64AtMs) {
+        return;
+    }
+    pstApply->bDue = false;
+    const ZOZID_NET_S& stNet = pstApply->stNet;
+    const std::string strWanted =
+        std::to_string(stNet.s32Dhcp) + "/" + stNet.strIpAddr + "/" + stNet.strNetmask + "/" +
+        stNet.strGateway;
+    if (strWanted == pstApply->strApplied) {
+        return; /* nothing that the interface shows has changed */
+    }
+    if (ApplySettings(stNet, stOpts.strIface) >= 0) {
+        pstApply->strApplied = strWanted;
+    }
 }
 
 }  // namespace
@@ -102,11 +134,13 @@ int main(int argc, char** argv)
 
     U32 u32Reloads = 0;
     U32 u32IdlePolls = 0;
+    PendingApply stApply;
     while (!g_bStop) {
         if (g_bReload) {
             g_bReload = 0;
-            Reload(stOpts, ++u32Reloads);
+            Reload(stOpts, ++u32Reloads, &stApply);
         }
+        ApplyWhenDue(stOpts, &stApply);
         u32IdlePolls = stSrv.Poll(NowMs()) ? 0 : u32IdlePolls + 1;
         /* Poll fast while clients come; when none has come for a while, look
          * less often, so many idle stand-ins on one machine cost little CPU. A
