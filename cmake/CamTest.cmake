@@ -3,7 +3,20 @@
 #   system - real binaries in a namespace sandbox (root)
 #   fuzz   - libFuzzer targets run for a bounded time
 if(CAM_TESTS)
-    find_package(GTest REQUIRED)
+    if(CMAKE_CROSSCOMPILING)
+        # No target GoogleTest library on the build machine: build it from the
+        # sources Debian ships with googletest, with the cross compiler.
+        set(CAM_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+        set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+        add_subdirectory(${CAM_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+        foreach(lib gtest gtest_main gmock gmock_main)
+            if(NOT TARGET GTest::${lib})
+                add_library(GTest::${lib} ALIAS ${lib})
+            endif()
+        endforeach()
+    else()
+        find_package(GTest REQUIRED)
+    endif()
     include(GoogleTest)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
 endif()

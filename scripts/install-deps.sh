@@ -10,6 +10,7 @@ PACKAGES=(
     libjpeg62-turbo-dev                                 # the stand-in's JPEG test card
     busybox                                             # ps for the sandbox, httpd for the CGI
     iproute2 util-linux procps curl python3             # namespaces, veth, system tests
+    g++-arm-linux-gnueabihf qemu-user                   # the camera's 32-bit ARM build
 )
 
 missing=()
