@@ -3,6 +3,7 @@
 #include "search_intf.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -38,23 +39,57 @@ typedef std::unique_ptr<FILE, int (*)(FILE*)> FilePtr;
 
 /* ---- reading the settings file ---- */
 
-/* One character of lookahead over a stdio stream (ungetc guarantees one). */
+/* One character of lookahead over the settings file: either a stdio stream
+ * (the rewrite, which writes through the same stream; ungetc guarantees one
+ * character) or a plain descriptor read in blocks. The readers take the second
+ * form: they run twice for every search, and open/read/close is all they need
+ * (no stdio buffer to allocate, no fstat). */
 class IniScanner {
 public:
     explicit IniScanner(FILE* pFile) noexcept : m_pFile(pFile) {}
+    explicit IniScanner(int s32Fd) noexcept : m_s32Fd(s32Fd) {}
     IniScanner(const IniScanner&) = delete;
     IniScanner& operator=(const IniScanner&) = delete;
 
     int Peek() noexcept
     {
-        const int c = getc(m_pFile);
-        if (c != EOF) ungetc(c, m_pFile);
-        return c;
+        if (m_pFile != nullptr) {
+            const int c = getc(m_pFile);
+            if (c != EOF) ungetc(c, m_pFile);
+            return c;
+        }
+        return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_s8Block[m_uPos] : EOF;
     }
-    int Get() noexcept { return getc(m_pFile); }
+    int Get() noexcept
+    {
+        if (m_pFile != nullptr) return getc(m_pFile);
+        return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_s8Block[m_uPos++] : EOF;
+    }
 
 private:
-    FILE* m_pFile;
+    /* Next block; false at the end of the file or on a read error. */
+    bool Fill() noexcept
+    {
+        for (S32 s32Try = 0; !m_bEnd && s32Try < 100; ++s32Try) {
+            const ssize_t s32Got = read(m_s32Fd, m_s8Block, sizeof(m_s8Block));
+            if (s32Got > 0) {
+                m_uPos = 0;
+                m_uLen = (size_t)s32Got;
+                return true;
+            }
+            if (s32Got < 0 && errno == EINTR) continue;
+            break;
+        }
+        m_bEnd = true;
+        return false;
+    }
+
+    FILE* m_pFile = nullptr;
+    int m_s32Fd = -1;
+    bool m_bEnd = false;
+    size_t m_uPos = 0;
+    size_t m_uLen = 0;
+    S8 m_s8Block[512];
 };
 
 bool IsSpace(int c)
@@ -215,13 +250,12 @@ bool ReadValue(IniScanner& sc, S32 s32Index, NETINI_VIEW_E enView, NETINI_S* pst
 /* Reads the lines of enView in order and stops at the first that does not
  * match. The first key begins the file; white space and empty lines are skipped
  * before each later key. Whatever follows the last wanted line is ignored. */
-VOID ParseIni(FILE* pFile, NETINI_VIEW_E enView, NETINI_S* pstIni)
+VOID ParseIni(IniScanner& sc, NETINI_VIEW_E enView, NETINI_S* pstIni)
 {
     NETINI_S stIni = {};
     const S32 s32Lines = (enView == NETINI_VIEW_REWRITE) ? NETINI_LINE_COUNT : 5;
     /* A rewrite puts six zero bytes where no macaddr could be read. */
     if (enView == NETINI_VIEW_REWRITE) memcpy(stIni.s8MacAddr, "00:00:00:00:00:00", 18);
-    IniScanner sc(pFile);
     stIni.enEnd = NETINI_END_COMPLETE;
     for (S32 i = 0; i < s32Lines; ++i) {
         if (i > 0) SkipSpace(sc);
@@ -320,9 +354,11 @@ bool SameText(const S8* ps8A, size_t uSizeA, const S8* ps8B, size_t uSizeB)
 S32 NetIniRead(const char* ps8Path, NETINI_VIEW_E enView, NETINI_S* pstIni)
 {
     COMM_ASSERT(ps8Path != nullptr && pstIni != nullptr);
-    FilePtr pFile(fopen(ps8Path, "r"), fclose);
-    if (!pFile) return -1;
-    ParseIni(pFile.get(), enView, pstIni);
+    const int s32Fd = open(ps8Path, O_RDONLY | O_CLOEXEC);
+    if (s32Fd < 0) return -1;
+    IniScanner sc(s32Fd);
+    ParseIni(sc, enView, pstIni);
+    close(s32Fd);
     return 0;
 }
 
@@ -445,7 +481,8 @@ S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const ch
         return 0;
     }
     NETINI_S stIni;
-    ParseIni(pFile.get(), NETINI_VIEW_REWRITE, &stIni);
+    IniScanner sc(pFile.get());
+    ParseIni(sc, NETINI_VIEW_REWRITE, &stIni);
     if (bDirection) return 0;
 
     /* The MAC text is converted in the caller's field whatever the file holds. */
