@@ -80,6 +80,18 @@ VOID AddWritten(int s32Count)
 }
 
 /* The stream a message goes to, or null when it is dropped. */
+/* With the lock held: the size test comes before the write, so a file ends at
+ * most one message past the limit. */
+VOID RotateIfFull()
+{
+    if (sg_LogArgs.s32Written >= sg_LogArgs.s32SizeLimit) {
+        if (sg_LogArgs.pFile != nullptr) {
+            fflush(sg_LogArgs.pFile);
+        }
+        logChangeFile();
+    }
+}
+
 FILE* LogStream()
 {
     if (sg_LogArgs.s32Dest == 0) {
@@ -185,12 +197,7 @@ VOID LOG(S32 s32Level, S32 s32Line, const S8* ps8File, const S8* ps8Func, const 
         return;
     }
     pthread_mutex_lock(&sg_LogArgs.stLock);
-    if (sg_LogArgs.s32Written >= sg_LogArgs.s32SizeLimit) {
-        if (sg_LogArgs.pFile != nullptr) {
-            fflush(sg_LogArgs.pFile);
-        }
-        logChangeFile();
-    }
+    RotateIfFull();
     struct timeval stNow = {};
     gettimeofday(&stNow, nullptr);
     S8 s8Stamp[LOG_STAMP_SIZE];
@@ -215,12 +222,7 @@ VOID LOGT(S32 s32Level, const S8* ps8Fmt, ...)
         return;
     }
     pthread_mutex_lock(&sg_LogArgs.stLock);
-    if (sg_LogArgs.s32Written >= sg_LogArgs.s32SizeLimit) {
-        if (sg_LogArgs.pFile != nullptr) {
-            fflush(sg_LogArgs.pFile);
-        }
-        logChangeFile();
-    }
+    RotateIfFull();
     struct timeval stNow = {};
     gettimeofday(&stNow, nullptr);
     S8 s8Stamp[LOG_STAMP_SIZE];
