@@ -286,6 +286,7 @@ void ZozidServer::Shutdown()
             pstFam->s32SemId = -1;
         }
     }
+    unlink(CardPath().c_str());
     for (const std::string& strPath : m_vecCreatedFiles) {
         unlink(strPath.c_str());
     }
@@ -367,14 +368,25 @@ bool ZozidServer::WriteSnapshot(U8 u8Resolution)
         m_vecCard.swap(vecCard);
         m_strCardStamp = s8Stamp;
         m_u8CardResolution = u8Resolution;
+        /* the copy for tests changes only with the card, not per request */
+        if (!m_stOpts.strDumpImage.empty()) {
+            WriteFileAtomic(m_stOpts.strDumpImage, m_vecCard.data(), m_vecCard.size());
+        }
+        m_bCardFile = WriteFileAtomic(CardPath(), m_vecCard.data(), m_vecCard.size()) == 0;
     }
-    if (WriteFileAtomic(strPath, m_vecCard.data(), m_vecCard.size()) != 0) {
-        return false;
+    if (m_bCardFile) {
+        /* a new name for the current card, put in place whole by the rename */
+        const std::string strTmp = strPath + ".tmp";
+        unlink(strTmp.c_str());
+        if (link(CardPath().c_str(), strTmp.c_str()) == 0) {
+            if (rename(strTmp.c_str(), strPath.c_str()) == 0) {
+                return true;
+            }
+            unlink(strTmp.c_str());
+        }
+        m_bCardFile = false; /* no hard links here: write each snapshot */
     }
-    if (!m_stOpts.strDumpImage.empty()) {
-        WriteFileAtomic(m_stOpts.strDumpImage, m_vecCard.data(), m_vecCard.size());
-    }
-    return true;
+    return WriteFileAtomic(strPath, m_vecCard.data(), m_vecCard.size()) == 0;
 }
 
 void ZozidServer::ReleaseHold(Family* pstFam)

@@ -45,6 +45,9 @@ constexpr U32 ZOZID_USER_ENTRY_SIZE = 36;
 constexpr S32 ZOZID_CMD_IMAGE = 36;
 constexpr S32 ZOZID_CMD_CAPTURE = 37;
 constexpr const char* ZOZID_SNAP_NAME = "snap.jpg";
+/* The encoded card, kept beside the snapshot: each snapshot is a new hard
+ * link to it, so a request costs no 100 KB write while the card is current. */
+constexpr const char* ZOZID_CARD_NAME = ".snap-card.jpg";
 
 /* FillBaseBlock / FillOtherBlock: the blocks as published at start-up. */
 void FillBaseBlock(const ZOZID_OPTIONS_S& stOpts, std::vector<U8>* pvecBlock);
@@ -118,6 +121,8 @@ private:
     std::vector<U8> m_vecCard;
     std::string m_strCardStamp;
     U8 m_u8CardResolution = 0xFF;
+    bool m_bCardFile = false; /* the card is on disk under ZOZID_CARD_NAME */
+    std::string CardPath() const { return m_stOpts.strSnap + "/" + ZOZID_CARD_NAME; }
 };
 
 #endif /* ZOZID_SERVE_H */
