@@ -1,0 +1,39 @@
+/* comm_log_internal.h: the log budget's bucket, declared for its unit tests.
+ *
+ *   CommLogBucket stBucket(COMM_LOG_BURST, COMM_LOG_RATE);
+ *   unsigned u32LeftOut = 0;
+ *   if (stBucket.Take(u64NowMs, &u32LeftOut)) { report u32LeftOut if not 0; write }
+ */
+#ifndef COMMON_COMM_LOG_INTERNAL_H
+#define COMMON_COMM_LOG_INTERNAL_H
+
+#include <stdint.h>
+
+/* A token bucket counted in thousandths of a line, so a rate of lines per
+ * second refills whole milliseconds exactly. Not thread-safe by itself. */
+class CommLogBucket {
+public:
+    /* Starts full. u32Burst >= 2 (a report and its line). */
+    CommLogBucket(unsigned u32Burst, unsigned u32RatePerSec) noexcept;
+
+    /* Take: may one line be written at u64NowMs (a monotonic clock)?
+     * pu32LeftOut [out] on true: lines left out since the last line written
+     *             (0: none); the caller writes one report line first. Such a
+     *             line takes a second token, for the report.
+     * return false: the line is left out (and counted) */
+    bool Take(uint64_t u64NowMs, unsigned* pu32LeftOut) noexcept;
+
+private:
+    uint64_t m_u64Milli;      /* tokens now, in thousandths */
+    uint64_t m_u64CapMilli;   /* burst, in thousandths */
+    unsigned m_u32Rate;       /* lines a second = thousandths a millisecond */
+    uint64_t m_u64LastMs = 0; /* when the bucket was last refilled */
+    bool m_bClockSeen = false;
+    unsigned m_u32LeftOut = 0;
+};
+
+/* CommLogBudgetRefill: fills the process's bucket and forgets lines left out,
+ * for tests that write many lines in a row on purpose. */
+void CommLogBudgetRefill();
+
+#endif /* COMMON_COMM_LOG_INTERNAL_H */
