@@ -11,6 +11,7 @@
 #include <string.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -20,49 +21,64 @@
 
 namespace {
 
-/* Writes "<func>:(line), " and the formatted text on standard output, flushed so
- * the trace interleaves with the other programs' output in the order it happens. */
+/* Writes "<func>:(line), " and the formatted text on standard output as one
+ * trace line (under the daemon's log budget). */
 __attribute__((format(printf, 3, 4))) VOID NetTraceLine(const char* ps8Func, S32 s32Line,
                                                         const char* ps8Fmt, ...)
 {
-    printf("<%s>:(%d), ", ps8Func, s32Line);
+    S8 s8Text[400];
     va_list args;
     va_start(args, ps8Fmt);
-    vprintf(ps8Fmt, args);
+    const int s32Len = vsnprintf(s8Text, sizeof(s8Text), ps8Fmt, args);
     va_end(args);
-    fflush(stdout);
+    if (s32Len < 0) s8Text[0] = '\0';
+    CommTrace("<%s>:(%d), %s", ps8Func, s32Line, s8Text);
 }
 
 #define NETINTF_TRACE(FUNC, ...) NetTraceLine(FUNC, __LINE__, __VA_ARGS__)
 
 typedef std::unique_ptr<FILE, int (*)(FILE*)> FilePtr;
+typedef std::unique_ptr<S8, void (*)(void*)> MallocText;
+
+/* Closes on every return path. */
+class UniqueFd {
+public:
+    explicit UniqueFd(int s32Fd = -1) noexcept : m_s32Fd(s32Fd) {}
+    ~UniqueFd()
+    {
+        if (m_s32Fd >= 0) close(m_s32Fd);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int Get() const noexcept { return m_s32Fd; }
+    int Release() noexcept
+    {
+        const int s32Fd = m_s32Fd;
+        m_s32Fd = -1;
+        return s32Fd;
+    }
+
+private:
+    int m_s32Fd;
+};
 
 /* ---- reading the settings file ---- */
 
-/* One character of lookahead over the settings file: either a stdio stream
- * (the rewrite, which writes through the same stream; ungetc guarantees one
- * character) or a plain descriptor read in blocks. The readers take the second
- * form: they run twice for every search, and open/read/close is all they need
- * (no stdio buffer to allocate, no fstat). */
+/* One character of lookahead over the settings file, read through a plain
+ * descriptor in blocks: the readers run twice for every search, and
+ * open/read/close is all they need (no stdio buffer to allocate). */
 class IniScanner {
 public:
-    explicit IniScanner(FILE* pFile) noexcept : m_pFile(pFile) {}
     explicit IniScanner(int s32Fd) noexcept : m_s32Fd(s32Fd) {}
     IniScanner(const IniScanner&) = delete;
     IniScanner& operator=(const IniScanner&) = delete;
 
     int Peek() noexcept
     {
-        if (m_pFile != nullptr) {
-            const int c = getc(m_pFile);
-            if (c != EOF) ungetc(c, m_pFile);
-            return c;
-        }
         return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_s8Block[m_uPos] : EOF;
     }
     int Get() noexcept
     {
-        if (m_pFile != nullptr) return getc(m_pFile);
         return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_s8Block[m_uPos++] : EOF;
     }
 
@@ -84,8 +100,7 @@ private:
         return false;
     }
 
-    FILE* m_pFile = nullptr;
-    int m_s32Fd = -1;
+    int m_s32Fd;
     bool m_bEnd = false;
     size_t m_uPos = 0;
     size_t m_uLen = 0;
@@ -298,16 +313,105 @@ VOID FormatAddr(S8 (&s8Dst)[NETINI_ADDR_TEXT_MAX + 1], const U8 (&u8Addr)[4])
     snprintf(s8Dst, sizeof(s8Dst), "%d.%d.%d.%d", u8Addr[0], u8Addr[1], u8Addr[2], u8Addr[3]);
 }
 
-/* The new content from its first byte, cut to its length, flushed and synced,
- * so the main application never reads a mix of old and new lines. */
-bool RewriteFile(FILE* pFile, const S8* ps8Buf, size_t uLen)
+/* Opens the settings file for reading without blocking (a FIFO put at its
+ * path must not hang the server) and only when it is a regular file.
+ * return the descriptor, or -1 with errno set (EINVAL: not a regular file) */
+int OpenSettings(const char* ps8Path, struct stat* pstSt)
 {
-    const int s32Fd = fileno(pFile);
-    if (fseek(pFile, 0, SEEK_SET) != 0) return false;
-    if (fwrite(ps8Buf, 1, uLen, pFile) != uLen) return false;
-    if (fflush(pFile) != 0) return false;
-    if (ftruncate(s32Fd, (off_t)uLen) != 0) return false;
-    return fsync(s32Fd) == 0;
+    UniqueFd stFd(open(ps8Path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (stFd.Get() < 0) return -1;
+    if (fstat(stFd.Get(), pstSt) != 0) return -1;
+    if (!S_ISREG(pstSt->st_mode)) {
+        errno = S_ISDIR(pstSt->st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    return stFd.Release();
+}
+
+/* Writes all uLen bytes; false with errno set on an error. */
+bool WriteAll(int s32Fd, const S8* ps8Buf, size_t uLen)
+{
+    size_t uDone = 0;
+    for (S32 s32Try = 0; uDone < uLen && s32Try < 100; ++s32Try) {
+        const ssize_t s32Put = write(s32Fd, ps8Buf + uDone, uLen - uDone);
+        if (s32Put < 0 && errno == EINTR) continue;
+        if (s32Put <= 0) {
+            if (s32Put == 0) errno = EIO;
+            return false;
+        }
+        uDone += (size_t)s32Put;
+    }
+    if (uDone < uLen) errno = EIO;
+    return uDone == uLen;
+}
+
+/* Puts new content in place of the regular file ps8Target (no symlink) whole:
+ * a temporary file beside it, with its mode and (where we may set it) its
+ * owner, written and synced, then renamed over it. A crash or a failure at
+ * any step leaves the whole old file or the whole new one, never a mix.
+ * return true when the new file is in place; false with a trace line (the old
+ * file is then untouched and no temporary file is left) */
+bool ReplaceFile(const char* ps8Target, const struct stat& stOld, const S8* ps8Buf, size_t uLen)
+{
+    S8 s8Dir[NETINI_PATH_MAX];
+    S8 s8Tmp[NETINI_PATH_MAX];
+    const char* ps8Slash = strrchr(ps8Target, '/');
+    const size_t uDirLen = ps8Slash != nullptr ? (size_t)(ps8Slash - ps8Target) : 0;
+    const char* ps8Base = ps8Slash != nullptr ? ps8Slash + 1 : ps8Target;
+    const int s32DirLen = snprintf(s8Dir, sizeof(s8Dir), "%.*s", (int)uDirLen, ps8Target);
+    const int s32TmpLen = snprintf(s8Tmp, sizeof(s8Tmp), "%s/.%s%s", uDirLen > 0 ? s8Dir : "",
+                                   ps8Base, NETINI_TMP_SUFFIX);
+    if (s32DirLen < 0 || (size_t)s32DirLen >= sizeof(s8Dir) || s32TmpLen < 0 ||
+        (size_t)s32TmpLen >= sizeof(s8Tmp)) {
+        NETINTF_TRACE("NetBasicParamAdapter", "path too long, not written\n");
+        return false;
+    }
+    if (uDirLen == 0) memcpy(s8Dir, "/", 2);
+
+    /* A temporary file left by a power cut is ours: start afresh. */
+    (void)unlink(s8Tmp);
+    const mode_t uMode = stOld.st_mode & 07777;
+    UniqueFd stTmp(open(s8Tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, uMode));
+    const char* ps8Step = "create";
+    bool bOk = stTmp.Get() >= 0;
+    if (bOk) {
+        /* The mode as the file had it, whatever the umask; the owner only
+         * where we may set it (as root). */
+        (void)fchmod(stTmp.Get(), uMode);
+        if (geteuid() == 0) (void)fchown(stTmp.Get(), stOld.st_uid, stOld.st_gid);
+        ps8Step = "write";
+        bOk = WriteAll(stTmp.Get(), ps8Buf, uLen);
+    }
+    if (bOk) {
+        ps8Step = "fsync";
+        bOk = fsync(stTmp.Get()) == 0;
+    }
+    if (bOk) {
+        ps8Step = "close";
+        bOk = close(stTmp.Release()) == 0;
+    }
+    if (bOk) {
+        ps8Step = "rename";
+        bOk = rename(s8Tmp, ps8Target) == 0;
+    }
+    if (!bOk) {
+        const int s32Err = errno;
+        (void)unlink(s8Tmp);
+        NETINTF_TRACE("NetBasicParamAdapter", "%s of %s failed: %s, %s left as it was\n", ps8Step,
+                      s8Tmp, strerror(s32Err), ps8Target);
+        return false;
+    }
+    /* The rename reaches storage with the directory. If that sync fails, the
+     * whole new file is still the one every reader sees, and a power cut can
+     * only bring back the whole old one: tell the main application all the
+     * same, so what runs matches the file. */
+    UniqueFd stDir(open(s8Dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (stDir.Get() < 0 || fsync(stDir.Get()) != 0) {
+        const int s32Err = errno;
+        NETINTF_TRACE("NetBasicParamAdapter", "fsync of directory %s failed: %s\n", s8Dir,
+                      strerror(s32Err));
+    }
+    return true;
 }
 
 /* ---- signalling the main application ---- */
@@ -354,11 +458,11 @@ bool SameText(const S8* ps8A, size_t uSizeA, const S8* ps8B, size_t uSizeB)
 S32 NetIniRead(const char* ps8Path, NETINI_VIEW_E enView, NETINI_S* pstIni)
 {
     COMM_ASSERT(ps8Path != nullptr && pstIni != nullptr);
-    const int s32Fd = open(ps8Path, O_RDONLY | O_CLOEXEC);
-    if (s32Fd < 0) return -1;
-    IniScanner sc(s32Fd);
+    struct stat stSt;
+    const UniqueFd stFd(OpenSettings(ps8Path, &stSt));
+    if (stFd.Get() < 0) return -1;
+    IniScanner sc(stFd.Get());
     ParseIni(sc, enView, pstIni);
-    close(s32Fd);
     return 0;
 }
 
@@ -422,8 +526,8 @@ S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path)
     pDevInfo->s8DeviceType[0] = '\0';
     pDevInfo->s8DevName[0] = '\0';
     pDevInfo->u32DeviceID = NETINTF_DEVICE_ID;
-    printf("00<%s>:(%d), macaddr:%s--[%d]\n", "GetDevInfo", __LINE__, pDevInfo->s8MacAddr,
-           (S32)pDevInfo->u32ProtocolType);
+    CommTrace("00<%s>:(%d), macaddr:%s--[%d]\n", "GetDevInfo", __LINE__, pDevInfo->s8MacAddr,
+              (S32)pDevInfo->u32ProtocolType);
     pDevInfo->u64DevType = NETINTF_DEV_TYPE;
     pDevInfo->u8SerialNum = 0;
     pDevInfo->u8AIAnalyzeCap = 0;
@@ -438,9 +542,8 @@ S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path)
     pDevInfo->u8MaxPreviewNum = 4;
     pDevInfo->u8ChannelNum = NETINTF_CHANNEL_NUM;
     pDevInfo->u32ProtocolType = 4;
-    printf("11<%s>:(%d), macaddr:%s--[%d]\n", "GetDevInfo", __LINE__, pDevInfo->s8MacAddr,
-           (S32)pDevInfo->u32ProtocolType);
-    fflush(stdout);
+    CommTrace("11<%s>:(%d), macaddr:%s--[%d]\n", "GetDevInfo", __LINE__, pDevInfo->s8MacAddr,
+              (S32)pDevInfo->u32ProtocolType);
     return 0;
 }
 
@@ -462,10 +565,10 @@ S32 NetIntfGetNetworkState(S32* ps32Mode, U8* pu8Ip, U8* pu8NetMask, const char*
         for (size_t i = 0; i < 4; ++i) pu8NetMask[i] = (U8)((U32)stIni.s32MaskNum[i] & 0xFFu);
     }
     if (pu8Ip != nullptr && pu8NetMask != nullptr) {
-        printf("__________________dhcp[%d] ip [%d].[%d].[%d].[%d]--natmask [%d].[%d].[%d].[%d]\n",
-               *ps32Mode, pu8Ip[0], pu8Ip[1], pu8Ip[2], pu8Ip[3], pu8NetMask[0], pu8NetMask[1],
-               pu8NetMask[2], pu8NetMask[3]);
-        fflush(stdout);
+        CommTrace(
+            "__________________dhcp[%d] ip [%d].[%d].[%d].[%d]--natmask [%d].[%d].[%d].[%d]\n",
+            *ps32Mode, pu8Ip[0], pu8Ip[1], pu8Ip[2], pu8Ip[3], pu8NetMask[0], pu8NetMask[1],
+            pu8NetMask[2], pu8NetMask[3]);
     }
     return 0;
 }
@@ -473,15 +576,23 @@ S32 NetIntfGetNetworkState(S32* ps32Mode, U8* pu8Ip, U8* pu8NetMask, const char*
 S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const char* ps8Path)
 {
     COMM_ASSERT(ps8Path != nullptr);
-    /* The file belongs to the main application: never create it. */
-    FilePtr pFile(fopen(ps8Path, "r+"), fclose);
-    if (!pFile) {
+    /* The file belongs to the main application: never create it. Through a
+     * symlink, the file it names is the one read and replaced. */
+    const MallocText pTarget(realpath(ps8Path, nullptr), free);
+    struct stat stSt;
+    const UniqueFd stFd(pTarget ? OpenSettings(pTarget.get(), &stSt) : -1);
+    if (stFd.Get() < 0) {
+        const int s32Err = errno;
         perror("\n");
         NETINTF_TRACE("NetBasicParamAdapter", "fopen error\n");
-        return 0;
+        if (s32Err == EINVAL || s32Err == EISDIR) {
+            NETINTF_TRACE("NetBasicParamAdapter", "%s is not a regular file, not written\n",
+                          ps8Path);
+        }
+        return -1;
     }
     NETINI_S stIni;
-    IniScanner sc(pFile.get());
+    IniScanner sc(stFd.Get());
     ParseIni(sc, NETINI_VIEW_REWRITE, &stIni);
     if (bDirection) return 0;
 
@@ -496,7 +607,7 @@ S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const ch
         NETINTF_TRACE("NetBasicParamAdapter",
                       "line %d of %s is not \"%s=\" as expected, file left as it is\n",
                       stIni.s32LinesRead + 1, ps8Path, NETINI_KEYS[stIni.s32LinesRead]);
-        return 0;
+        return -1;
     }
 
     if (pNetBasicSet != nullptr) {
@@ -511,13 +622,12 @@ S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const ch
             !IsFileText(static_cast<const S8*>(pMac), uMacLen + 1)) {
             NETINTF_TRACE("NetBasicParamAdapter",
                           "macaddr text refused (%zu characters or white space)\n", uMacLen);
-            return 0;
+            return -1;
         }
         memcpy(stIni.s8MacAddr, pMac, uMacLen);
         stIni.s8MacAddr[uMacLen] = '\0';
     } else {
         /* Nothing to store; the main application is still told, as after a write. */
-        fsync(fileno(pFile.get()));
         return 1;
     }
 
@@ -525,24 +635,18 @@ S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const ch
     const S32 s32Len = NetIniFormat(&stIni, s8Buf, sizeof(s8Buf));
     if (s32Len < 0) {
         NETINTF_TRACE("NetBasicParamAdapter", "settings do not fit the file format, not written\n");
-        return 0;
+        return -1;
     }
-    if (!RewriteFile(pFile.get(), s8Buf, (size_t)s32Len)) {
-        const int s32Err = errno;
-        NETINTF_TRACE("NetBasicParamAdapter", "rewrite of %s failed: %s\n", ps8Path,
-                      strerror(s32Err));
-        return 0;
-    }
-    return 1;
+    return ReplaceFile(pTarget.get(), stSt, s8Buf, (size_t)s32Len) ? 1 : -1;
 }
 
 S32 NetSignalMainApp(const char* ps8KillCmd)
 {
     COMM_ASSERT(ps8KillCmd != nullptr);
     S8 s8Pid[16] = {};
-    S8 s8List[128];
-    const int s32ListLen = snprintf(s8List, sizeof(s8List), "ps -e | grep '%s' | awk '{print $1}'",
-                                    DEVFINDER_MAIN_APP_PATTERN);
+    S8 s8List[sizeof(NETINTF_PS_LIST_FMT) + 64];
+    const int s32ListLen =
+        snprintf(s8List, sizeof(s8List), NETINTF_PS_LIST_FMT, DEVFINDER_MAIN_APP_COMMAND);
     if (s32ListLen > 0 && (size_t)s32ListLen < sizeof(s8List)) {
         FilePtr pPipe(popen(s8List, "r"), pclose);
         S8 s8Line[sizeof(s8Pid)] = {};
@@ -571,8 +675,7 @@ S32 NetSignalMainApp(const char* ps8KillCmd)
             s32Ret = 0;
         }
     }
-    printf("________________szPidBuf [%s]--szCmdBuf [%s]\n", s8Pid, s8Cmd);
-    fflush(stdout);
+    CommTrace("________________szPidBuf [%s]--szCmdBuf [%s]\n", s8Pid, s8Cmd);
     return s32Ret;
 }
 
@@ -580,7 +683,11 @@ S32 NetIntfNetBasicParam(VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const 
                          const char* ps8KillCmd)
 {
     NETINTF_TRACE("NetBasicParamAdapter", "___________ NetBasicParamAdapter__________\n");
-    if (NetIniUpdate(pNetBasicSet, pMac, bDirection, ps8Path) > 0) NetSignalMainApp(ps8KillCmd);
+    const S32 s32Ret = NetIniUpdate(pNetBasicSet, pMac, bDirection, ps8Path);
+    /* Nothing stored: the main application is not told, and the caller
+     * acknowledges nothing. */
+    if (s32Ret < 0) return -1;
+    if (s32Ret > 0) NetSignalMainApp(ps8KillCmd);
     /* No follow-up bits: the SIGUSR1 is the main application's cue to reload. */
     return 0;
 }

@@ -23,6 +23,10 @@
 constexpr size_t NETINI_ADDR_TEXT_MAX = 31; /* ipaddr, netmask, gateway, macaddr */
 constexpr size_t NETINI_IPV6_TEXT_MAX = 63; /* ipv6addr, ipv6gateway */
 constexpr S32 NETINI_LINE_COUNT = 9;
+/* The rewrite: longest settings path, and the temporary file beside it
+ * ("<dir>/.<name>" NETINI_TMP_SUFFIX) that is renamed over it. */
+constexpr size_t NETINI_PATH_MAX = 4096;
+constexpr const char* NETINI_TMP_SUFFIX = ".new";
 
 /* Widths of the fields a modification request carries the MAC text, the user
  * name and the password in. */
@@ -30,7 +34,16 @@ constexpr size_t NETINTF_MAC_FIELD_SIZE = sizeof(NewNetMDevInfoReq::macAddr);
 constexpr size_t NETINTF_USER_NAME_SIZE = sizeof(NetMDevInfoReq::user);
 constexpr size_t NETINTF_USER_PWD_SIZE = sizeof(NetMDevInfoReq::pwd);
 
-/* The command that signals the main application (found by DEVFINDER_MAIN_APP_PATTERN). */
+/* The lookup of the main application's PID, run through the shell; %s is
+ * DEVFINDER_MAIN_APP_COMMAND. Of the lines ps lists, the header names the
+ * command column; the first process whose command starts with exactly that
+ * word (with or without arguments) gives the PID in the first column. Neither
+ * the pipeline's own shell and awk, nor a process that only mentions the name
+ * in an argument or a path (tail -f .../zozid_01.log, ./zozid-helper), match. */
+constexpr char NETINTF_PS_LIST_FMT[] =
+    "ps -e | awk 'NR==1{for(i=1;i<=NF;i++)if($i==\"COMMAND\"||$i==\"CMD\")c=i;next}"
+    "c&&$c==\"%s\"{print $1;exit}'";
+/* The command that signals the main application. */
 constexpr const char* NETINTF_KILL_CMD = "kill";
 constexpr const char* NETINTF_REBOOT_CMD = "reboot";
 
@@ -70,11 +83,13 @@ typedef struct {
 } NETINI_S;
 
 /* NetIniRead: reads the settings file with the patterns of one reader.
- * ps8Path [in]  settings file
+ * ps8Path [in]  settings file; opened without blocking, read only when it is a
+ *               regular file (a FIFO or a directory there must not hang a search)
  * enView  [in]  which reader's patterns apply
  * pstIni  [out] the values; on success every field is defined (see NETINI_S)
  * return 0 (see pstIni->enEnd for how far it got), or -1 when the file cannot be
- * opened; errno is then that of fopen and pstIni is untouched */
+ * opened (errno of open) or is not a regular file (errno EISDIR or EINVAL);
+ * pstIni is then untouched */
 S32 NetIniRead(const char* ps8Path, NETINI_VIEW_E enView, NETINI_S* pstIni);
 
 /* NetIniFormat: the nine lines of the file for pstIni, in file order.
@@ -101,25 +116,31 @@ S32 NetIntfGetNetworkState(S32* ps32Mode, U8* pu8Ip, U8* pu8NetMask,
                            const char* ps8Path = DEVFINDER_NETWORK_INI);
 
 /* NetIntfNetBasicParam: body of NetInterface::NetBasicParamAdapter: NetIniUpdate,
- * then NetSignalMainApp(ps8KillCmd) when it asks for it. return 0 */
+ * then NetSignalMainApp(ps8KillCmd) when it asks for it.
+ * return 0 (get direction, or the change stored), or -1 when nothing could be
+ * stored (no file, not a regular file, a line not read, a value refused, a
+ * write, sync or rename failure); the main application is then not told */
 S32 NetIntfNetBasicParam(VOID* pNetBasicSet, VOID* pMac, BOOL bDirection,
                          const char* ps8Path = DEVFINDER_NETWORK_INI,
                          const char* ps8KillCmd = NETINTF_KILL_CMD);
 
 /* NetIniUpdate: the file part of NetBasicParamAdapter. Get direction: reads and
- * changes nothing. Set direction: rewrites the file (addresses from
+ * changes nothing. Set direction: replaces the file (addresses from
  * pNetBasicSet, a VXNet_NetworkBaseSet_t, or else the MAC text of the 36-byte
- * field pMac, converted in place), cut to its new length and synced; it writes
- * nothing when a present line did not match or a new value is unusable.
- * return 1 when the main application is to be told the file changed, else 0 */
+ * field pMac, converted in place) by a synced temporary file renamed over it;
+ * a symlink at ps8Path stays, the file it names is replaced. Never creates the
+ * settings file.
+ * return 1 when the main application is to be told the file changed, 0 for the
+ * get direction, -1 when the file could not be read or the change could not be
+ * stored (a trace line says why; the file is then as it was) */
 S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection,
                  const char* ps8Path = DEVFINDER_NETWORK_INI);
 
 /* NetSignalMainApp: finds the main application's PID with the shell pipeline
- * "ps -e | grep './zozid' | awk '{print $1}'" and runs "<ps8KillCmd> -USR1 <pid>" through the
- * shell. The PID text is the whole first line of the pipeline's output, used only when it is a
- * decimal number without leading zero; otherwise no command runs. return 0 when the command was
- * run, -1 when no usable PID text was found */
+ * NETINTF_PS_LIST_FMT and runs "<ps8KillCmd> -USR1 <pid>" through the shell. The
+ * PID text is the whole first line of the pipeline's output, used only when it
+ * is a decimal number without leading zero; otherwise no command runs.
+ * return 0 when the command was run, -1 when no usable PID text was found */
 S32 NetSignalMainApp(const char* ps8KillCmd = NETINTF_KILL_CMD);
 
 /* NetUserTableCheck: looks a user up in the user table of the other-parameter

@@ -10,8 +10,8 @@ constexpr int DEVFINDER_UDP_PORT = 9333;
 /* Settings file owned by the main application */
 constexpr const char* DEVFINDER_NETWORK_INI = "/mivor/network.ini";
 
-/* Main application process as the shell lists it; SIGUSR1 = "settings changed" */
-constexpr const char* DEVFINDER_MAIN_APP_PATTERN = "./zozid";
+/* Main application's command as ps lists it (its first word); SIGUSR1 = "settings changed" */
+constexpr const char* DEVFINDER_MAIN_APP_COMMAND = "./zozid";
 
 /* User table published by the main application in System V shared memory:
  * the other-parameter block under ftok(DEVFINDER_CHECK_KEY_PATH, 11). */

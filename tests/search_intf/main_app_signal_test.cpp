@@ -44,31 +44,69 @@ protected:
     ScopedPath m_path{m_dir.Path("bin") + ":/usr/bin:/bin"};
 };
 
+/* busybox ps as the camera has it: a header, then PID USER [TIME] COMMAND. */
+constexpr const char* PS_HEAD = "PID   USER     COMMAND\n";
+constexpr const char* PS_HEAD_TIME = "  PID USER       TIME  COMMAND\n";
+
 TEST_F(MainAppSignal, PidTextIsTheWholeFirstLine)
 {
     const struct {
-        const char* ps8Ps;
+        std::string strPs;
         const char* ps8Pid; /* "" = no kill command may run */
     } cases[] = {
-        {"  4242 root      0:00 ./zozid\n", "4242"},
-        {"1234567 root     0:00 ./zozid\n", "1234567"}, /* not cut to five digits */
-        {"  4242 root ./zozid\n  4343 root ./zozid -x\n", "4242"},
-        {"    1 root init\n", ""},
-        {"abc root ./zozid\n", ""},
-        {"42x root ./zozid\n", ""},
-        {"0 root ./zozid\n", ""}, /* kill 0 would hit the daemon's own group */
-        {"123456789012345678 root ./zozid\n", ""},
+        {std::string(PS_HEAD_TIME) + "  4242 root      0:00 ./zozid\n", "4242"},
+        {std::string(PS_HEAD) + "1234567 root     ./zozid\n", "1234567"}, /* not cut to five digits */
+        {std::string(PS_HEAD) + "  4242 root ./zozid\n  4343 root ./zozid -x\n", "4242"},
+        {std::string(PS_HEAD) + "    1 root init\n", ""},
+        {std::string(PS_HEAD) + "abc root ./zozid\n", ""},
+        {std::string(PS_HEAD) + "42x root ./zozid\n", ""},
+        {std::string(PS_HEAD) + "0 root ./zozid\n", ""}, /* kill 0 would hit the daemon's own group */
+        {std::string(PS_HEAD) + "123456789012345678 root ./zozid\n", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.ps8Ps);
+        SCOPED_TRACE(c.strPs);
         S32 s32Ret = 0;
         std::string strOut;
         const std::string strPid = c.ps8Pid;
         const std::string strCmd = strPid.empty() ? "" : m_strKill + " -USR1 " + strPid;
         EXPECT_EQ(strPid.empty() ? "" : "-USR1 " + strPid + "\n",
-                  Signal(c.ps8Ps, &s32Ret, &strOut));
+                  Signal(c.strPs, &s32Ret, &strOut));
         EXPECT_EQ(strPid.empty() ? -1 : 0, s32Ret);
         EXPECT_EQ("________________szPidBuf [" + strPid + "]--szCmdBuf [" + strCmd + "]\n", strOut);
+    }
+}
+
+/* Only a process whose command is the main application's own gets the signal:
+ * never one that merely names it in an argument or a path (SIGUSR1 ends most
+ * programs), nor the lookup's own shell and awk. */
+TEST_F(MainAppSignal, OnlyTheMainApplicationsOwnCommandIsChosen)
+{
+    const std::string strDecoys =
+        "   12 root     tail -f /mivor/log/zozid_01.log\n"
+        "   13 root     ./zozid-helper\n"
+        "   14 root     sh -c sleep 100; : ./zozid\n"
+        "   15 root     /bin/zozid\n"
+        "   16 root     sh -c ps -e | awk 'NR==1{...}c&&$c==\"./zozid\"{print $1;exit}'\n"
+        "   17 root     {zozid} ./zozid.old\n";
+    const struct {
+        std::string strPs;
+        const char* ps8Pid;
+    } cases[] = {
+        {PS_HEAD + strDecoys, ""},
+        {PS_HEAD + strDecoys + "  900 root     ./zozid\n", "900"},
+        {PS_HEAD + strDecoys + "  901 root     ./zozid --iface eth0\n", "901"},
+        {PS_HEAD_TIME + strDecoys + "  902 root       0:01 ./zozid\n", "902"},
+        /* Without a header the command column is unknown: nobody is signalled. */
+        {"  903 root     ./zozid\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.strPs);
+        S32 s32Ret = 0;
+        std::string strOut;
+        const std::string strPid = c.ps8Pid;
+        EXPECT_EQ(strPid.empty() ? "" : "-USR1 " + strPid + "\n",
+                  Signal(c.strPs, &s32Ret, &strOut));
+        EXPECT_EQ(strPid.empty() ? -1 : 0, s32Ret);
     }
 }
 
@@ -83,15 +121,17 @@ TEST_F(MainAppSignal, AdapterSignalsOnlyAfterARewrite)
         VXNet_NetworkBaseSet_t* pstSet;
         BOOL bGet;
         bool bSignal;
+        S32 s32Ret; /* 0: stored or read; -1: nothing could be stored or read */
     } cases[] = {
-        {"address set", TEST_INI, &stSet, false, true},
-        {"set with neither record", TEST_INI, nullptr, false, true},
-        {"get", TEST_INI, &stSet, true, false},
+        {"address set", TEST_INI, &stSet, false, true, 0},
+        {"set with neither record", TEST_INI, nullptr, false, true, 0},
+        {"get", TEST_INI, &stSet, true, false, 0},
         {"malformed third line", "dhcp=0\nipaddr=1.1.1.1\nnetmask:255.0.0.0\n", &stSet, false,
-         false},
-        {"no file", nullptr, &stSet, false, false},
+         false, -1},
+        {"no file", nullptr, &stSet, false, false, -1},
+        {"no file to read", nullptr, &stSet, true, false, -1},
     };
-    WriteFile(m_dir.Path("ps.out"), "4242 root ./zozid\n");
+    WriteFile(m_dir.Path("ps.out"), std::string(PS_HEAD) + "4242 root ./zozid\n");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ps8Name);
         remove(strIni.c_str());
@@ -99,8 +139,8 @@ TEST_F(MainAppSignal, AdapterSignalsOnlyAfterARewrite)
         remove(m_dir.Path("kill.log").c_str());
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        EXPECT_EQ(
-            0, NetIntfNetBasicParam(c.pstSet, nullptr, c.bGet, strIni.c_str(), m_strKill.c_str()));
+        EXPECT_EQ(c.s32Ret, NetIntfNetBasicParam(c.pstSet, nullptr, c.bGet, strIni.c_str(),
+                                                 m_strKill.c_str()));
         EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("<NetBasicParamAdapter>:("));
         testing::internal::GetCapturedStderr();
         EXPECT_EQ(c.bSignal ? "-USR1 4242\n" : "", ReadFile(m_dir.Path("kill.log")));
@@ -116,7 +156,8 @@ TEST_F(MainAppSignal, MainAppStartedAsDotSlashZozidGetsSigusr1)
         if (chdir(m_dir.Dir().c_str()) == 0) execl("./zozid", "./zozid", "30", (char*)nullptr);
         _exit(127);
     }
-    WriteFile(m_dir.Path("ps.out"), std::to_string(s32Pid) + " root     0:00 ./zozid 30\n");
+    WriteFile(m_dir.Path("ps.out"),
+              std::string(PS_HEAD_TIME) + std::to_string(s32Pid) + " root     0:00 ./zozid 30\n");
     testing::internal::CaptureStdout();
     EXPECT_EQ(0, NetSignalMainApp()); /* the shell's own kill */
     testing::internal::GetCapturedStdout();

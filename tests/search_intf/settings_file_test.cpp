@@ -78,7 +78,7 @@ TEST_F(SettingsFile, MissingFileTouchesNothing)
     EXPECT_EQ(0, NetIntfGetDevInfo(&stInfo, m_strIni.c_str()));
     EXPECT_EQ(0, NetIntfGetNetworkState(&s32Mode, u8Ip, nullptr, m_strIni.c_str()));
     VXNet_NetworkBaseSet_t stSet = AddrSet(2);
-    EXPECT_EQ(0, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
+    EXPECT_EQ(-1, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
     EXPECT_THAT(testing::internal::GetCapturedStdout(),
                 MatchesRegex(
                     "<GetDevInfo>:\\([0-9]+\\), fopen error\n<GetNetworkState>:\\([0-9]+\\), fopen "
@@ -238,18 +238,18 @@ TEST_F(SettingsFile, RefusedSetLeavesFileAsItWas)
     WriteFile(m_strIni, strBadThird);
     const VXNet_NetworkBaseSet_t stSet = AddrSet(2);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(0, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
-    EXPECT_EQ(0, SetMac("00-11-22-33-44-66", s8Field));
-    EXPECT_EQ(0, NetIniUpdate(nullptr, nullptr, false, m_strIni.c_str()));
+    EXPECT_EQ(-1, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
+    EXPECT_EQ(-1, SetMac("00-11-22-33-44-66", s8Field));
+    EXPECT_EQ(-1, NetIniUpdate(nullptr, nullptr, false, m_strIni.c_str()));
     EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("line 3"));
     EXPECT_EQ(strBadThird, ReadFile(m_strIni));
 
     /* MAC texts the file could not give back: too long, white space. */
     WriteFile(m_strIni, TEST_INI);
     memset(s8Field, 'A', sizeof(s8Field)); /* 36 bytes, no terminator */
-    EXPECT_EQ(0, NetIniUpdate(nullptr, s8Field, false, m_strIni.c_str()));
-    EXPECT_EQ(0, SetMac("00-11 22-33-44-55", s8Field));
-    EXPECT_EQ(0, SetMac("00-11\n-22-33-44", s8Field));
+    EXPECT_EQ(-1, NetIniUpdate(nullptr, s8Field, false, m_strIni.c_str()));
+    EXPECT_EQ(-1, SetMac("00-11 22-33-44-55", s8Field));
+    EXPECT_EQ(-1, SetMac("00-11\n-22-33-44", s8Field));
     EXPECT_EQ(TEST_INI, ReadFile(m_strIni));
 }
 
