@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netdb.h>
+#include <poll.h>
 #include <new>
 #include <stdint.h>
 #include <stdio.h>
@@ -10,6 +11,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <time.h>
 
 #include "VXNetParameter.h"
 #include "bcast_serv_internal.h"
@@ -33,6 +35,9 @@ constexpr WORD BCAST_SAVE_MSG_SUBTYPE = 511;
 constexpr S32 BCAST_LOCAL_USER_ID = 1;
 constexpr S32 BCAST_DNS_COUNT = 2;
 constexpr U32 BCAST_EXT_WORD_SIZE = 4;
+/* Longest single wait for a datagram while modifications are locked, so the
+ * end of the lock is logged when it comes. */
+constexpr U64 BCAST_LOCK_POLL_MAX_MS = 1000;
 
 static_assert(sizeof(NetMDevInfoRsp) + sizeof(MsgHead) + 63 * BCAST_EXT_WORD_SIZE <=
                   BCAST_MODIFY_BUF_SIZE,
@@ -133,6 +138,14 @@ VOID BcastLoopInit(BCAST_LOOP_S* pstLoop)
     pstLoop->bRestart = false;
     pstLoop->bReset = false;
     pstLoop->pfnSend = sendmsg;
+    pstLoop->pfnNowMs = BcastNowMs;
+}
+
+U64 BcastNowMs()
+{
+    struct timespec stNow;
+    if (clock_gettime(CLOCK_MONOTONIC, &stNow) != 0) return 0;
+    return (U64)stNow.tv_sec * 1000u + (U64)stNow.tv_nsec / 1000000u;
 }
 
 const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask)
@@ -268,8 +281,33 @@ void BcastServer::AcceptProcess()
     BCAST_LOOP_S stLoop;
     BcastLoopInit(&stLoop);
     for (;;) {
+        WaitWhileLocked(&stLoop);
         const S32 s32Len = ReceiveOne(&stLoop);
         HandleDatagram(&stLoop, s32Len);
+    }
+}
+
+VOID BcastServer::WaitWhileLocked(BCAST_LOOP_S* pstLoop)
+{
+    /* Bounded: the lock lasts BCAST_GUARD_LOCK_MS, in steps of at most
+     * BCAST_LOCK_POLL_MAX_MS; the extra rounds cover a slow clock. */
+    constexpr U64 u64Rounds = BCAST_GUARD_LOCK_MS / BCAST_LOCK_POLL_MAX_MS + 2;
+    for (U64 i = 0; i < u64Rounds; ++i) {
+        const U64 u64Left = BcastGuardLockLeftMs(&pstLoop->stGuard, pstLoop->pfnNowMs());
+        if (u64Left == 0) {
+            NoteLockEnd(pstLoop);
+            return;
+        }
+        struct pollfd stPfd = {m_s32ConnSockFd, POLLIN, 0};
+        const int s32Wait = (int)(u64Left < BCAST_LOCK_POLL_MAX_MS ? u64Left : BCAST_LOCK_POLL_MAX_MS);
+        if (poll(&stPfd, 1, s32Wait) != 0) return; /* a datagram, or an error recvmsg reports */
+    }
+}
+
+VOID BcastServer::NoteLockEnd(BCAST_LOOP_S* pstLoop)
+{
+    if (BcastGuardLockEnded(&pstLoop->stGuard, pstLoop->pfnNowMs())) {
+        BCAST_LOOP_LOG("modifications unlocked\n");
     }
 }
 
@@ -321,6 +359,22 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
     const BOOL bCustom = m_pIntf->GetProductCustomVal() == 1;
     if (bCustom != (u16MsgType == MSG_TYPE_SEARCH_CUSTOM)) return;
 
+    /* Only a device's search reply carries MsgSize 448, and a reply echoes the
+     * request's header, type included: answering it would start an endless
+     * exchange between two devices (one forged datagram is enough). */
+    MsgHead stReqHead;
+    memcpy(&stReqHead, pstLoop->u8RecvBuf, sizeof(stReqHead));
+    if (VXNetLe32(stReqHead.MsgSize) == sizeof(SearchDevRsp)) {
+        S8 s8Peer[INET_ADDRSTRLEN] = {};
+        if (inet_ntop(AF_INET, &pstLoop->stPeerAddr.sin_addr, s8Peer, sizeof(s8Peer)) == nullptr) {
+            s8Peer[0] = '\0';
+        }
+        BCAST_LOOP_LOG("search from %s:%u has MsgSize %u, a device's reply: not answered\n",
+                       s8Peer, (unsigned)ntohs(pstLoop->stPeerAddr.sin_port),
+                       (unsigned)sizeof(SearchDevRsp));
+        return;
+    }
+
     BCAST_LOOP_LOG("%s\n", "MSG_TYPE_SEARCH");
 
     /* Arrival interface: the last IP_PKTINFO record wins; without one the index
@@ -364,10 +418,8 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
         return;
     }
 
-    MsgHead stHead;
-    memcpy(&stHead, pstLoop->u8RecvBuf, sizeof(stHead));
-    stHead.MsgSize = VXNetLe32(sizeof(SearchDevRsp));
-    pstLoop->stSearchRsp.stMsgHeader = stHead;
+    stReqHead.MsgSize = VXNetLe32(sizeof(SearchDevRsp));
+    pstLoop->stSearchRsp.stMsgHeader = stReqHead;
 
     pstLoop->stIov.iov_base = &pstLoop->stSearchRsp;
     pstLoop->stIov.iov_len = sizeof(pstLoop->stSearchRsp);
@@ -462,12 +514,15 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     BOOL bOldVerConFlag = false;
     BOOL bNewVerConFlag = false;
     const U64 u64ReqType = VXNetLe64(stReq.devTypeULL);
-    const int s32MacLen = (int)sizeof(stReq.macAddr);
+
+    /* Texts from the datagram reach the log escaped: none may add a line. */
+    S8 s8MacLog[CommLogEscapedSize(sizeof(stReq.macAddr))];
+    CommLogEscape(s8MacLog, sizeof(s8MacLog), stReq.macAddr, sizeof(stReq.macAddr));
 
     BCAST_LOOP_LOG("============= Check Ip and MacAddr:============\n");
     BCAST_LOOP_LOG("cip:%d:%d:%d:%d \n", stBase.cip[0], stBase.cip[1], stBase.cip[2],
                    stBase.cip[3]);
-    BCAST_LOOP_LOG(" MacAddr:%.*s\n", s32MacLen, stReq.macAddr);
+    BCAST_LOOP_LOG(" MacAddr:%s\n", s8MacLog);
     BCAST_LOOP_LOG("============= Type:%llx============\n", (unsigned long long)u64ReqType);
 
     /* The extended form names the device by address, MAC text and type; the
@@ -495,8 +550,10 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
         BCAST_LOOP_LOG("cip:%d:%d:%d:%d, u8ip:%d:%d:%d:%d \n", stBase.cip[0], stBase.cip[1],
                        stBase.cip[2], stBase.cip[3], u8LocalIp[0], u8LocalIp[1], u8LocalIp[2],
                        u8LocalIp[3]);
-        BCAST_LOOP_LOG("cMacaddr: %.*s , s8Mac: %.*s \n", s32MacLen, stReq.macAddr,
-                       (int)sizeof(stDevInfo.s8MacAddr), stDevInfo.s8MacAddr);
+        S8 s8DevMacLog[CommLogEscapedSize(sizeof(stDevInfo.s8MacAddr))];
+        CommLogEscape(s8DevMacLog, sizeof(s8DevMacLog), stDevInfo.s8MacAddr,
+                      sizeof(stDevInfo.s8MacAddr));
+        BCAST_LOOP_LOG("cMacaddr: %s , s8Mac: %s \n", s8MacLog, s8DevMacLog);
         BCAST_LOOP_LOG("cDevType: %lld , u64DevType: %lld \n", (long long)u64ReqType,
                        (long long)stDevInfo.u64DevType);
         return;
@@ -505,17 +562,38 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     /* The facade gets terminated copies; the fields may fill their width. */
     BCAST_LOOP_LOG("bOldVerConFlag =  %d  bNewVerConFlag = %d\n", bOldVerConFlag ? 1 : 0,
                    bNewVerConFlag ? 1 : 0);
+    /* Guessing is bounded: while locked, or for a repeat of a refused request,
+     * the user table is not even looked at. Refusals are unanswered. */
+    const U64 u64Now = pstLoop->pfnNowMs();
+    NoteLockEnd(pstLoop);
+    const BCAST_GUARD_E enGuard = BcastGuardAdmit(&pstLoop->stGuard, stBase, u64Now);
+    if (enGuard == BCAST_GUARD_LOCKED) {
+        const U64 u64LeftS = (BcastGuardLockLeftMs(&pstLoop->stGuard, u64Now) + 999) / 1000;
+        BCAST_LOOP_LOG("CheckUser skipped: modifications locked for %u more s\n",
+                       (unsigned)u64LeftS);
+        return;
+    }
+    if (enGuard == BCAST_GUARD_REPEAT) {
+        BCAST_LOOP_LOG("CheckUser skipped: repeat of a refused request\n");
+        return;
+    }
     S8 s8User[sizeof(stBase.user) + 1];
     S8 s8Pwd[sizeof(stBase.pwd) + 1];
     GetText(s8User, stBase.user);
     GetText(s8Pwd, stBase.pwd);
+    S8 s8UserLog[CommLogEscapedSize(sizeof(stBase.user))];
+    CommLogEscape(s8UserLog, sizeof(s8UserLog), stBase.user, sizeof(stBase.user));
     S32 s32Ret = m_pIntf->CheckUser(s8User, s8Pwd, CHECK_USER_TYPE_IE);
     /* Passwords never reach the log. */
     WORD u16Ack = BCAST_MODIFY_ACK_REJECTED;
     if (s32Ret < 0) {
-        BCAST_LOOP_LOG("CheckUser Failed!(%s:%s)", s8User, "***");
+        BCAST_LOOP_LOG("CheckUser Failed!(%s:%s)", s8UserLog, "***");
+        if (BcastGuardFailed(&pstLoop->stGuard, stBase, u64Now)) {
+            BCAST_LOOP_LOG("modifications locked for %u s after %u failed user checks\n",
+                           (unsigned)(BCAST_GUARD_LOCK_MS / 1000), (unsigned)BCAST_GUARD_FAILS);
+        }
     } else {
-        BCAST_LOOP_LOG("authencate succefully!(%s:%s)\n", s8User, "***");
+        BCAST_LOOP_LOG("authencate succefully!(%s:%s)\n", s8UserLog, "***");
         u16Ack = BCAST_MODIFY_ACK_OK;
     }
 
@@ -531,7 +609,9 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     NetMDevInfoRsp stRspBody;
     memcpy(stRspBody.msgid, stBase.msgid, sizeof(stRspBody.msgid));
     memcpy(pu8Rsp + uBodyOff, &stRspBody, sizeof(stRspBody));
-    BCAST_LOOP_LOG("MSG_ID:%.*s\n", (int)sizeof(stBase.msgid), stBase.msgid);
+    S8 s8MsgIdLog[CommLogEscapedSize(sizeof(stBase.msgid))];
+    CommLogEscape(s8MsgIdLog, sizeof(s8MsgIdLog), stBase.msgid, sizeof(stBase.msgid));
+    BCAST_LOOP_LOG("MSG_ID:%s\n", s8MsgIdLog);
     pstLoop->stIov.iov_base = pu8Rsp;
     pstLoop->stIov.iov_len = uRspLen;
 
@@ -583,8 +663,7 @@ VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& st
     bset.Port = u32MPort;
     bset.WebPort = u32WPort;
     bset.NetworkMode = stBase.wNewFlag != 0 ? stBase.wMode : 2;
-    printf("<%s>:(%d), set netmode:%d\n", "AcceptProcess", __LINE__, bset.NetworkMode);
-    fflush(stdout);
+    CommTrace("<%s>:(%d), set netmode:%d\n", "AcceptProcess", __LINE__, bset.NetworkMode);
 
     /* Refuse what would leave the device unreachable, before anything is
      * written. A MAC set applies only the MAC; DHCP ignores the addresses. */
@@ -604,6 +683,14 @@ VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& st
 
     const S32 s32Ret = bSetMac ? m_pIntf->NetBasicParamAdapter(nullptr, s8Mac, 0, false, sizeof(bset))
                      : m_pIntf->NetBasicParamAdapter(&bset, nullptr, 0, false, sizeof(bset));
+    /* Only a stored change is acknowledged. A negative result is a failure to
+     * store, not a set of follow-up bits: nothing is answered, saved or
+     * restarted (every bit set would reboot the camera after a failed write). */
+    if (s32Ret < 0) {
+        BCAST_LOOP_LOG("settings not stored (NetBasicParamAdapter returned %d), no reply\n",
+                       (int)s32Ret);
+        return;
+    }
     const U32 u32Bits = (U32)s32Ret;
     const BOOL bStopEnc = (u32Bits & (1u << OPT_BIT_STOP_ENC)) != 0;
     const BOOL bStopRec = (u32Bits & (1u << OPT_BIT_STOP_REC)) != 0;

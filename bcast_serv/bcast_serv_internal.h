@@ -16,6 +16,7 @@
 #include <sys/uio.h>
 
 #include "VXNetProtocol.h"
+#include "bcast_guard.h"
 #include "type.h"
 
 /* Sizes of the loop's buffers. Datagrams longer than the receive buffer are cut
@@ -27,6 +28,8 @@ constexpr const char* BCAST_VERSION = "V2.0.0-20160127";
 
 /* How replies leave; sendmsg unless a test puts a recorder here. */
 typedef ssize_t (*BCAST_SEND_FN)(int s32Fd, const struct msghdr* pstMsg, int s32Flags);
+/* Milliseconds of a monotonic clock; BcastNowMs unless a test puts its own here. */
+typedef U64 (*BCAST_CLOCK_FN)();
 
 /* Everything the receive loop keeps from one datagram to the next. It lives in
  * the loop's frame: nothing is allocated per datagram. */
@@ -43,13 +46,19 @@ struct BCAST_LOOP_S {
     struct ifreq stIfReq;
     BOOL bRestart;                       /* reboot asked by the applying adapter */
     BOOL bReset;                         /* network-service restart asked */
+    BCAST_GUARD_S stGuard;               /* failed user checks and the lock they start */
     BCAST_SEND_FN pfnSend;
+    BCAST_CLOCK_FN pfnNowMs;
 };
 
 /* BcastLoopInit: the state the loop starts with: every buffer cleared, index 0,
- * no restart asked, the message header pointing at the peer address and the
- * control buffer, replies sent with sendmsg. */
+ * no restart asked, no failed user check, the message header pointing at the
+ * peer address and the control buffer, replies sent with sendmsg, time from
+ * BcastNowMs. */
 VOID BcastLoopInit(BCAST_LOOP_S* pstLoop);
+
+/* BcastNowMs: milliseconds of the monotonic clock (0 if it cannot be read). */
+U64 BcastNowMs();
 
 /* BcastCheckStaticAddr: can a static address and netmask work at all?
  * pu8Ip, pu8Mask [in] 4 bytes each, first octet first

@@ -10,9 +10,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "comm_log_internal.h"
 #include "fake_device.h"
 
 namespace {
@@ -137,6 +140,7 @@ class BcastFixture : public testing::Test {
 protected:
     void SetUp() override
     {
+        CommLogBudgetRefill();
         m_pServer.reset(new TestServer(&m_stDev));
         ASSERT_GE(m_pServer->OpenSocket("127.0.0.1", "0"), 0);
         m_u16Port = PortOf(m_pServer->Fd());
@@ -353,6 +357,26 @@ TEST_F(SearchReply, FailedDeviceQueryMeansNoReply)
         const std::string strLog = testing::internal::GetCapturedStderr();
         EXPECT_EQ(vecRsp.size(), stCase.bAnswered ? 464u : 0u);
         EXPECT_EQ(strLog.find("failed to get device info!\n") != std::string::npos, !stCase.bAnswered);
+    }
+}
+
+/* A search reply echoes its request's header, type 11 included, with MsgSize
+ * 448. Answering it would make two devices answer each other for ever. */
+TEST_F(SearchReply, AnotherDevicesReplyIsNotAnswered)
+{
+    Bytes vecReply = Header(11, 448);
+    vecReply.resize(464, 0x31);           /* a whole reply, as a daemon sends it */
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(Exchange(vecReply, 50).empty());
+    EXPECT_TRUE(Exchange(Header(620, 448), 50).empty());
+    const std::string strLog = testing::internal::GetCapturedStderr();
+    EXPECT_NE(strLog.find("] search from 127.0.0.1:"), std::string::npos) << strLog;
+    EXPECT_NE(strLog.find(" has MsgSize 448, a device's reply: not answered\n"),
+              std::string::npos);
+    EXPECT_EQ(strLog.find("MSG_TYPE_SEARCH"), std::string::npos) << "one line, no other";
+    for (unsigned uMsgSize : {0u, 16u, 447u, 449u, 464u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(uMsgSize);
+        EXPECT_EQ(Exchange(Header(11, uMsgSize)).size(), 464u) << "a client's search";
     }
 }
 
@@ -596,8 +620,10 @@ TEST_F(ModifyRequest, UserCheckDecidesAndPasswordsStayOutOfTheLog)
         SCOPED_TRACE(stCase.s32Ret);
         m_stDev.s32CheckUserRet = stCase.s32Ret;
         m_stDev.vecEvents.clear();
+        ModifyReq stReq;
+        stReq.strMsgId = stCase.s32Ret < 0 ? "refused-request!" : "another-request!";
         testing::internal::CaptureStderr();
-        const Bytes vecRsp = Exchange(ModifyReq().Build(), 50);
+        const Bytes vecRsp = Exchange(stReq.Build(), 50);
         const std::string strLog = testing::internal::GetCapturedStderr();
         EXPECT_TRUE(vecRsp.empty());
         EXPECT_NE(strLog.find(stCase.ps8Line), std::string::npos) << strLog;
@@ -671,7 +697,6 @@ TEST_F(ModifyRequest, ResultBitsChooseSaveOptionAndRestarts)
         {0x54, SAVE_OPT_STOP_NONE, {"send", "SaveFlash"}},  /* bits 2, 4, 6 ignored */
         {0x28, SAVE_OPT_STOP_NONE, {"send", "SaveFlash", "RestartMachine", "ResetNetServer"}},
         {0x08, SAVE_OPT_STOP_NONE, {"send", "SaveFlash", "RestartMachine"}},
-        {-1, SAVE_OPT_STOP_ERC, {"send", "SaveFlash", "RestartMachine", "ResetNetServer"}},
     };
     unsigned char u8Last = 30;
     for (const auto& stCase : astCases) {
@@ -789,6 +814,137 @@ TEST_F(ModifyRequest, UnusableSettingsAreRefusedBeforeAnythingIsWritten)
 }
 
 /* ======================================================================== */
+
+long CountOf(const std::vector<std::string>& vec, const char* ps8Name)
+{
+    return (long)std::count(vec.begin(), vec.end(), ps8Name);
+}
+
+/* A clock the test moves. */
+U64 g_u64FakeNowMs = 0;
+U64 FakeNowMs()
+{
+    return g_u64FakeNowMs;
+}
+
+TEST_F(ModifyRequest, GuessingLocksModificationsForAMinute)
+{
+    m_pServer->Loop().pfnNowMs = FakeNowMs;
+    g_u64FakeNowMs = 500000;
+    m_stDev.s32CheckUserRet = -1;
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 5; ++i) {
+        ModifyReq stReq;
+        stReq.strMsgId = "guess-" + std::to_string(i);
+        stReq.strPwd = "guess" + std::to_string(i);
+        EXPECT_TRUE(Exchange(stReq.Build(), 20).empty());
+        g_u64FakeNowMs += 1000;
+    }
+    std::string strLog = testing::internal::GetCapturedStderr();
+    EXPECT_NE(strLog.find("] modifications locked for 60 s after 5 failed user checks\n"),
+              std::string::npos) << strLog;
+    EXPECT_EQ(m_stDev.vecEvents.size() - 5 * 3, 0u) << "identity, user check: nothing more";
+
+    /* The right password is refused unchecked while the lock lasts; searches are
+     * answered as ever. */
+    m_stDev.s32CheckUserRet = 1;
+    m_stDev.vecEvents.clear();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(Exchange(ModifyReq().Build(), 20).empty());
+    EXPECT_EQ(Exchange(Header(11, 0)).size(), 464u);
+    g_u64FakeNowMs += 55000;
+    EXPECT_TRUE(Exchange(ModifyReq().Build(), 20).empty());
+    strLog = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(CountOf(m_stDev.Names(), "CheckUser"), 0);
+    EXPECT_NE(strLog.find("] CheckUser skipped: modifications locked for 59 more s\n"),
+              std::string::npos) << strLog;
+    EXPECT_NE(strLog.find("] CheckUser skipped: modifications locked for 4 more s\n"),
+              std::string::npos) << strLog;
+
+    /* The end is logged once, and the same request is then applied. */
+    g_u64FakeNowMs += 5000;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Exchange(ModifyReq().Build()).size(), 32u);
+    strLog = testing::internal::GetCapturedStderr();
+    EXPECT_NE(strLog.find("] modifications unlocked\n"), std::string::npos) << strLog;
+    EXPECT_EQ(m_stDev.vecWritten.size(), 1u);
+}
+
+TEST_F(ModifyRequest, ARepeatedRefusedRequestIsOneFailure)
+{
+    m_pServer->Loop().pfnNowMs = FakeNowMs;
+    g_u64FakeNowMs = 900000;
+    m_stDev.s32CheckUserRet = -1;
+    testing::internal::CaptureStderr();
+    /* Four mistypes, each sent three times, as a client repeats them. */
+    for (int i = 0; i < 4; ++i) {
+        ModifyReq stReq;
+        stReq.strMsgId = "typo-" + std::to_string(i);
+        for (int s32Copy = 0; s32Copy < 3; ++s32Copy) EXPECT_TRUE(Exchange(stReq.Build(), 20).empty());
+    }
+    const std::string strLog = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(CountOf(m_stDev.Names(), "CheckUser"), 4);
+    EXPECT_EQ(strLog.find("modifications locked"), std::string::npos) << strLog;
+    EXPECT_NE(strLog.find("] CheckUser skipped: repeat of a refused request\n"), std::string::npos);
+    m_stDev.s32CheckUserRet = 1;
+    EXPECT_EQ(Exchange(ModifyReq().Build()).size(), 32u);
+}
+
+/* The adapter could not store the change: nothing may say it did. No reply,
+ * no save, and no reboot however its result reads as bits. */
+TEST_F(ModifyRequest, UnstoredSettingsAreNotAcknowledged)
+{
+    for (S32 s32Ret : {-1, -2, INT32_MIN}) {
+        SCOPED_TRACE(s32Ret);
+        m_stDev.s32WriteRet = s32Ret;
+        m_stDev.vecEvents.clear();
+        ModifyReq stReq;
+        stReq.au8Ip[3] = (U8)(100 + m_stDev.vecWritten.size());
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(Exchange(stReq.Build(), 50).empty());
+        const std::string strLog = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(m_stDev.Names().back(), "WriteSettings");
+        EXPECT_NE(strLog.find("] settings not stored (NetBasicParamAdapter returned " +
+                              std::to_string(s32Ret) + "), no reply\n"),
+                  std::string::npos) << strLog;
+        EXPECT_EQ(strLog.find("restarting machine"), std::string::npos);
+    }
+}
+
+/* Texts of a datagram are the sender's: a line feed or an escape byte in them
+ * must not start a log line of its own. */
+TEST_F(ModifyRequest, NetworkTextsReachTheLogEscaped)
+{
+    ModifyReq stReq;
+    stReq.strMac = "00\n[BCAST][x] line[1] \x1b[2Jforged";  /* 32 of the 36 bytes */
+    stReq.strUser = "ad\nmin\xff";
+    stReq.strMsgId = std::string("id\r\n\0\x01", 6);
+    stReq.u64Type = 1;   /* no match: the four mismatch lines as well */
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(Exchange(stReq.Build(), 20).empty());
+    stReq.u64Type = 0x5658040200080000ULL;
+    stReq.u8SetMac = 1;  /* passes the identity match: user and msgid lines */
+    Exchange(stReq.Build(), 20);
+    const std::string strLog = testing::internal::GetCapturedStderr();
+    std::istringstream in(strLog);
+    std::string strLine;
+    int s32Lines = 0;
+    while (std::getline(in, strLine)) {
+        ++s32Lines;
+        /* "CheckUser Failed" has no line end of its own; all else starts a line. */
+        EXPECT_EQ(strLine.rfind("[BCAST][AcceptProcess] line[", 0), 0u) << strLine;
+        const size_t uForged = strLine.find("forged");
+        if (uForged != std::string::npos) {
+            EXPECT_EQ(uForged, strLine.find("\\x1b[2Jforged") + 7) << strLine;
+        }
+        EXPECT_EQ(strLine.find('\x1b'), std::string::npos);
+    }
+    EXPECT_GT(s32Lines, 8);
+    EXPECT_NE(strLog.find(" MacAddr:00\\x0a[BCAST][x] line[1] \\x1b[2Jforged\n"),
+              std::string::npos) << strLog;
+    EXPECT_NE(strLog.find("authencate succefully!(ad\\x0amin\\xff:***)\n"), std::string::npos);
+    EXPECT_NE(strLog.find("MSG_ID:id\\x0d\\x0a\n"), std::string::npos);
+}
 
 TEST(SettingsCheck, MacTextAsTheProviderWillStoreIt)
 {
