@@ -1,6 +1,10 @@
 /* The settings file: the three readers, the rewrite and the MAC conversion,
  * against files in a temporary directory. */
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -280,6 +284,87 @@ TEST_F(SettingsFile, GetDirectionChangesNothing)
     EXPECT_EQ(0, memcmp(&stSet, &stBefore, sizeof(stSet)));
     EXPECT_STREQ("00-11-22-33-44-55", s8Field);
     EXPECT_EQ(TEST_INI, ReadFile(m_strIni));
+}
+
+/* ======================================================================== */
+
+/* The rewrite replaces the file whole; what is not a regular file is refused
+ * without blocking, on the read paths too. */
+using SettingsReplace = SettingsFile;
+
+TEST_F(SettingsReplace, NewFileTakesThePlaceOfTheOldWithItsMode)
+{
+    WriteFile(m_strIni, TEST_INI, 0640);
+    struct stat stOld;
+    ASSERT_EQ(0, stat(m_strIni.c_str(), &stOld));
+    /* A temporary file a power cut left behind is ours to replace. */
+    WriteFile(m_dir.Path(".network.ini.new"), "stale\n");
+    const VXNet_NetworkBaseSet_t stSet = AddrSet(2);
+    EXPECT_EQ(1, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
+    struct stat stNew;
+    ASSERT_EQ(0, stat(m_strIni.c_str(), &stNew));
+    EXPECT_NE(stOld.st_ino, stNew.st_ino) << "a new file, not the old one rewritten";
+    EXPECT_EQ(0640u, stNew.st_mode & 07777);
+    EXPECT_EQ(stOld.st_uid, stNew.st_uid);
+    EXPECT_EQ(0u, ReadFile(m_strIni).find("dhcp=0\nipaddr=192.168.1.10\n"));
+    EXPECT_FALSE(FileExists(m_dir.Path(".network.ini.new")));
+}
+
+TEST_F(SettingsReplace, SymlinkStaysAndItsTargetIsReplaced)
+{
+    ASSERT_EQ(0, mkdir(m_dir.Path("real").c_str(), 0755));
+    const std::string strTarget = m_dir.Path("real/net.ini");
+    WriteFile(strTarget, TEST_INI, 0600);
+    ASSERT_EQ(0, symlink("real/net.ini", m_strIni.c_str()));
+    S8 s8Field[NETINTF_MAC_FIELD_SIZE];
+    EXPECT_EQ(1, SetMac("02-00-00-00-00-09", s8Field));
+    struct stat stLink;
+    ASSERT_EQ(0, lstat(m_strIni.c_str(), &stLink));
+    EXPECT_TRUE(S_ISLNK(stLink.st_mode));
+    EXPECT_NE(std::string::npos, ReadFile(strTarget).find("\nmacaddr=02:00:00:00:00:09\n"));
+    EXPECT_EQ(0600u, [&] { struct stat st; stat(strTarget.c_str(), &st); return st.st_mode & 07777; }());
+    EXPECT_FALSE(FileExists(m_dir.Path("real/.net.ini.new")));
+    EXPECT_FALSE(FileExists(m_dir.Path(".network.ini.new")));
+}
+
+TEST_F(SettingsReplace, WhatIsNotARegularFileIsRefusedWithoutBlocking)
+{
+    const std::string strDangling = m_dir.Path("gone.ini");
+    const struct {
+        const char* ps8Name;
+        std::function<void()> fnMake;
+    } cases[] = {
+        {"fifo", [&] { ASSERT_EQ(0, mkfifo(m_strIni.c_str(), 0644)); }},
+        {"directory", [&] { ASSERT_EQ(0, mkdir(m_strIni.c_str(), 0755)); }},
+        {"dangling symlink", [&] { ASSERT_EQ(0, symlink(strDangling.c_str(), m_strIni.c_str())); }},
+        {"device", [&] { ASSERT_EQ(0, symlink("/dev/zero", m_strIni.c_str())); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ps8Name);
+        c.fnMake();
+        DEVINFO_S stInfo;
+        memset(&stInfo, 0, sizeof(stInfo));
+        S32 s32Mode = 77;
+        U8 u8Ip[4] = {1, 2, 3, 4};
+        const VXNet_NetworkBaseSet_t stSet = AddrSet(2);
+        S8 s8Field[NETINTF_MAC_FIELD_SIZE];
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(0, NetIntfGetDevInfo(&stInfo, m_strIni.c_str()));
+        EXPECT_EQ(0, NetIntfGetNetworkState(&s32Mode, u8Ip, nullptr, m_strIni.c_str()));
+        EXPECT_EQ(-1, NetIniUpdate(&stSet, nullptr, true, m_strIni.c_str()));
+        EXPECT_EQ(-1, NetIniUpdate(&stSet, nullptr, false, m_strIni.c_str()));
+        EXPECT_EQ(-1, SetMac("02-00-00-00-00-09", s8Field));
+        const std::string strOut = testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        EXPECT_THAT(strOut, HasSubstr("<GetDevInfo>:("));
+        EXPECT_EQ(77, s32Mode);
+        EXPECT_EQ('\0', stInfo.s8MacAddr[0]);
+        EXPECT_FALSE(FileExists(strDangling)) << "never created";
+        EXPECT_FALSE(FileExists(m_dir.Path(".network.ini.new")));
+        EXPECT_FALSE(FileExists(m_dir.Path(".gone.ini.new")));
+        (void)remove(m_strIni.c_str());
+    }
 }
 
 }  // namespace
