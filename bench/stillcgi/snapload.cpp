@@ -5,8 +5,9 @@
  * CONCURRENCY threads each send one request at a time (new connection per
  * request, as a browser polling snapshots does) until MAX_REQUESTS were sent
  * in all or MAX_SECONDS passed. A reply counts as good when its status is 200
- * and its body is exactly Content-Length bytes. Prints one line:
- *   requests N good N broken N seconds S rps R p50_ms X p99_ms Y
+ * and its body is exactly Content-Length bytes; every other reply is broken,
+ * and the broken ones with status 404 are counted apart. Prints one line:
+ *   requests N good N broken N s404 N seconds S rps R p50_ms X p99_ms Y
  */
 #include <arpa/inet.h>
 #include <errno.h>
@@ -39,6 +40,7 @@ struct Shared {
     std::vector<double> vecLatMs;
     long long s64Good = 0;
     long long s64Broken = 0;
+    long long s64NotFound = 0;
 };
 
 /* true when the reply is a 200 whose body length matches its Content-Length */
@@ -67,6 +69,11 @@ bool GoodReply(const std::string& strReply)
     }
     const long long s64Len = atoll(strHead.c_str() + sLen + 15);
     return s64Len > 0 && (size_t)s64Len == strReply.size() - sBody;
+}
+
+bool NotFoundReply(const std::string& strReply)
+{
+    return strReply.compare(0, 12, "HTTP/1.1 404") == 0 || strReply.compare(0, 12, "HTTP/1.0 404") == 0;
 }
 
 bool OneRequest(const Shared& stSh, std::string* pstrReply)
@@ -103,7 +110,7 @@ void Worker(Shared* pstSh)
 {
     std::string strReply;
     std::vector<double> vecLat;
-    long long s64Good = 0, s64Broken = 0;
+    long long s64Good = 0, s64Broken = 0, s64NotFound = 0;
     while (pstSh->s64Left.fetch_sub(1) > 0 && Clock::now() < pstSh->tEnd) {
         const Clock::time_point t0 = Clock::now();
         const bool bSent = OneRequest(*pstSh, &strReply);
@@ -113,12 +120,14 @@ void Worker(Shared* pstSh)
             vecLat.push_back(dMs);
         } else {
             ++s64Broken;
+            s64NotFound += bSent && NotFoundReply(strReply) ? 1 : 0;
         }
     }
     std::lock_guard<std::mutex> lock(pstSh->mtx);
     pstSh->vecLatMs.insert(pstSh->vecLatMs.end(), vecLat.begin(), vecLat.end());
     pstSh->s64Good += s64Good;
     pstSh->s64Broken += s64Broken;
+    pstSh->s64NotFound += s64NotFound;
 }
 
 double Percentile(std::vector<double>* pvec, double dP)
@@ -164,7 +173,9 @@ int main(int argc, char** argv)
     const long long s64All = stSh.s64Good + stSh.s64Broken;
     const double dP50 = Percentile(&stSh.vecLatMs, 0.50);
     const double dP99 = Percentile(&stSh.vecLatMs, 0.99);
-    printf("requests %lld good %lld broken %lld seconds %.3f rps %.1f p50_ms %.3f p99_ms %.3f\n",
-           s64All, stSh.s64Good, stSh.s64Broken, dSecs, (double)stSh.s64Good / dSecs, dP50, dP99);
+    printf("requests %lld good %lld broken %lld s404 %lld seconds %.3f rps %.1f p50_ms %.3f "
+           "p99_ms %.3f\n",
+           s64All, stSh.s64Good, stSh.s64Broken, stSh.s64NotFound, dSecs,
+           (double)stSh.s64Good / dSecs, dP50, dP99);
     return 0;
 }
