@@ -5,21 +5,45 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <cgicc/CgiEnvironment.h>
-#include <cgicc/Cgicc.h>
+#include <cgicc/CgiInput.h>
 #include <cgicc/HTTPCookie.h>
 
 namespace {
 
 char s_s8EmptyQuery[1] = {'\0'};
+char s_s8EmptyMethod[1] = {'\0'};
 
 /* What was read at start-up; lives until the process exits. */
 std::string* s_pQuery = nullptr;
+std::string* s_pMethod = nullptr;
 std::vector<std::pair<std::string, std::string>>* s_pCookies = nullptr;
+
+/* The environment as cgicc sees it, but with no request body. cgicc would
+ * allocate CONTENT_LENGTH bytes and read that much from standard input for
+ * a POST before anything else: a header claiming a gigabyte would cost a
+ * gigabyte, and a client that never sends the body would hold the process.
+ * Nothing here needs the body, so cgicc is told there is none. */
+class NoBodyInput : public cgicc::CgiInput {
+public:
+    size_t read(char* /*data*/, size_t /*length*/) override { return 0; }
+    std::string getenv(const char* varName) override
+    {
+        if (varName == nullptr) {
+            return std::string();
+        }
+        if (strcmp(varName, "CONTENT_LENGTH") == 0) {
+            return "0";
+        }
+        const char* ps8Val = ::getenv(varName);
+        return ps8Val != nullptr ? std::string(ps8Val) : std::string();
+    }
+};
 
 const std::string* FindCookie(const char* ps8Name)
 {
@@ -50,33 +74,38 @@ int DecimalValue(const char* ps8Text)
 } // namespace
 
 char* cgiQueryString = s_s8EmptyQuery;
+char* cgiRequestMethod = s_s8EmptyMethod;
 FILE* cgiOut = stdout;
 
 int cgicReadEnvironment()
 {
     cgiOut = stdout;
     cgiQueryString = s_s8EmptyQuery;
-    /* cgicc reports bad input (a short POST body, say) by throwing; the
-     * request then goes on with no input at all. */
+    cgiRequestMethod = s_s8EmptyMethod;
+    delete s_pQuery;
+    delete s_pMethod;
+    delete s_pCookies;
+    s_pQuery = nullptr;
+    s_pMethod = nullptr;
+    s_pCookies = nullptr;
+    /* cgicc reports bad input by throwing; the request then goes on with no
+     * input at all. */
     try {
-        const cgicc::Cgicc stCgi;
-        const cgicc::CgiEnvironment& stEnv = stCgi.getEnvironment();
-        auto* pQuery = new std::string(stEnv.getQueryString());
-        auto* pCookies = new std::vector<std::pair<std::string, std::string>>();
+        NoBodyInput stInput;
+        const cgicc::CgiEnvironment stEnv(&stInput);
+        auto pQuery = std::make_unique<std::string>(stEnv.getQueryString());
+        auto pMethod = std::make_unique<std::string>(stEnv.getRequestMethod());
+        auto pCookies = std::make_unique<std::vector<std::pair<std::string, std::string>>>();
         for (const cgicc::HTTPCookie& stCookie : stEnv.getCookieList()) {
             pCookies->emplace_back(stCookie.getName(), stCookie.getValue());
         }
-        delete s_pQuery;
-        delete s_pCookies;
-        s_pQuery = pQuery;
-        s_pCookies = pCookies;
+        s_pQuery = pQuery.release();
+        s_pMethod = pMethod.release();
+        s_pCookies = pCookies.release();
         cgiQueryString = &(*s_pQuery)[0];
+        cgiRequestMethod = &(*s_pMethod)[0];
         return 0;
     } catch (...) {
-        delete s_pQuery;
-        delete s_pCookies;
-        s_pQuery = nullptr;
-        s_pCookies = nullptr;
         return -1;
     }
 }

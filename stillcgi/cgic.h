@@ -4,8 +4,10 @@
  *
  *   int cgiMain() { cgiHeaderContentType("text/html"); fprintf(cgiOut, "hi\n"); return 0; }
  *
- * The process entry reads the CGI environment and form input through cgicc,
- * then calls cgiMain and exits with its value. */
+ * The process entry reads the CGI environment through cgicc, then calls
+ * cgiMain and exits with its value. The request body is never read: the
+ * handler takes its input from the query string and the cookies only, and a
+ * body of whatever announced length must cost neither memory nor a wait. */
 #ifndef STILLCGI_CGIC_H
 #define STILLCGI_CGIC_H
 
@@ -33,6 +35,9 @@ typedef enum {
 /* The raw query string of the request; never null ("" when there is none). */
 extern char* cgiQueryString;
 
+/* REQUEST_METHOD of the request ("GET", "HEAD", ...); never null. */
+extern char* cgiRequestMethod;
+
 /* The reply stream: standard output. */
 extern FILE* cgiOut;
 
@@ -51,9 +56,10 @@ cgiFormResultType cgiCookieInteger(const char* name, int* result, int defaultV);
 /* The application's entry, called once per process. */
 extern int cgiMain();
 
-/* Reads the CGI environment and form input (through cgicc) and fills the
- * globals above; whatever cgicc throws leaves empty input. Called by the
- * process entry before cgiMain; returns 0, or -1 when the input was dropped. */
+/* Reads the CGI environment (through cgicc) and fills the globals above; no
+ * byte of the request body is read, whatever CONTENT_LENGTH says. Whatever
+ * cgicc throws leaves empty input. Called by the process entry before
+ * cgiMain; returns 0, or -1 when the input was dropped. */
 int cgicReadEnvironment();
 
 #endif /* STILLCGI_CGIC_H */

@@ -1,7 +1,10 @@
 /* User table matching: the snapshot check (name and password), the password
  * lookup by name, and the cookie check. */
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -126,6 +129,49 @@ TEST(CgicLayer, CookieStringTruncatesAndReportsMissing)
     EXPECT_EQ(2, s32Val);
     unsetenv("HTTP_COOKIE");
     cgicReadEnvironment();
+}
+
+TEST(CgicLayer, RequestBodyIsNeverRead)
+{
+    /* A POST that announces a gigabyte and sends three bytes: the environment
+     * is read at once, no byte of standard input is taken, and the request
+     * keeps its query and cookies. In a child: it changes standard input. */
+    int s32Pipe[2];
+    ASSERT_EQ(0, pipe(s32Pipe));
+    ASSERT_EQ(3, write(s32Pipe[1], "abc", 3));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(s32Pipe[0], STDIN_FILENO);
+        setenv("REQUEST_METHOD", "POST", 1);
+        setenv("CONTENT_LENGTH", "1073741824", 1);
+        setenv("CONTENT_TYPE", "application/x-www-form-urlencoded", 1);
+        setenv("QUERY_STRING", "user=a&psw=b", 1);
+        setenv("HTTP_COOKIE", "username=u", 1);
+        int s32Bad = cgicReadEnvironment() == 0 ? 0 : 1;
+        s32Bad |= strcmp(cgiQueryString, "user=a&psw=b") == 0 ? 0 : 2;
+        s32Bad |= strcmp(cgiRequestMethod, "POST") == 0 ? 0 : 4;
+        char s8Buf[8];
+        s32Bad |= cgiCookieString("username", s8Buf, sizeof(s8Buf)) == cgiFormSuccess ? 0 : 8;
+        _exit(s32Bad);
+    }
+    int s32St = 0;
+    pid_t s32Done = 0;
+    for (int i = 0; i < 2000 && s32Done == 0; ++i) {  // at most 20 s
+        s32Done = waitpid(pid, &s32St, WNOHANG);
+        if (s32Done == 0) {
+            usleep(10000);
+        }
+    }
+    if (s32Done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &s32St, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(s32St) && WEXITSTATUS(s32St) == 0) << "status " << s32St;
+    close(s32Pipe[1]);
+    char s8Left[8];
+    EXPECT_EQ(3, read(s32Pipe[0], s8Left, sizeof(s8Left)));
+    close(s32Pipe[0]);
 }
 
 TEST(CgicLayer, QueryStringComesFromEnvironment)
