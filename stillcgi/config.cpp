@@ -151,7 +151,7 @@ VOID PollPause()
 }
 
 S32 WaitAnswer(const CFG_FAMILY_S& stFamily, S32 s32Cmd, S32 s32Polls, const S8* ps8CheckKey,
-               const S8* ps8RunKey)
+               const S8* ps8RunKey, CFG_WAIT_STEP_F pfnStep = nullptr, VOID* pCtx = nullptr)
 {
     ShmAttach stCheck;
     if (!stCheck.Attach(ps8CheckKey, stFamily)) {
@@ -184,6 +184,9 @@ S32 WaitAnswer(const CFG_FAMILY_S& stFamily, S32 s32Cmd, S32 s32Polls, const S8*
             break;
         }
         PollPause();
+    }
+    if (pfnStep != nullptr) {
+        pfnStep(s32Result, pCtx);
     }
     PutWord(pu8State, CFG_STATE_IDLE);
     unlock_sem(s32SemId, CFG_SEM_WAIT);
@@ -278,6 +281,12 @@ S32 CheckShmUpdateStateForOtherParm(S32 s32Cmd, S32 s32Polls, const S8* ps8Check
                                     const S8* ps8RunKey)
 {
     return WaitAnswer(CFG_OTHER_FAMILY, s32Cmd, s32Polls, ps8CheckKey, ps8RunKey);
+}
+
+S32 CheckShmUpdateStateThen(S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep, VOID* pCtx,
+                            const S8* ps8CheckKey, const S8* ps8RunKey)
+{
+    return WaitAnswer(CFG_BASE_FAMILY, s32Cmd, s32Polls, ps8CheckKey, ps8RunKey, pfnStep, pCtx);
 }
 
 S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8Passwd,

@@ -68,6 +68,20 @@ S32 CheckShmUpdateStateForOtherParm(S32 s32Cmd, S32 s32Polls,
                                     const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
                                     const S8* ps8RunKey = CFG_RUN_KEY_PATH);
 
+/* CFG_WAIT_STEP_F: work that belongs to the end of one wait. It runs with
+ * semaphore 1 still held and zozid's answer still in the update-state word;
+ * s32Result is what the wait returns. */
+typedef VOID (*CFG_WAIT_STEP_F)(S32 s32Result, VOID* pCtx);
+
+/* CheckShmUpdateStateThen: CheckShmUpdateState (base family) that, once the
+ * answer is read or the polls ran out, runs pfnStep(result, pCtx) before the
+ * word is reset and semaphore 1 is given back, so no other waiter is answered
+ * meanwhile. pfnStep does not run when the wait could not start (result 0).
+ * return as CheckShmUpdateState */
+S32 CheckShmUpdateStateThen(S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep, VOID* pCtx,
+                            const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
+                            const S8* ps8RunKey = CFG_RUN_KEY_PATH);
+
 /* GetPasswdByUserWithList: password (and privilege) of an in-use account.
  * pFirstEntry  [in]  the first of the 30 user entries
  * ps8User      [in]  name, at most 16 characters

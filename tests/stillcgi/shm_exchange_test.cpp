@@ -138,4 +138,50 @@ TEST_F(ShmExchange, WaitThatCannotStartReturnsZero)
     EXPECT_EQ(36 | 0x200, GetWord(m_stBase.Check() + BASE));  // untouched
 }
 
+/* What the step saw: the wait's result, the word, the semaphore. */
+struct StepSeen {
+    const stilltest::IpcFamily* pstFam;
+    int s32Calls, s32Result, s32Word, s32Sem1;
+};
+
+VOID RecordStep(S32 s32Result, VOID* pCtx)
+{
+    StepSeen* pstSeen = static_cast<StepSeen*>(pCtx);
+    ++pstSeen->s32Calls;
+    pstSeen->s32Result = s32Result;
+    pstSeen->s32Word = GetWord(pstSeen->pstFam->Check() + BASE);
+    pstSeen->s32Sem1 = pstSeen->pstFam->SemVal(1);
+}
+
+TEST_F(ShmExchange, StepRunsInsideTheWaitOnce)
+{
+    /* answered, failed and timed-out waits alike: the step sees the answer
+     * still in the word and semaphore 1 still taken; afterwards both are back */
+    const int s32States[] = {36 | 0x200, 36 | 0x100, -1};
+    const int s32Results[] = {1, 0, 3};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(s32States[i]);
+        StepSeen stSeen = {&m_stBase, 0, -9, 0, -9};
+        PutWord(m_stBase.Check() + BASE, s32States[i]);
+        EXPECT_EQ(s32Results[i], CheckShmUpdateStateThen(36, 2, RecordStep, &stSeen,
+                                                         m_stBase.CheckKey(), m_stBase.RunKey()));
+        EXPECT_EQ(1, stSeen.s32Calls);
+        EXPECT_EQ(s32Results[i], stSeen.s32Result);
+        EXPECT_EQ(s32States[i], stSeen.s32Word);
+        EXPECT_EQ(0, stSeen.s32Sem1);
+        EXPECT_EQ(-1, GetWord(m_stBase.Check() + BASE));
+        ExpectSemsFree();
+    }
+}
+
+TEST_F(ShmExchange, StepDoesNotRunWhenTheWaitCannotStart)
+{
+    StepSeen stSeen = {&m_stBase, 0, -9, 0, -9};
+    EXPECT_EQ(0, CheckShmUpdateStateThen(36, 1, RecordStep, &stSeen, m_stBase.CheckKey(),
+                                         m_stDir.Path("none").c_str()));
+    EXPECT_EQ(0, CheckShmUpdateStateThen(36, 1, RecordStep, &stSeen,
+                                         m_stDir.Path("none").c_str(), m_stBase.RunKey()));
+    EXPECT_EQ(0, stSeen.s32Calls);
+}
+
 } // namespace
