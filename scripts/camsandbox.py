@@ -268,6 +268,38 @@ class Host:
             os.close(target)
             os.close(own)
 
+    def processes(self):
+        """(pid, command name) of every process now in this host's PID
+        namespace, as the build machine numbers them; the holder included."""
+        try:
+            own = os.readlink("/proc/%d/ns/pid" % self.init_pid)
+        except OSError:
+            return []
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                if os.readlink("/proc/%s/ns/pid" % entry) != own:
+                    continue
+                with open("/proc/%s/comm" % entry) as f:
+                    found.append((int(entry), f.read().strip()))
+            except OSError:  # gone meanwhile
+                continue
+        return found
+
+    def port_open(self, addr, port, timeout=0.5):
+        """True when a TCP connection from this host to addr:port succeeds."""
+        s = self.socket(socket.AF_INET, socket.SOCK_STREAM)
+        s.settimeout(timeout)
+        try:
+            s.connect((addr, port))
+            return True
+        except OSError:
+            return False
+        finally:
+            s.close()
+
     def reboot_calls(self):
         """Lines recorded by the fake reboot, one per call."""
         try:

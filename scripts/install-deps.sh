@@ -11,6 +11,7 @@ PACKAGES=(
     busybox                                             # ps for the sandbox, httpd for the CGI
     iproute2 util-linux procps curl python3             # namespaces, veth, system tests
     g++-arm-linux-gnueabihf qemu-user                   # the camera's 32-bit ARM build
+    time                                                # peak memory of the CGI (system tests)
 )
 
 missing=()

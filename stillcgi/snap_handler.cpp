@@ -16,10 +16,20 @@
 namespace {
 
 /* CGI status lines: busybox httpd passes a reply on as "200 OK" unless its
- * very first line is a "Status: " header. */
+ * very first line is a "Status: " header; other servers take the status
+ * from that header wherever it stands. */
+constexpr const S8* SNAP_STATUS_200 = "Status: 200 OK\r\n";
 constexpr const S8* SNAP_STATUS_403 = "Status: 403 Forbidden\r\n";
 constexpr const S8* SNAP_STATUS_400 = "Status: 400 Bad Request\r\n";
 constexpr const S8* SNAP_STATUS_404 = "Status: 404 Not Found\r\n";
+constexpr const S8* SNAP_METHOD_HEAD = "HEAD";
+
+/* Bodies of the refusals: status texts kept from earlier clients, which
+ * show or match them. */
+constexpr const S8* SNAP_TEXT_403 = "HTTP/1.1 403 Forbidden\n";
+constexpr const S8* SNAP_TEXT_404 = "HTTP/1.1 404 Not Found\n";
+constexpr const S8* SNAP_TEXT_EMPTY = "HTTP/1.1 404 File Not Found\n";
+constexpr const S8* SNAP_TEXT_RESOLUTION = "Unsupported Resolution\n";
 
 /* Bounds the retries of a read or write that a signal interrupted. */
 constexpr S32 SNAP_EINTR_RETRIES = 100;
@@ -36,15 +46,49 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int Get() const noexcept { return m_s32Fd; }
+    int Release() noexcept
+    {
+        const int s32Fd = m_s32Fd;
+        m_s32Fd = -1;
+        return s32Fd;
+    }
 
 private:
     int m_s32Fd;
 };
 
-VOID RefusalHead(const S8* ps8Status)
+/* A refusal: its status, the length of its text, cgic's header, then the
+ * text, which a HEAD leaves out (its head stays that of the GET). The
+ * length lets a client tell a whole refusal from a cut one under servers
+ * that pass it on as it comes. */
+VOID Refusal(const S8* ps8Status, const S8* ps8Text, BOOL bHead = false)
 {
     fputs(ps8Status, cgiOut);
+    fprintf(cgiOut, "Content-Length: %u\r\n", (unsigned)strlen(ps8Text));
     cgiHeaderContentType("text/html");
+    if (!bHead) {
+        fputs(ps8Text, cgiOut);
+    }
+}
+
+VOID EmptyFileReply() { Refusal(SNAP_STATUS_404, SNAP_TEXT_EMPTY); }
+
+VOID NotFoundReply() { Refusal(SNAP_STATUS_404, SNAP_TEXT_404); }
+
+/* The head of the image reply; s32Size < 0 leaves out Content-Length (HEAD,
+ * where no file is fetched). Every line ends in CR LF: strict HTTP parsers
+ * refuse bare line feeds. no-store, since every reply is a new picture. */
+VOID ImageHead(S32 s32Size)
+{
+    fputs(SNAP_STATUS_200, cgiOut);
+    fputs("Accept-Ranges: bytes\r\n", cgiOut);
+    if (s32Size >= 0) {
+        fprintf(cgiOut, "Content-Length: %d\r\n", s32Size);
+    }
+    fputs("Connection: close\r\n", cgiOut);
+    fputs("Content-Type: image/jpeg\r\n", cgiOut);
+    fputs("Cache-Control: no-store\r\n", cgiOut);
+    fputs("\r\n", cgiOut);
 }
 
 /* Writes all u32Len bytes to descriptor 1; false on an error or a closed peer. */
@@ -99,12 +143,94 @@ VOID CopyToOutput(int s32Fd, S32 s32Size)
     }
 }
 
-BOOL Readable(const S8* ps8Path) { return access(ps8Path, R_OK) == 0; }
+/* Head, then the bytes; the raw bytes go to descriptor 1 behind the stream's
+ * buffer, so the head is flushed first. */
+VOID SendOpened(int s32Fd, S32 s32Size)
+{
+    ImageHead(s32Size);
+    fflush(cgiOut);
+    fflush(stdout);
+    CopyToOutput(s32Fd, s32Size);
+}
+
+/* A readable regular file at the path, opened; -1 otherwise. Non-blocking,
+ * so a FIFO put there cannot hold the request. */
+int OpenRegular(const S8* ps8Path)
+{
+    UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (stFd.Get() < 0) {
+        return -1;
+    }
+    struct stat stSt;
+    if (fstat(stFd.Get(), &stSt) != 0 || !S_ISREG(stSt.st_mode)) {
+        return -1;
+    }
+    return stFd.Release();
+}
 
 VOID FileWaitPause()
 {
     struct timespec stPause = {0, (long)SNAP_FILE_SLEEP_US * 1000L};
     nanosleep(&stPause, nullptr);
+}
+
+S32 HexDigit(S8 s8Char)
+{
+    if (s8Char >= '0' && s8Char <= '9') {
+        return s8Char - '0';
+    }
+    if (s8Char >= 'a' && s8Char <= 'f') {
+        return s8Char - 'a' + 10;
+    }
+    if (s8Char >= 'A' && s8Char <= 'F') {
+        return s8Char - 'A' + 10;
+    }
+    return -1;
+}
+
+/* The user check on the query's "user" and "psw": first as written, which
+ * every existing client relies on; then, only if that finds no account,
+ * percent-decoded, since a client that follows URL rules must escape "&",
+ * "#", "+", "%" and blanks in a password. */
+S32 CheckQueryUser(const S8* ps8Query, const S8* ps8CheckKey)
+{
+    S8 s8User[CFG_PARAM_TEXT_SIZE] = {0};
+    S8 s8Passwd[CFG_PARAM_TEXT_SIZE] = {0};
+    GetStrParamValue(ps8Query, "user", s8User, sizeof(s8User));
+    GetStrParamValue(ps8Query, "psw", s8Passwd, sizeof(s8Passwd));
+    if (SnapCheckUserAndPrivilege(s8User, s8Passwd, ps8CheckKey) == 0) {
+        return 0;
+    }
+    /* Room for every escaped form of a full field and one byte more, so a
+     * value cut here always decodes to more than a field holds. */
+    S8 s8RawUser[SNAP_ENCODED_TEXT_SIZE] = {0};
+    S8 s8RawPasswd[SNAP_ENCODED_TEXT_SIZE] = {0};
+    GetStrParamValue(ps8Query, "user", s8RawUser, sizeof(s8RawUser));
+    GetStrParamValue(ps8Query, "psw", s8RawPasswd, sizeof(s8RawPasswd));
+    if (strpbrk(s8RawUser, "%+") == nullptr && strpbrk(s8RawPasswd, "%+") == nullptr) {
+        return -1; /* decoding changes nothing: already refused */
+    }
+    S8 s8DecUser[CFG_USER_FIELD_SIZE + 1] = {0};
+    S8 s8DecPasswd[CFG_USER_FIELD_SIZE + 1] = {0};
+    if (SnapUrlDecode(s8RawUser, s8DecUser, sizeof(s8DecUser)) < 0 ||
+        SnapUrlDecode(s8RawPasswd, s8DecPasswd, sizeof(s8DecPasswd)) < 0) {
+        return -1;
+    }
+    return SnapCheckUserAndPrivilege(s8DecUser, s8DecPasswd, ps8CheckKey);
+}
+
+/* The file wait, run at the end of the answer's wait (semaphore 1 held). */
+typedef struct {
+    const S8* ps8Path;
+    S32 s32Fd;
+    BOOL bDone;
+} SNAP_TAKE_S;
+
+VOID TakeStep(S32 /*s32Result*/, VOID* pCtx)
+{
+    SNAP_TAKE_S* pstTake = static_cast<SNAP_TAKE_S*>(pCtx);
+    pstTake->s32Fd = SnapTakeFile(pstTake->ps8Path);
+    pstTake->bDone = true;
 }
 
 } // namespace
@@ -155,8 +281,7 @@ S32 getfileinfo(const S8* ps8Path, time_t* ptMtime)
 {
     struct stat stSt;
     if (ps8Path == nullptr || stat(ps8Path, &stSt) != 0 || stSt.st_size > INT32_MAX) {
-        /* Standard error: this happens when a concurrent request removed the
-         * file, and on standard output it would stand before any header. */
+        /* Standard error: on standard output it would stand before any header. */
         fprintf(stderr, "Failed to get stat from file: %s", ps8Path != nullptr ? ps8Path : "");
         return -1;
     }
@@ -174,56 +299,123 @@ S32 flushimage(const S8* ps8Path)
         return -1;
     }
     if (s32Size == 0) {
-        RefusalHead(SNAP_STATUS_404);
-        fprintf(cgiOut, "HTTP/1.1 404 File Not Found\n");
+        EmptyFileReply();
         return -1;
     }
-    const UniqueFd stFd(open(ps8Path, O_RDONLY));
+    const UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC));
     if (stFd.Get() < 0) {
+        /* Seen a moment ago, gone now: a reply all the same, never an empty 200. */
+        NotFoundReply();
         return -1;
     }
-    fprintf(cgiOut, "HTTP/1.1 200 OK\n");
-    fprintf(cgiOut, "Accept-Ranges: bytes\n");
-    fprintf(cgiOut, "Content-Length: %d\n", s32Size);
-    fprintf(cgiOut, "Connection: close\n");
-    fprintf(cgiOut, "Content-Type: image/jpeg\n\n");
-    /* The raw bytes go to descriptor 1 behind the stream's buffer. */
-    fflush(cgiOut);
-    fflush(stdout);
-    CopyToOutput(stFd.Get(), s32Size);
+    SendOpened(stFd.Get(), s32Size);
     return 0;
 }
 
-VOID filenotfound() { fprintf(cgiOut, "HTTP/1.1 404 Not Found\n"); }
+S32 SnapSendImage(S32 s32Fd)
+{
+    struct stat stSt;
+    if (fstat(s32Fd, &stSt) != 0 || stSt.st_size > INT32_MAX) {
+        NotFoundReply();
+        return -1;
+    }
+    if (stSt.st_size == 0) {
+        EmptyFileReply();
+        return -1;
+    }
+    SendOpened(s32Fd, (S32)stSt.st_size);
+    return 0;
+}
 
-VOID ErrorForbid() { fprintf(cgiOut, "HTTP/1.1 403 Forbidden\n"); }
+S32 SnapTakeFile(const S8* ps8Path)
+{
+    if (ps8Path == nullptr) {
+        return -1;
+    }
+    int s32Fd = -1;
+    for (S32 i = 0; i < SNAP_FILE_CHECKS && s32Fd < 0; ++i) {
+        s32Fd = OpenRegular(ps8Path);
+        if (s32Fd < 0) {
+            FileWaitPause();
+        }
+    }
+    if (s32Fd < 0) {
+        s32Fd = OpenRegular(ps8Path);
+    }
+    if (s32Fd < 0) {
+        return -1;
+    }
+    /* Ours from here on: no later request can find it, remove it or see it
+     * replaced while it is sent. Only the file opened is removed; if zozid has
+     * already put a newer one in its place, that one is left for its request.
+     * (The check and the unlink are two steps. On the usual road this runs
+     * while we hold semaphore 1, and zozid writes a snapshot only for the
+     * waiter that holds it.) */
+    struct stat stOpened;
+    struct stat stNamed;
+    if (fstat(s32Fd, &stOpened) == 0 && stat(ps8Path, &stNamed) == 0 &&
+        stOpened.st_dev == stNamed.st_dev && stOpened.st_ino == stNamed.st_ino) {
+        unlink(ps8Path);
+    }
+    return s32Fd;
+}
+
+S32 SnapUrlDecode(const S8* ps8Src, S8* ps8Dst, U32 u32DstSize)
+{
+    if (ps8Src == nullptr || ps8Dst == nullptr || u32DstSize == 0) {
+        return -1;
+    }
+    U32 u32Len = 0;
+    for (const S8* p = ps8Src; *p != '\0'; ++p) {
+        S32 s32Byte = (U8)*p;
+        if (*p == '+') {
+            s32Byte = ' ';
+        } else if (*p == '%') {
+            const S32 s32Hi = HexDigit(p[1]);
+            const S32 s32Lo = s32Hi < 0 ? -1 : HexDigit(p[2]);
+            if (s32Lo < 0) {
+                ps8Dst[0] = '\0';
+                return -1;
+            }
+            s32Byte = s32Hi * 16 + s32Lo;
+            p += 2;
+        }
+        /* A zero byte would end the text early and let a prefix pass. */
+        if (s32Byte == 0 || u32Len + 1 >= u32DstSize) {
+            ps8Dst[0] = '\0';
+            return -1;
+        }
+        ps8Dst[u32Len++] = (S8)s32Byte;
+    }
+    ps8Dst[u32Len] = '\0';
+    return (S32)u32Len;
+}
+
+VOID filenotfound() { fputs(SNAP_TEXT_404, cgiOut); }
+
+VOID ErrorForbid() { fputs(SNAP_TEXT_403, cgiOut); }
 
 VOID ErrorTimeOut() { fprintf(cgiOut, "HTTP/1.1 408 Request Timeout\n"); }
 
-S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths)
+S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* ps8Method)
 {
+    const BOOL bHead = ps8Method != nullptr && strcmp(ps8Method, SNAP_METHOD_HEAD) == 0;
     S32 s32Mode = -1;
     S32 s32Reason = -1;
     S32 s32Res = -1;
-    S8 s8User[CFG_PARAM_TEXT_SIZE] = {0};
-    S8 s8Passwd[CFG_PARAM_TEXT_SIZE] = {0};
     U8 u8Block[CFG_BASE_BLOCK_SIZE] = {0};
 
     GetBaseParam(u8Block, stPaths.ps8CheckKey);
 
-    GetStrParamValue(ps8Query, "user", s8User, sizeof(s8User));
-    GetStrParamValue(ps8Query, "psw", s8Passwd, sizeof(s8Passwd));
     GetIntParamValue(ps8Query, "mode", &s32Mode);
     GetIntParamValue(ps8Query, "resolution", &s32Res);
 
-    if (SnapCheckUserAndPrivilege(s8User, s8Passwd, stPaths.ps8CheckKey) != 0) {
-        RefusalHead(SNAP_STATUS_403);
-        ErrorForbid();
+    if (CheckQueryUser(ps8Query, stPaths.ps8CheckKey) != 0) {
+        Refusal(SNAP_STATUS_403, SNAP_TEXT_403, bHead);
         return -1;
     }
     if (IsSupportedResolution(u8Block + SNAP_RES_AREA_OFFSET, s32Res) == 0) {
-        RefusalHead(SNAP_STATUS_400);
-        fprintf(cgiOut, "Unsupported Resolution\n");
+        Refusal(SNAP_STATUS_400, SNAP_TEXT_RESOLUTION, bHead);
         return -1;
     }
     if (s32Res < 0) {
@@ -232,6 +424,11 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths)
     u8Block[SNAP_REQ_RES_OFFSET] = (U8)(s32Res & 0xFF);
 
     if (s32Mode == SNAP_MODE_CAPTURE) {
+        if (bHead) {
+            /* Asking about the reply must not take a picture on the device. */
+            cgiHeaderContentType("text/html");
+            return 0;
+        }
         GetIntParamValue(ps8Query, "reason", &s32Reason);
         if (s32Reason < 0) {
             s32Reason = 0;
@@ -249,30 +446,36 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths)
         return 0;
     }
 
+    if (bHead) {
+        /* No snapshot is asked for, so its size is not known. */
+        ImageHead(-1);
+        return 0;
+    }
+    /* The file is taken while semaphore 1 is still held after the answer:
+     * zozid answers one waiter at a time, so the file there is the one
+     * written for this request, and no other request can take it first. */
+    SNAP_TAKE_S stTake = {stPaths.ps8SnapFile, -1, false};
     if (SetBaseParam(u8Block, SNAP_CMD_IMAGE, stPaths.ps8RequestKey, stPaths.ps8CheckKey,
                      stPaths.ps8RunKey) == 0) {
-        CheckShmUpdateState(SNAP_CMD_IMAGE, SNAP_POLL_BUDGET, stPaths.ps8CheckKey,
-                            stPaths.ps8RunKey);
+        CheckShmUpdateStateThen(SNAP_CMD_IMAGE, SNAP_POLL_BUDGET, TakeStep, &stTake,
+                                stPaths.ps8CheckKey, stPaths.ps8RunKey);
     }
-    for (S32 i = 0; i < SNAP_FILE_CHECKS; ++i) {
-        if (!Readable(stPaths.ps8SnapFile)) {
-            FileWaitPause();
-        }
+    if (!stTake.bDone) {
+        /* Posting or the wait failed: any snapshot there is sent all the same. */
+        stTake.s32Fd = SnapTakeFile(stPaths.ps8SnapFile);
     }
-    if (!Readable(stPaths.ps8SnapFile)) {
-        RefusalHead(SNAP_STATUS_404);
-        filenotfound();
+    const UniqueFd stFd(stTake.s32Fd);
+    if (stFd.Get() < 0) {
+        NotFoundReply();
         return -1;
     }
-    flushimage(stPaths.ps8SnapFile);
-    remove(stPaths.ps8SnapFile);
+    SnapSendImage(stFd.Get());
     return 0;
 }
 
 int cgiMain()
 {
-    /* A client that went away must end the copy, not the process: the file
-     * is still to be removed. */
+    /* A client that went away must end the copy, not the process. */
     signal(SIGPIPE, SIG_IGN);
-    return SnapServeRequest(cgiQueryString, SNAP_DEFAULT_PATHS);
+    return SnapServeRequest(cgiQueryString, SNAP_DEFAULT_PATHS, cgiRequestMethod);
 }

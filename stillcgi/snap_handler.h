@@ -4,9 +4,10 @@
  *
  * Checks the user against zozid's user table, posts command 36 (image) or 37
  * (capture) with the base block, waits for the answer and, for an image,
- * sends "/dev/snap/snap.jpg" behind its own status line and removes it.
- * Refusals start with a CGI "Status: " line, so the web server passes their
- * HTTP status on. */
+ * takes "/dev/snap/snap.jpg" away from its path before it gives up its turn
+ * (open, then remove), and sends it behind a CGI head. Every reply starts
+ * with a CGI "Status: " line where it is not a 200 of text, so the web
+ * server passes its HTTP status on; header lines end in CR LF. */
 #ifndef STILLCGI_SNAP_HANDLER_H
 #define STILLCGI_SNAP_HANDLER_H
 
@@ -34,7 +35,10 @@ S32 IsSupportedResolution(const U8* pu8Area, S32 s32Index);
 
 /* flushimage: writes the image reply for the file: the headers to cgiOut, the
  * bytes straight to descriptor 1; an empty file gets the 404 "File Not Found"
- * reply. return 0 when the image headers went out, -1 otherwise */
+ * reply, a file that cannot be opened the 404 "Not Found" one, a file whose
+ * status cannot be read nothing. The request road sends from the descriptor
+ * it took instead (snap_handler_internal.h).
+ * return 0 when the image headers went out, -1 otherwise */
 S32 flushimage(const S8* ps8Path);
 
 /* getfileinfo: size of the file in bytes, its modification time through

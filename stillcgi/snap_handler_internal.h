@@ -1,5 +1,6 @@
 /* snap_handler_internal.h: the request road with its paths as parameters, so
- * tests can run it against their own key files and snapshot file. */
+ * tests can run it against their own key files and snapshot file, and the
+ * helpers of the road worth a test of their own. */
 #ifndef STILLCGI_SNAP_HANDLER_INTERNAL_H
 #define STILLCGI_SNAP_HANDLER_INTERNAL_H
 
@@ -16,7 +17,29 @@ typedef struct {
 constexpr SNAP_PATHS_S SNAP_DEFAULT_PATHS = {CFG_CHECK_KEY_PATH, CFG_REQUEST_KEY_PATH,
                                              CFG_RUN_KEY_PATH, SNAP_FILE_PATH};
 
-/* One request: what cgiMain does with cgiQueryString and the device paths. */
-S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths);
+/* One request: what cgiMain does with cgiQueryString, cgiRequestMethod and
+ * the device paths. A "HEAD" request gets the head a GET would get and no
+ * body, and posts nothing. */
+S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths,
+                     const S8* ps8Method = "GET");
+
+/* SnapUrlDecode: a query value with "%XX" escapes and "+" for a blank undone.
+ * ps8Dst [out] terminated; holds at most u32DstSize - 1 bytes
+ * return the decoded length, or -1 (null argument, an escape without two hex
+ *        digits, an escape giving a zero byte, or a result that does not fit) */
+S32 SnapUrlDecode(const S8* ps8Src, S8* ps8Dst, U32 u32DstSize);
+
+/* SnapTakeFile: the file wait, taking the snapshot away from its path: up to
+ * 5 checks 200 ms apart and one more, each an open of a regular file. The
+ * path is removed right after the open, but only while it still names the
+ * file opened, so a newer snapshot put there meanwhile stays for its request.
+ * return the open descriptor (the caller closes it), or -1 */
+S32 SnapTakeFile(const S8* ps8Path);
+
+/* SnapSendImage: the image reply for a taken file: headers to cgiOut, the
+ * bytes straight to descriptor 1. An empty file gets the 404 "File Not Found"
+ * reply, a file whose status cannot be read the 404 "Not Found" one.
+ * return 0 when the image headers went out, -1 otherwise */
+S32 SnapSendImage(S32 s32Fd);
 
 #endif /* STILLCGI_SNAP_HANDLER_INTERNAL_H */

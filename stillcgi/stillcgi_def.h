@@ -53,6 +53,9 @@ constexpr S32 SNAP_POLL_BUDGET      = 500;
 constexpr S32 SNAP_FILE_CHECKS      = 5;
 constexpr U32 SNAP_FILE_SLEEP_US    = 200000;
 constexpr U32 SNAP_COPY_BUF_SIZE    = 10240;
+/* An encoded user or password value: "%XX" for each byte of its 16-byte field,
+ * one more to tell an overlong value, and the terminator. */
+constexpr U32 SNAP_ENCODED_TEXT_SIZE = 3 * CFG_USER_FIELD_SIZE + 2;
 constexpr U32 SNAP_RES_AREA_OFFSET  = 1400;  /* what IsSupportedResolution is given */
 constexpr U32 SNAP_CUR_RES_OFFSET   = 1404;  /* current resolution index */
 constexpr U32 SNAP_CAPS_LO_OFFSET   = 1405;  /* capability mask, low byte */

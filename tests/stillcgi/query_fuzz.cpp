@@ -1,6 +1,8 @@
 /* Fuzz target: the query readers over arbitrary query strings and keys. The
  * input is "key\0query"; the text value must stay inside its buffer and keep
- * its terminator, and the integer reader must give -1 or a digit value. */
+ * its terminator, and the integer reader must give -1 or a digit value. The
+ * percent-decoder, given the value as read for the second credential check,
+ * must stay inside its field-sized buffer and never yield a zero byte. */
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "config.h"
+#include "snap_handler_internal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pu8Data, size_t u32Size)
 {
@@ -26,6 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pu8Data, size_t u32Size)
     }
     for (size_t i = CFG_PARAM_TEXT_SIZE; i < sizeof(s8Area); ++i) {
         if ((unsigned char)s8Area[i] != 0x5A) {
+            abort();
+        }
+    }
+    char s8Raw[SNAP_ENCODED_TEXT_SIZE] = {0};
+    GetStrParamValue(strQuery.c_str(), strKey.c_str(), s8Raw, sizeof(s8Raw));
+    char s8Dec[CFG_USER_FIELD_SIZE + 1 + 16];
+    memset(s8Dec, 0x5A, sizeof(s8Dec));
+    const S32 s32Len = SnapUrlDecode(s8Raw, s8Dec, CFG_USER_FIELD_SIZE + 1);
+    if (s32Len > (S32)CFG_USER_FIELD_SIZE || (s32Len >= 0 && strlen(s8Dec) != (size_t)s32Len)) {
+        abort();
+    }
+    for (size_t i = CFG_USER_FIELD_SIZE + 1; i < sizeof(s8Dec); ++i) {
+        if ((unsigned char)s8Dec[i] != 0x5A) {
             abort();
         }
     }

@@ -1,5 +1,6 @@
 /* The query readers: first case-insensitive occurrence of the key, the "="
- * rule, value ends, no decoding, the digit run, overlong values. */
+ * rule, value ends, no decoding, the digit run, overlong values; and the
+ * percent-decoding of the second credential check. */
 #include <limits.h>
 #include <string.h>
 
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "config.h"
+#include "snap_handler_internal.h"
 
 namespace {
 
@@ -114,6 +116,60 @@ TEST(QueryInt, OutputIsMinusOneEvenForNullQuery)
     EXPECT_EQ(-1, GetIntParamValue(nullptr, "mode", &s32Value));
     EXPECT_EQ(-1, s32Value);
     EXPECT_EQ(-1, GetIntParamValue("mode=1", "mode", nullptr));
+}
+
+TEST(QueryDecode, EscapesAndPlus)
+{
+    struct Case {
+        const char* ps8In;
+        int s32Ret;
+        const char* ps8Out;
+    };
+    const Case stCases[] = {
+        {"p%2Bs%20w%26d%231", 9, "p+s w&d#1"},
+        {"a+b", 3, "a b"},
+        {"%41%4a%4A%7e", 4, "AJJ~"},
+        {"%25", 1, "%"},
+        {"plain", 5, "plain"},
+        {"", 0, ""},
+        {"%c3%a9", 2, "\xC3\xA9"},   // bytes, whatever they mean
+        {"%", -1, ""},
+        {"a%4", -1, ""},
+        {"%G1", -1, ""},
+        {"%1G", -1, ""},
+        {"a%00b", -1, ""},  // a zero byte would cut the text short
+    };
+    for (const Case& stCase : stCases) {
+        SCOPED_TRACE(stCase.ps8In);
+        char s8Out[17];
+        memset(s8Out, 'Z', sizeof(s8Out));
+        EXPECT_EQ(stCase.s32Ret, SnapUrlDecode(stCase.ps8In, s8Out, sizeof(s8Out)));
+        EXPECT_STREQ(stCase.ps8Out, s8Out);
+    }
+}
+
+TEST(QueryDecode, ResultLongerThanTheBufferIsRefused)
+{
+    for (size_t u32Len : {15u, 16u, 17u}) {
+        SCOPED_TRACE(u32Len);
+        std::string strIn;
+        for (size_t i = 0; i < u32Len; ++i) {
+            strIn += "%41";
+        }
+        char s8Area[24];
+        memset(s8Area, 0x5A, sizeof(s8Area));
+        const int s32Want = u32Len <= 16 ? (int)u32Len : -1;
+        EXPECT_EQ(s32Want, SnapUrlDecode(strIn.c_str(), s8Area, 17));
+        EXPECT_EQ(s32Want < 0 ? std::string() : std::string(u32Len, 'A'), std::string(s8Area));
+        for (size_t i = 17; i < sizeof(s8Area); ++i) {
+            ASSERT_EQ(0x5A, (unsigned char)s8Area[i]);
+        }
+    }
+    char s8One[1] = {'x'};
+    EXPECT_EQ(0, SnapUrlDecode("", s8One, 1));
+    EXPECT_EQ(-1, SnapUrlDecode("a", s8One, 1));
+    EXPECT_EQ(-1, SnapUrlDecode(nullptr, s8One, 1));
+    EXPECT_EQ(-1, SnapUrlDecode("a", s8One, 0));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 /* The whole request road with test-owned segments and snapshot file: exact
  * reply bytes, exit values, and what is posted to the main application. */
+#include <stdio.h>
 #include <string.h>
 
 #include <chrono>
@@ -18,14 +19,21 @@ using stilltest::PutWord;
 
 constexpr size_t BASE = 4248;
 const std::string HTML = "Content-type: text/html\r\n\r\n";
-const std::string REPLY_403 = "Status: 403 Forbidden\r\n" + HTML + "HTTP/1.1 403 Forbidden\n";
-const std::string REPLY_400 = "Status: 400 Bad Request\r\n" + HTML + "Unsupported Resolution\n";
-const std::string REPLY_404 = "Status: 404 Not Found\r\n" + HTML + "HTTP/1.1 404 Not Found\n";
-const std::string REPLY_EMPTY = "Status: 404 Not Found\r\n" + HTML + "HTTP/1.1 404 File Not Found\n";
+const std::string HEAD_403 = "Status: 403 Forbidden\r\nContent-Length: 23\r\n" + HTML;
+const std::string HEAD_400 = "Status: 400 Bad Request\r\nContent-Length: 23\r\n" + HTML;
+const std::string REPLY_403 = HEAD_403 + "HTTP/1.1 403 Forbidden\n";
+const std::string REPLY_400 = HEAD_400 + "Unsupported Resolution\n";
+const std::string REPLY_404 =
+    "Status: 404 Not Found\r\nContent-Length: 23\r\n" + HTML + "HTTP/1.1 404 Not Found\n";
+const std::string REPLY_EMPTY =
+    "Status: 404 Not Found\r\nContent-Length: 28\r\n" + HTML + "HTTP/1.1 404 File Not Found\n";
 const std::string JPEG("\xFF\xD8\x00jpeg\xFF\xD9", 9);
+const std::string HEAD_IMAGE =
+    "Status: 200 OK\r\nAccept-Ranges: bytes\r\nConnection: close\r\n"
+    "Content-Type: image/jpeg\r\nCache-Control: no-store\r\n\r\n";
 const std::string REPLY_IMAGE =
-    "HTTP/1.1 200 OK\nAccept-Ranges: bytes\nContent-Length: 9\nConnection: close\n"
-    "Content-Type: image/jpeg\n\n" + JPEG;
+    "Status: 200 OK\r\nAccept-Ranges: bytes\r\nContent-Length: 9\r\nConnection: close\r\n"
+    "Content-Type: image/jpeg\r\nCache-Control: no-store\r\n\r\n" + JPEG;
 
 class RequestRoad : public testing::Test {
 protected:
@@ -58,10 +66,10 @@ protected:
             }
         });
     }
-    std::string Run(const char* ps8Query, S32* ps32Ret)
+    std::string Run(const char* ps8Query, S32* ps32Ret, const char* ps8Method = "GET")
     {
         stilltest::FdCapture stOut(1, m_stDir.Path("stdout"));
-        *ps32Ret = SnapServeRequest(ps8Query, m_stPaths);
+        *ps32Ret = SnapServeRequest(ps8Query, m_stPaths, ps8Method);
         return stOut.Finish();
     }
     /* The posted block is the current one but for the bytes at 2933 and 2936. */
@@ -158,6 +166,131 @@ TEST_F(RequestRoad, ImageIsSentAndRemoved)
     EXPECT_EQ(0, s32Ret);
     EXPECT_FALSE(stilltest::Exists(m_strSnap));
     ExpectPosted(5, -1);
+}
+
+TEST_F(RequestRoad, FileIsTakenBeforeTheNextWaiterIsServed)
+{
+    /* Plays the main application: answers with a snapshot, waits until the
+     * CGI puts -1 back (its last act before giving up semaphore 1), notes
+     * whether the snapshot path is still taken, and at once writes the next
+     * answer's file, which must stay for that next request. */
+    bool bPathTakenAtReset = true;
+    std::thread stZozid([this, &bPathTakenAtReset] {
+        for (int i = 0; i < 2000; ++i) {
+            if (GetWord(m_stBase.Request() + BASE) == 36 &&
+                GetWord(m_stBase.Check() + BASE) == -1) {
+                stilltest::WriteFile(m_strSnap, JPEG);
+                PutWord(m_stBase.Check() + BASE, 36 | 0x200);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (int i = 0; i < 20000; ++i) {
+            if (GetWord(m_stBase.Check() + BASE) == -1) {
+                bPathTakenAtReset = stilltest::Exists(m_strSnap);
+                stilltest::WriteFile(m_strSnap + ".tmp", "next");
+                rename((m_strSnap + ".tmp").c_str(), m_strSnap.c_str());
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    S32 s32Ret = -5;
+    EXPECT_EQ(REPLY_IMAGE, Run("user=admin&psw=1234", &s32Ret));
+    stZozid.join();
+    EXPECT_EQ(0, s32Ret);
+    EXPECT_FALSE(bPathTakenAtReset);
+    EXPECT_EQ("next", stilltest::ReadFile(m_strSnap));
+}
+
+TEST_F(RequestRoad, AnswerLaterThanThePollsStillBringsTheImage)
+{
+    /* The file wait runs before the turn passes, so an answer that comes
+     * after the 500 polls but within the wait is this request's. */
+    std::thread stZozid([this] {
+        for (int i = 0; i < 2000; ++i) {
+            if (GetWord(m_stBase.Request() + BASE) == 36 && m_stBase.SemVal(1) == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                stilltest::WriteFile(m_strSnap, JPEG);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    S32 s32Ret = -5;
+    EXPECT_EQ(REPLY_IMAGE, Run("user=admin&psw=1234", &s32Ret));
+    stZozid.join();
+    EXPECT_EQ(0, s32Ret);
+    EXPECT_FALSE(stilltest::Exists(m_strSnap));
+    EXPECT_EQ(1, m_stBase.SemVal(1));
+}
+
+TEST_F(RequestRoad, HeadGetsTheHeadOnlyAndPostsNothing)
+{
+    struct Case {
+        const char* ps8Query;
+        std::string strReply;
+        S32 s32Ret;
+    };
+    const Case stCases[] = {
+        {"user=admin&psw=bad", HEAD_403, -1},
+        {"user=admin&psw=1234&resolution=16", HEAD_400, -1},
+        {"user=admin&psw=1234", HEAD_IMAGE, 0},
+        {"user=admin&psw=1234&mode=1", HTML, 0},
+    };
+    stilltest::WriteFile(m_strSnap, JPEG);
+    for (const Case& stCase : stCases) {
+        SCOPED_TRACE(stCase.ps8Query);
+        S32 s32Ret = -5;
+        EXPECT_EQ(stCase.strReply, Run(stCase.ps8Query, &s32Ret, "HEAD"));
+        EXPECT_EQ(stCase.s32Ret, s32Ret);
+        EXPECT_EQ(0, GetWord(m_stBase.Request() + BASE));  // nothing posted
+        EXPECT_EQ(JPEG, stilltest::ReadFile(m_strSnap));   // nothing taken
+    }
+}
+
+TEST_F(RequestRoad, EncodedCredentialsAfterTheWrittenOnes)
+{
+    /* An accepted user reaches the resolution check (400, nothing posted);
+     * a refused one gets 403. */
+    stilltest::PutUser(m_stOther.Check(), 4, 1, 1, "cam", "p+s w&d#1");
+    stilltest::PutUser(m_stOther.Check(), 5, 1, 1, "lit", "a%20b");
+    stilltest::PutUser(m_stOther.Check(), 6, 1, 1, "lit2", "a b");
+    stilltest::PutUser(m_stOther.Check(), 7, 1, 1, "full", "0123456789abcdef");
+    std::string strFull16;
+    for (char c : std::string("0123456789abcdef")) {
+        char s8Esc[4];
+        snprintf(s8Esc, sizeof(s8Esc), "%%%02X", (unsigned char)c);
+        strFull16 += s8Esc;
+    }
+    struct Case {
+        std::string strCred;
+        const std::string* pReply;
+    };
+    const Case stCases[] = {
+        {"user=cam&psw=p%2Bs%20w%26d%231", &REPLY_400},
+        {"user=cam&psw=p%2bs+w%26d%231", &REPLY_400},
+        {"user=%63am&psw=p%2Bs%20w%26d%231", &REPLY_400},
+        {"user=lit&psw=a%20b", &REPLY_400},          // as written
+        {"user=lit2&psw=a%20b", &REPLY_400},         // decoded
+        {"user=lit2&psw=a+b", &REPLY_400},
+        {"user=full&psw=" + strFull16, &REPLY_400},  // 48 characters, 16 bytes
+        {"user=full&psw=" + strFull16 + "%41", &REPLY_403},
+        {"user=cam&psw=p+s", &REPLY_403},
+        {"user=cam&psw=p%2Bs%20w%26d%231%", &REPLY_403},   // broken escape
+        {"user=cam&psw=p%2Bs%20w%26d%231%4", &REPLY_403},
+        {"user=admin&psw=1234%00", &REPLY_403},            // no cutting at a zero
+        {"user=admin%00x&psw=1234", &REPLY_403},
+        {"user=admin&psw=12%334", &REPLY_400},
+        {"user=admin&psw=12%33", &REPLY_403},
+    };
+    for (const Case& stCase : stCases) {
+        SCOPED_TRACE(stCase.strCred);
+        S32 s32Ret = 0;
+        const std::string strQuery = stCase.strCred + "&resolution=16";
+        EXPECT_EQ(*stCase.pReply, Run(strQuery.c_str(), &s32Ret));
+        EXPECT_EQ(-1, s32Ret);
+    }
 }
 
 TEST_F(RequestRoad, FailedPostKeepsDiagnosticOutOfImageReply)
