@@ -96,7 +96,6 @@ protected:
         m_stOpts.strMivor = m_strDir;
         m_stOpts.strSnap = m_strDir;
         m_stOpts.u32JpegSize = 20000;
-        m_stOpts.u32RemovalWaitMs = 30;
     }
     void TearDown() override
     {
@@ -229,18 +228,24 @@ TEST_F(ServeTest, ImageWrittenBeforeTheAnswer)
     EXPECT_EQ(m_pSrv->SnapshotCount(), 1u);
 }
 
-TEST_F(ServeTest, SnapshotNotReplacedWhileTheLastIsThere)
+TEST_F(ServeTest, EveryImageAnswerReplacesWhatIsThere)
 {
+    /* a file an earlier request left behind is replaced at once, not waited
+     * for: the answer always comes with a snapshot of its own */
     Start();
     {
         std::ofstream stOut(m_strDir + "/snap.jpg");
         stOut << "previous";
     }
-    const U64 u64Start = NowMs();
     EXPECT_EQ(ServeUntilDone({Spawn(36)})[0], 1);
-    EXPECT_GE(NowMs() - u64Start, 30u); /* the bounded wait for its removal ran out */
-    EXPECT_EQ(ReadSnap(), "previous");
-    EXPECT_EQ(m_pSrv->SnapshotCount(), 0u);
+    const std::string strFirst = ReadSnap();
+    ASSERT_EQ(strFirst.size(), 20000u);
+    EXPECT_EQ(strFirst.substr(0, 2), "\xFF\xD8");
+    /* nobody removed the first one: the next answer still writes its own */
+    EXPECT_EQ(ServeUntilDone({Spawn(36), Spawn(36)}), std::vector<int>(2, 1));
+    EXPECT_EQ(m_pSrv->SnapshotCount(), 3u);
+    EXPECT_EQ(ReadSnap().size(), 20000u);
+    EXPECT_NE(access((m_strDir + "/snap.jpg.tmp").c_str(), F_OK), 0);
 }
 
 TEST_F(ServeTest, ShutdownRemovesWhatItMade)

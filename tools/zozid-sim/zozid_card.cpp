@@ -244,7 +244,10 @@ int MakeTestCard(U16 u16Width, U16 u16Height, const char* ps8Stamp, U32 u32Targe
 int WriteFileAtomic(const std::string& strPath, const U8* pu8Data, size_t sLen)
 {
     const std::string strTmp = strPath + ".tmp";
-    const int s32Fd = open(strTmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    /* A new file, never one opened through a name a killed run left: that
+     * name may be a second link to a snapshot a client is still reading. */
+    unlink(strTmp.c_str());
+    const int s32Fd = open(strTmp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (s32Fd < 0) {
         const int s32Err = errno;
         fprintf(stderr, "zozid: cannot create %s: %s\n", strTmp.c_str(), strerror(s32Err));

@@ -8,7 +8,7 @@ const char* const ZOZID_USAGE =
     "             [--answer 0x200|0x600|0x100|none] [--delay-ms N]\n"
     "             [--file jpeg|empty|none] [--jpeg-size BYTES]\n"
     "             [--dump-posted PATH] [--dump-image PATH] [--fill-pattern]\n"
-    "             [--poll-us N] [--removal-wait-ms N] [--verbose]\n";
+    "             [--poll-us N] [--verbose]\n";
 
 int ParseNumber(const char* ps8Text, U32 u32Max, U32* pu32Val)
 {
@@ -176,8 +176,6 @@ int ParseZozidArgs(int argc, char** argv, ZOZID_OPTIONS_S* pstOpts, std::string*
             if (s32Ret == 0 && stOpts.u32PollUs == 0) {
                 s32Ret = -1;
             }
-        } else if (strOpt == "--removal-wait-ms") {
-            s32Ret = ParseNumber(ps8Val, 10000, &stOpts.u32RemovalWaitMs);
         } else {
             *pstrErr = "unknown option " + strOpt;
             return -1;

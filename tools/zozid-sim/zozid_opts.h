@@ -43,7 +43,6 @@ typedef struct ZozidOptions_S {
     std::string strDumpImage;  /* copy of the last snapshot written goes here */
     BOOL bFillPattern = false; /* base block bytes not named get a pattern, not 0 */
     U32 u32PollUs = 150;       /* pause between two looks at the segments */
-    U32 u32RemovalWaitMs = 40; /* how long a new snapshot waits for the old one to go */
     BOOL bVerbose = false;     /* a line on stdout for every waiter seen and answered */
 } ZOZID_OPTIONS_S;
 

@@ -144,11 +144,6 @@ int CreateSem(key_t key)
     return s32Id;
 }
 
-bool FileExists(const std::string& strPath)
-{
-    return access(strPath.c_str(), F_OK) == 0;
-}
-
 }  // namespace
 
 void FillBaseBlock(const ZOZID_OPTIONS_S& stOpts, std::vector<U8>* pvecBlock)
@@ -379,10 +374,13 @@ bool ZozidServer::WriteSnapshot(U8 u8Resolution)
         const std::string strTmp = strPath + ".tmp";
         unlink(strTmp.c_str());
         if (link(CardPath().c_str(), strTmp.c_str()) == 0) {
-            if (rename(strTmp.c_str(), strPath.c_str()) == 0) {
+            const bool bRenamed = rename(strTmp.c_str(), strPath.c_str()) == 0;
+            /* A rename onto another link of the same card (a snapshot nobody
+             * took) changes nothing and leaves the temporary name behind. */
+            unlink(strTmp.c_str());
+            if (bRenamed) {
                 return true;
             }
-            unlink(strTmp.c_str());
         }
         m_bCardFile = false; /* no hard links here: write each snapshot */
     }
@@ -431,7 +429,6 @@ void ZozidServer::Serve(Family* pstFam, U64 u64NowMs)
                 pstFam == &m_stBase ? pstFam->pu8Req[ZOZID_POSTED_RES_OFFSET] : 0;
         }
         pstFam->u64DueMs = u64NowMs + m_stOpts.u32DelayMs;
-        pstFam->u64RemovalDeadlineMs = pstFam->u64DueMs + m_stOpts.u32RemovalWaitMs;
         pstFam->bAnswered = false;
         if (m_stOpts.bVerbose) {
             printf("zozid: waiter %d key %d command %d\n", s32Holder, (int)pstFam->s32KeyNo,
@@ -444,18 +441,12 @@ void ZozidServer::Serve(Family* pstFam, U64 u64NowMs)
     }
     const bool bImage = pstFam == &m_stBase && pstFam->s32JobCmd == ZOZID_CMD_IMAGE &&
                         m_stOpts.enFile != ZOZID_FILE_NONE;
-    const std::string strPath = m_stOpts.strSnap + "/" + ZOZID_SNAP_NAME;
-    if (bImage && FileExists(strPath) && u64NowMs < pstFam->u64RemovalDeadlineMs) {
-        /* One snapshot at a time: the client before may still be sending the
-         * last one and removes the path when done; a file renamed in now would
-         * be the one it removes. If it does not go within the bound, this
-         * waiter gets the file that is there. */
-        return;
-    }
     if (m_stOpts.s32Answer != ZOZID_ANSWER_NONE && SemOpNoWait(pstFam->s32SemId, 0, -1) != 0) {
         return; /* a client is posting: answer next round */
     }
-    if (bImage && !FileExists(strPath) && WriteSnapshot(pstFam->u8JobResolution)) {
+    /* Every answered image gets its own file, renamed over whatever an earlier
+     * request left there; nothing waits for that one to be removed. */
+    if (bImage && WriteSnapshot(pstFam->u8JobResolution)) {
         ++m_u32Snapshots;
     }
     pstFam->bAnswered = true;

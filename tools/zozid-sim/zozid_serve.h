@@ -23,6 +23,27 @@
  *    put -1 over an answer not yet read, and a -1 seen then is the waiter's.
  *    Posters block on semaphore 0 for that short while (one poll of the waiter).
  * Waiters queue on semaphore 1, so every client gets its answer in turn.
+ *
+ * Snapshots. For an image command the snapshot is written whole under a
+ * temporary name and renamed to snap.jpg before the answer goes into the
+ * word, once per answer, over whatever file is there: a request that died
+ * before taking its file leaves it for the next answer to replace. Nothing
+ * here waits for a client to remove the last snapshot (it once had to, when
+ * clients sent the file from the shared path after giving up semaphore 1 and
+ * a newer file could be removed or replaced under them); the CGI now takes
+ * the file off the path while it still holds semaphore 1.
+ *
+ * What this assumes of the real main application, which keeps the same
+ * contract (segments, semaphores, command codes, the one path):
+ *  - it answers the waiter that holds semaphore 1 and writes the snapshot for
+ *    that answer, not for some later one, so the file found while holding the
+ *    semaphore is this waiter's;
+ *  - the path never names a half-written file (write, then rename), and the
+ *    file is complete when the answer is written, or follows it within the
+ *    CGI's file wait (5 checks, 200 ms apart), while that waiter still holds
+ *    semaphore 1.
+ * It need not wait for anything after answering: a file written for a waiter
+ * that left without it stays until the next answer's file replaces it.
  */
 #ifndef ZOZID_SERVE_H
 #define ZOZID_SERVE_H
@@ -96,7 +117,6 @@ private:
         S32 s32JobCmd = 0;
         U8 u8JobResolution = 0;
         U64 u64DueMs = 0;
-        U64 u64RemovalDeadlineMs = 0;
         bool bAnswered = false;
         S32 s32AnswerWord = 0;
         bool bHoldPost = false;    /* we hold semaphore 0 until the answer is read */
