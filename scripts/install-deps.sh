@@ -12,6 +12,8 @@ PACKAGES=(
     iproute2 util-linux procps curl python3             # namespaces, veth, system tests
     g++-arm-linux-gnueabihf qemu-user                   # the camera's 32-bit ARM build
     time                                                # peak memory of the CGI (system tests)
+    lighttpd mini-httpd                                 # more CGI hosts of the system tests
+    nodejs ffmpeg                                       # strict clients: Node's http, ffprobe
 )
 
 missing=()

@@ -1,0 +1,175 @@
+"""The snapshot CGI behind the web servers cameras ship, read by strict clients.
+
+One sandbox: a camera host running the stand-in and three web servers on its
+link address, each with a configuration written here (busybox httpd, lighttpd
+with mod_cgi, mini_httpd), and a client host. From the client: curl for
+status, Content-Type, Content-Length against the body and ffprobe decoding
+the image; Node's http.get and Python's http.client read the image reply
+with their default (strict) parsers.
+"""
+
+import json
+import os
+import shutil
+import unittest
+
+from camsandbox import Sandbox
+
+CAM_ADDR = "10.1.0.1"
+CLI_ADDR = "10.1.0.2"
+SERVERS = {"busybox": 8081, "lighttpd": 8082, "mini_httpd": 8083}
+
+GOOD = "user=admin&psw=1234"
+TEXT_403 = b"HTTP/1.1 403 Forbidden\n"
+TEXT_400 = b"Unsupported Resolution\n"
+
+LIGHTTPD_CONF = """server.document-root = "{www}"
+server.bind = "{addr}"
+server.port = {port}
+server.modules += ( "mod_cgi" )
+server.errorlog = "{dir}/lighttpd.log"
+server.upload-dirs = ( "{dir}" )
+$HTTP["url"] =~ "^/cgi-bin/" {{ cgi.assign = ( "" => "" ) }}
+"""
+
+NODE_GET = r"""
+const http = require('http');
+http.get(process.argv[1], (res) => {
+  const chunks = [];
+  res.on('data', (c) => chunks.push(c));
+  res.on('end', () => {
+    const body = Buffer.concat(chunks);
+    console.log(JSON.stringify({status: res.statusCode, type: res.headers['content-type'],
+      length: res.headers['content-length'], cache: res.headers['cache-control'],
+      got: body.length, soi: body.slice(0, 2).toString('hex'),
+      eoi: body.slice(-2).toString('hex')}));
+  });
+}).on('error', (e) => { console.log(JSON.stringify({error: e.message, code: e.code})); });
+"""
+
+PY_GET = r"""
+import http.client, json, sys
+conn = http.client.HTTPConnection(sys.argv[1], int(sys.argv[2]), timeout=20)
+conn.request("GET", sys.argv[3])
+res = conn.getresponse()
+body = res.read()
+print(json.dumps({"status": res.status, "type": res.getheader("Content-Type"),
+                  "length": res.getheader("Content-Length"), "got": len(body),
+                  "defects": [str(d) for d in res.msg.defects],
+                  "soi": body[:2].hex(), "eoi": body[-2:].hex()}))
+"""
+
+
+class Servers(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.sb = Sandbox()
+        try:
+            cls.cam = cls.sb.host("cam")
+            cls.cli = cls.sb.host("cli")
+            cls.sb.link(cls.cam, "eth0", CAM_ADDR + "/24", cls.cli, "eth0", CLI_ADDR + "/24")
+            cls.zozid = cls.cam.start(["./zozid", "--user", "admin:1234", "--caps", "0x0000",
+                                       "--jpeg-size", "60000"], name="zozid")
+            if not cls.cam.wait_for(lambda: "zozid: ready" in cls.cam.output("zozid"),
+                                    timeout=10):
+                raise RuntimeError("stand-in did not start: " + cls.cam.errors("zozid"))
+            www = os.path.join(cls.cam.dir, "www")
+            os.makedirs(os.path.join(www, "cgi-bin"))
+            shutil.copy(cls.sb.binary("stillcgi"), os.path.join(www, "cgi-bin", "stillcgi"))
+            conf = os.path.join(cls.cam.dir, "lighttpd.conf")
+            with open(conf, "w") as f:
+                f.write(LIGHTTPD_CONF.format(www=www, addr=CAM_ADDR, port=SERVERS["lighttpd"],
+                                             dir=cls.cam.dir))
+            cls.cam.start(["busybox", "httpd", "-f", "-p",
+                           "%s:%d" % (CAM_ADDR, SERVERS["busybox"]), "-h", www], name="busybox")
+            cls.cam.start(["lighttpd", "-D", "-f", conf], name="lighttpd")
+            cls.cam.start(["mini_httpd", "-D", "-h", CAM_ADDR, "-p", str(SERVERS["mini_httpd"]),
+                           "-d", www, "-c", "cgi-bin/*", "-u", "root",
+                           "-l", os.path.join(cls.cam.dir, "mini_httpd.log")], name="mini_httpd")
+            for name, port in SERVERS.items():
+                if not cls.cam.wait_for(lambda: cls.cli.port_open(CAM_ADDR, port), timeout=10):
+                    raise RuntimeError("%s did not start: %s" % (name, cls.cam.errors(name)))
+        except Exception:
+            cls.sb.close()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sb.close()
+
+    def url(self, port, query):
+        return "http://%s:%d/cgi-bin/stillcgi?%s" % (CAM_ADDR, port, query)
+
+    def curl(self, name, query):
+        """Status, headers (lower-case names) and body as curl received them."""
+        head = os.path.join(self.cli.dir, name + ".head")
+        body = os.path.join(self.cli.dir, name + ".body")
+        r = self.cli.run(["curl", "-s", "-S", "-m", "20", "-D", head, "-o", body,
+                          "-w", "%{http_code}", self.url(SERVERS[name], query)], timeout=30)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        headers = {}
+        with open(head, "rb") as f:
+            for line in f.read().split(b"\r\n")[1:]:
+                if b":" in line:
+                    key, _, value = line.partition(b":")
+                    headers[key.strip().lower().decode()] = value.strip().decode()
+        with open(body, "rb") as f:
+            return int(r.stdout), headers, f.read(), body
+
+    def test_image_reaches_curl_and_decodes(self):
+        for name in SERVERS:
+            with self.subTest(server=name):
+                status, headers, body, path = self.curl(name, GOOD)
+                self.assertEqual(status, 200)
+                self.assertEqual(headers.get("content-type"), "image/jpeg")
+                self.assertEqual(headers.get("cache-control"), "no-store")
+                self.assertEqual(int(headers.get("content-length", -1)), len(body))
+                probe = self.cli.run(["ffprobe", "-v", "error", "-count_frames",
+                                      "-select_streams", "v:0", "-show_entries",
+                                      "stream=codec_name,width,height,nb_read_frames",
+                                      "-of", "csv=p=0", path], timeout=60)
+                self.assertEqual(probe.returncode, 0, probe.stderr)
+                self.assertEqual(probe.stderr, "")
+                self.assertEqual(probe.stdout.strip(), "mjpeg,1280,720,1")
+
+    def test_refusals_reach_curl(self):
+        cases = [("user=admin&psw=wrong", 403, TEXT_403),
+                 (GOOD + "&resolution=5", 400, TEXT_400)]  # no capability bits
+        for name in SERVERS:
+            for query, code, text in cases:
+                with self.subTest(server=name, status=code):
+                    status, headers, body, _ = self.curl(name, query)
+                    self.assertEqual(status, code)
+                    self.assertEqual(headers.get("content-type"), "text/html")
+                    self.assertEqual(int(headers.get("content-length", -1)), len(body))
+                    self.assertEqual(body, text)
+
+    def check_client_view(self, seen):
+        self.assertNotIn("error", seen)
+        self.assertEqual(seen["status"], 200)
+        self.assertEqual(seen["type"], "image/jpeg")
+        self.assertEqual(int(seen["length"]), seen["got"])
+        self.assertEqual((seen["soi"], seen["eoi"]), ("ffd8", "ffd9"))
+
+    def test_node_http_get(self):
+        for name, port in SERVERS.items():
+            with self.subTest(server=name):
+                r = self.cli.run(["node", "-e", NODE_GET, self.url(port, GOOD)], timeout=60)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                seen = json.loads(r.stdout)
+                self.check_client_view(seen)
+                self.assertEqual(seen["cache"], "no-store")
+
+    def test_python_http_client(self):
+        for name, port in SERVERS.items():
+            with self.subTest(server=name):
+                r = self.cli.run(["python3", "-c", PY_GET, CAM_ADDR, str(port),
+                                  "/cgi-bin/stillcgi?" + GOOD], timeout=60)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                seen = json.loads(r.stdout)
+                self.check_client_view(seen)
+                self.assertEqual(seen["defects"], [])
+
+
+if __name__ == "__main__":
+    unittest.main()
