@@ -14,6 +14,7 @@ PACKAGES=(
     time                                                # peak memory of the CGI (system tests)
     lighttpd mini-httpd                                 # more CGI hosts of the system tests
     nodejs ffmpeg                                       # strict clients: Node's http, ffprobe
+    strace                                              # fault injection into the daemon
 )
 
 missing=()
