@@ -269,8 +269,10 @@ class Host:
             os.close(own)
 
     def processes(self):
-        """(pid, command name) of every process now in this host's PID
-        namespace, as the build machine numbers them; the holder included."""
+        """(pid, command name) of every living process in this host's PID
+        namespace, as the build machine numbers them; the holder included.
+        Zombies are left out: the holder, the namespace's init, never reaps
+        the orphans it inherits."""
         try:
             own = os.readlink("/proc/%d/ns/pid" % self.init_pid)
         except OSError:
@@ -282,10 +284,14 @@ class Host:
             try:
                 if os.readlink("/proc/%s/ns/pid" % entry) != own:
                     continue
-                with open("/proc/%s/comm" % entry) as f:
-                    found.append((int(entry), f.read().strip()))
+                with open("/proc/%s/stat" % entry) as f:
+                    stat = f.read()
             except OSError:  # gone meanwhile
                 continue
+            # "pid (comm) state ...": comm may hold blanks and parentheses
+            comm = stat[stat.find("(") + 1:stat.rfind(")")]
+            if stat[stat.rfind(")") + 2:].split()[0] != "Z":
+                found.append((int(entry), comm))
         return found
 
     def port_open(self, addr, port, timeout=0.5):
