@@ -293,9 +293,10 @@ VOID BcastServer::WaitWhileLocked(BCAST_LOOP_S* pstLoop)
      * BCAST_LOCK_POLL_MAX_MS; the extra rounds cover a slow clock. */
     constexpr U64 u64Rounds = BCAST_GUARD_LOCK_MS / BCAST_LOCK_POLL_MAX_MS + 2;
     for (U64 i = 0; i < u64Rounds; ++i) {
-        const U64 u64Left = BcastGuardLockLeftMs(&pstLoop->stGuard, pstLoop->pfnNowMs());
+        const U64 u64Now = pstLoop->pfnNowMs();
+        const U64 u64Left = BcastGuardLockLeftMs(&pstLoop->stGuard, u64Now);
         if (u64Left == 0) {
-            NoteLockEnd(pstLoop);
+            NoteLockEnd(pstLoop, u64Now);
             return;
         }
         struct pollfd stPfd = {m_s32ConnSockFd, POLLIN, 0};
@@ -304,9 +305,9 @@ VOID BcastServer::WaitWhileLocked(BCAST_LOOP_S* pstLoop)
     }
 }
 
-VOID BcastServer::NoteLockEnd(BCAST_LOOP_S* pstLoop)
+VOID BcastServer::NoteLockEnd(BCAST_LOOP_S* pstLoop, U64 u64NowMs)
 {
-    if (BcastGuardLockEnded(&pstLoop->stGuard, pstLoop->pfnNowMs())) {
+    if (BcastGuardLockEnded(&pstLoop->stGuard, u64NowMs)) {
         BCAST_LOOP_LOG("modifications unlocked\n");
     }
 }
@@ -565,7 +566,7 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     /* Guessing is bounded: while locked, or for a repeat of a refused request,
      * the user table is not even looked at. Refusals are unanswered. */
     const U64 u64Now = pstLoop->pfnNowMs();
-    NoteLockEnd(pstLoop);
+    NoteLockEnd(pstLoop, u64Now);
     const BCAST_GUARD_E enGuard = BcastGuardAdmit(&pstLoop->stGuard, stBase, u64Now);
     if (enGuard == BCAST_GUARD_LOCKED) {
         const U64 u64LeftS = (BcastGuardLockLeftMs(&pstLoop->stGuard, u64Now) + 999) / 1000;

@@ -375,10 +375,10 @@ bool ReplaceFile(const char* ps8Target, const struct stat& stOld, const S8* ps8B
     const char* ps8Step = "create";
     bool bOk = stTmp.Get() >= 0;
     if (bOk) {
-        /* The mode as the file had it, whatever the umask; the owner only
-         * where we may set it (as root). */
-        (void)fchmod(stTmp.Get(), uMode);
+        /* The owner where we may set it (as root), then the mode as the file
+         * had it, whatever the umask (a change of owner may clear set-id bits). */
         if (geteuid() == 0) (void)fchown(stTmp.Get(), stOld.st_uid, stOld.st_gid);
+        (void)fchmod(stTmp.Get(), uMode);
         ps8Step = "write";
         bOk = WriteAll(stTmp.Get(), ps8Buf, uLen);
     }

@@ -100,8 +100,8 @@ private:
     /* While modifications are locked, waits for the next datagram no longer
      * than the lock lasts, and logs its end when it comes. */
     VOID WaitWhileLocked(BCAST_LOOP_S* pstLoop);
-    /* Logs the end of a lock once, when it has come. */
-    VOID NoteLockEnd(BCAST_LOOP_S* pstLoop);
+    /* Logs the end of a lock once, when it has come by u64NowMs. */
+    VOID NoteLockEnd(BCAST_LOOP_S* pstLoop, U64 u64NowMs);
     VOID HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType);
     VOID HandleModify(BCAST_LOOP_S* pstLoop);
     VOID ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& stReq);
