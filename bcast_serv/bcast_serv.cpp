@@ -664,7 +664,7 @@ VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& st
     bset.Port = u32MPort;
     bset.WebPort = u32WPort;
     bset.NetworkMode = stBase.wNewFlag != 0 ? stBase.wMode : 2;
-    CommTrace("<%s>:(%d), set netmode:%d\n", "AcceptProcess", __LINE__, bset.NetworkMode);
+    CommTraceLine("AcceptProcess", __LINE__, "set netmode:%d\n", bset.NetworkMode);
 
     /* Refuse what would leave the device unreachable, before anything is
      * written. A MAC set applies only the MAC; DHCP ignores the addresses. */

@@ -1,11 +1,13 @@
 #include "comm_log.h"
 
+#include <errno.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "comm_log_internal.h"
 
@@ -49,6 +51,19 @@ bool CommLogAdmit()
     return bWrite;
 }
 
+/* Writes all uLen bytes to the descriptor; a failed write (a closed log) is
+ * not retried beyond interruptions. */
+void WriteAll(int s32Fd, const char* ps8Buf, size_t uLen)
+{
+    size_t uDone = 0;
+    for (int i = 0; uDone < uLen && i < 100; ++i) {
+        const ssize_t s32Put = write(s32Fd, ps8Buf + uDone, uLen - uDone);
+        if (s32Put < 0 && errno == EINTR) continue;
+        if (s32Put <= 0) return;
+        uDone += (size_t)s32Put;
+    }
+}
+
 /* Formats ps8Head (already in s8Line, s32Head bytes) plus the text and writes
  * them with one call, so lines of two threads never interleave and an
  * unbuffered stream costs one write. */
@@ -62,28 +77,45 @@ void WriteFormatted(FILE* pStream, char (&s8Line)[COMM_LOG_LINE_MAX], size_t uHe
     va_end(argsCopy);
     flockfile(pStream);
     if (s32Text >= 0 && uHead + (size_t)s32Text < sizeof(s8Line)) {
-        fwrite(s8Line, 1, uHead + (size_t)s32Text, pStream);
+        /* Formatted once; straight to the descriptor, behind whatever the
+         * stream still holds, instead of a second copy through its buffer. */
+        fflush(pStream);
+        WriteAll(fileno(pStream), s8Line, uHead + (size_t)s32Text);
     } else {
         fwrite(s8Line, 1, uHead, pStream);
         vfprintf(pStream, ps8Fmt, args);
+        fflush(pStream);
     }
-    fflush(pStream);
     funlockfile(pStream);
 }
 
+/* The three line forms: log lines on standard error, trace lines on standard
+ * output. */
+typedef enum { COMM_FORM_BRACKET, COMM_FORM_DASH, COMM_FORM_TRACE } COMM_FORM_E;
+
 __attribute__((format(printf, 5, 0)))
-void WriteLine(bool bDashForm, const char* ps8Tag, const char* ps8Func, int s32Line,
+void WriteLine(COMM_FORM_E enForm, const char* ps8Tag, const char* ps8Func, int s32Line,
                const char* ps8Fmt, va_list args)
 {
     if (!CommLogAdmit()) return;
     char s8Line[COMM_LOG_LINE_MAX];
-    const int s32Head = bDashForm
-        ? snprintf(s8Line, sizeof(s8Line), "[%s] -- [%s]:[%d] ", ps8Tag, ps8Func, s32Line)
-        : snprintf(s8Line, sizeof(s8Line), "[%s][%s] line[%d] ", ps8Tag, ps8Func, s32Line);
+    int s32Head = 0;
+    switch (enForm) {
+    case COMM_FORM_BRACKET:
+        s32Head = snprintf(s8Line, sizeof(s8Line), "[%s][%s] line[%d] ", ps8Tag, ps8Func, s32Line);
+        break;
+    case COMM_FORM_DASH:
+        s32Head = snprintf(s8Line, sizeof(s8Line), "[%s] -- [%s]:[%d] ", ps8Tag, ps8Func, s32Line);
+        break;
+    case COMM_FORM_TRACE:
+        s32Head = snprintf(s8Line, sizeof(s8Line), "<%s>:(%d), ", ps8Func, s32Line);
+        break;
+    }
     if (s32Head < 0 || (size_t)s32Head >= sizeof(s8Line)) {
         return; /* a tag or function name that long is a programming error */
     }
-    WriteFormatted(stderr, s8Line, (size_t)s32Head, ps8Fmt, args);
+    WriteFormatted(enForm == COMM_FORM_TRACE ? stdout : stderr, s8Line, (size_t)s32Head, ps8Fmt,
+                   args);
 }
 
 }  // namespace
@@ -128,7 +160,7 @@ void CommLogLine(const char* ps8Tag, const char* ps8Func, int s32Line, const cha
 {
     va_list args;
     va_start(args, ps8Fmt);
-    WriteLine(false, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
+    WriteLine(COMM_FORM_BRACKET, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
     va_end(args);
 }
 
@@ -136,7 +168,15 @@ void CommLogDash(const char* ps8Tag, const char* ps8Func, int s32Line, const cha
 {
     va_list args;
     va_start(args, ps8Fmt);
-    WriteLine(true, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
+    WriteLine(COMM_FORM_DASH, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
+    va_end(args);
+}
+
+void CommTraceLine(const char* ps8Func, int s32Line, const char* ps8Fmt, ...)
+{
+    va_list args;
+    va_start(args, ps8Fmt);
+    WriteLine(COMM_FORM_TRACE, "", ps8Func, s32Line, ps8Fmt, args);
     va_end(args);
 }
 

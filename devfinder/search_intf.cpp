@@ -4,7 +4,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,21 +20,8 @@
 
 namespace {
 
-/* Writes "<func>:(line), " and the formatted text on standard output as one
- * trace line (under the daemon's log budget). */
-__attribute__((format(printf, 3, 4))) VOID NetTraceLine(const char* ps8Func, S32 s32Line,
-                                                        const char* ps8Fmt, ...)
-{
-    S8 s8Text[400];
-    va_list args;
-    va_start(args, ps8Fmt);
-    const int s32Len = vsnprintf(s8Text, sizeof(s8Text), ps8Fmt, args);
-    va_end(args);
-    if (s32Len < 0) s8Text[0] = '\0';
-    CommTrace("<%s>:(%d), %s", ps8Func, s32Line, s8Text);
-}
-
-#define NETINTF_TRACE(FUNC, ...) NetTraceLine(FUNC, __LINE__, __VA_ARGS__)
+/* A trace line "<FUNC>:(line), text", under the daemon's log budget. */
+#define NETINTF_TRACE(FUNC, ...) CommTraceLine(FUNC, __LINE__, __VA_ARGS__)
 
 typedef std::unique_ptr<FILE, int (*)(FILE*)> FilePtr;
 typedef std::unique_ptr<S8, void (*)(void*)> MallocText;

@@ -2,7 +2,7 @@
  *
  *   BCAST_LOG("recvmsg failed (%s)!\n", strerror(s32Err));   // in bcast_serv
  *   COMM_LOG("socket: %s\n", strerror(errno));               // in comm_funcs
- *   CommTrace("<%s>:(%d), fopen error\n", "GetDevInfo", __LINE__);
+ *   CommTraceLine("GetDevInfo", __LINE__, "fopen error\n");
  *   COMM_ASSERT(pu8IpAddr != nullptr);
  *
  * Log lines go to standard error, trace lines to standard output; each is
@@ -32,8 +32,13 @@ void CommLogLine(const char* ps8Tag, const char* ps8Func, int s32Line, const cha
 void CommLogDash(const char* ps8Tag, const char* ps8Func, int s32Line, const char* ps8Fmt, ...)
     __attribute__((format(printf, 4, 5)));
 
-/* Writes the formatted text on standard output (a trace line; the caller
- * writes its own prefix and line end). */
+/* Writes "<func>:(line), " followed by the formatted text on standard output
+ * (the trace lines of the settings provider). */
+void CommTraceLine(const char* ps8Func, int s32Line, const char* ps8Fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+/* Writes the formatted text on standard output (a trace line of another form;
+ * the caller writes its own prefix and line end). */
 void CommTrace(const char* ps8Fmt, ...) __attribute__((format(printf, 1, 2)));
 
 /* Prints "ASSERT failed: func: [%s], line [%d], file: [%s]\n" on standard
