@@ -31,7 +31,11 @@
  * here waits for a client to remove the last snapshot (it once had to, when
  * clients sent the file from the shared path after giving up semaphore 1 and
  * a newer file could be removed or replaced under them); the CGI now takes
- * the file off the path while it still holds semaphore 1.
+ * the file off the path while it still holds semaphore 1. While the card is
+ * current, every snapshot is a new link to the same card file, so two of
+ * them share an inode: unlike a real application's files, a client comparing
+ * inodes cannot tell them apart (it matters only to a client that takes the
+ * file without holding semaphore 1, after its post or wait failed).
  *
  * What this assumes of the real main application, which keeps the same
  * contract (segments, semaphores, command codes, the one path):
