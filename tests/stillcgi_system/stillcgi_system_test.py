@@ -376,27 +376,18 @@ class ImageRoad(CgiSandbox):
         self.assertNotIn("waiter", self.cam.output("zozid"))
 
     def test_encoded_credentials(self):
-        # reserved characters sent escaped, as a client must; values that
-        # match as written keep matching
-        self.start_zozid(users=("admin:1234", "cam:p+s w&d#1", "lit:a%20b", "sp:a b"))
-        cases = [("user=cam&psw=p%2Bs%20w%26d%231", True),
-                 ("user=cam&psw=p%2bs+w%26d%231", True),
-                 ("user=lit&psw=a%20b", True),
-                 ("user=sp&psw=a%20b", True),
-                 ("user=cam&psw=p+s", False),
-                 ("user=admin&psw=1234%00", False),
-                 ("user=admin&psw=" + "%31" * 17, False)]
-        for query, accepted in cases:
-            with self.subTest(query=query):
-                reply = self.http(query)
-                if accepted:
-                    self.assert_image_reply(reply, through_httpd=True)
-                else:
-                    self.assertEqual(reply, WIRE_403)
+        # reserved characters sent escaped, as a client must; a value that
+        # matches as written keeps matching (the cases in full: unit tests)
+        self.start_zozid(users=("admin:1234", "cam:p+s w&d#1", "lit:a%20b"))
         r = self.cli.run(["curl", "-s", "-o", "enc.jpg", "-w", "%{http_code}",
                           "http://%s:%d/cgi-bin/stillcgi?user=cam&psw=p%%2Bs%%20w%%26d%%231"
                           % (CAM_ADDR, HTTP_PORT)], timeout=20)
         self.assertEqual(r.stdout, "200")
+        with open(os.path.join(self.cli.dir, "enc.jpg"), "rb") as f, \
+                open(self.dump_image, "rb") as g:
+            self.assertEqual(f.read(), g.read())
+        self.assert_image_reply(self.http("user=lit&psw=a%20b"), through_httpd=True)
+        self.assertEqual(self.http("user=cam&psw=p+s"), WIRE_403)
 
     def test_empty_file(self):
         self.start_zozid("--file", "empty")
