@@ -71,7 +71,7 @@ class Servers(unittest.TestCase):
             cls.zozid = cls.cam.start(["./zozid", "--user", "admin:1234", "--caps", "0x0000",
                                        "--jpeg-size", "60000"], name="zozid")
             if not cls.cam.wait_for(lambda: "zozid: ready" in cls.cam.output("zozid"),
-                                    timeout=10):
+                                    timeout=30):
                 raise RuntimeError("stand-in did not start: " + cls.cam.errors("zozid"))
             www = os.path.join(cls.cam.dir, "www")
             os.makedirs(os.path.join(www, "cgi-bin"))
@@ -87,7 +87,7 @@ class Servers(unittest.TestCase):
                            "-d", www, "-c", "cgi-bin/*", "-u", "root",
                            "-l", os.path.join(cls.cam.dir, "mini_httpd.log")], name="mini_httpd")
             for name, port in SERVERS.items():
-                if not cls.cam.wait_for(lambda: cls.cli.port_open(CAM_ADDR, port), timeout=10):
+                if not cls.cam.wait_for(lambda: cls.cli.port_open(CAM_ADDR, port), timeout=30):
                     raise RuntimeError("%s did not start: %s" % (name, cls.cam.errors(name)))
         except Exception:
             cls.sb.close()

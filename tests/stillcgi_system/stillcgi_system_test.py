@@ -95,7 +95,7 @@ class CgiSandbox(unittest.TestCase):
             shutil.copy(cls.stillcgi, os.path.join(cls.www, "cgi-bin", "stillcgi"))
             cls.httpd = cls.cam.start(["busybox", "httpd", "-f", "-p", "%s:%d" % (CAM_ADDR,
                                        HTTP_PORT), "-h", cls.www], name="httpd")
-            if not cls.cam.wait_for(lambda: cls.cli.port_open(CAM_ADDR, HTTP_PORT), timeout=5):
+            if not cls.cam.wait_for(lambda: cls.cli.port_open(CAM_ADDR, HTTP_PORT), timeout=30):
                 raise RuntimeError("busybox httpd did not start: " + cls.cam.errors("httpd"))
         except Exception:
             cls.sb.close()
@@ -129,7 +129,7 @@ class CgiSandbox(unittest.TestCase):
         argv += list(extra)
         self.zozid = self.cam.start(argv, name="zozid")
         ok = self.cam.wait_for(lambda: "zozid: ready\n" in self.cam.output("zozid")
-                               or self.zozid.poll() is not None, timeout=5)
+                               or self.zozid.poll() is not None, timeout=30)
         self.assertTrue(ok and self.zozid.poll() is None,
                         "stand-in did not start: " + self.cam.errors("zozid"))
 
@@ -138,7 +138,7 @@ class CgiSandbox(unittest.TestCase):
         self.zozid = None
         self.assertEqual(rc, 0)
         # everything the stand-in made is gone again
-        r = self.cam.run(["python3", PEEK, "count"], timeout=10)
+        r = self.cam.run(["python3", PEEK, "count"], timeout=60)
         self.assertEqual(r.stdout, "0 0\n", r.stderr)
 
     def cgi(self, query, timeout=20, method="GET"):
@@ -165,13 +165,13 @@ class CgiSandbox(unittest.TestCase):
             s.close()
 
     def sems(self, keyno):
-        r = self.cam.run(["python3", PEEK, "sems", "/mivor/run.sh", str(keyno)], timeout=10)
+        r = self.cam.run(["python3", PEEK, "sems", "/mivor/run.sh", str(keyno)], timeout=60)
         self.assertEqual(r.returncode, 0, r.stderr)
         return None if r.stdout.strip() == "none" else tuple(int(v) for v in r.stdout.split())
 
     def segment(self, path, keyno, size):
         out = os.path.join(self.cam.dir, "peek.bin")
-        r = self.cam.run(["python3", PEEK, "seg", path, str(keyno), str(size), out], timeout=10)
+        r = self.cam.run(["python3", PEEK, "seg", path, str(keyno), str(size), out], timeout=60)
         self.assertEqual(r.returncode, 0, r.stderr)
         if r.stdout.strip() == "none":
             return None
@@ -230,7 +230,7 @@ class StandIn(CgiSandbox):
             self.assertTrue(os.path.exists(os.path.join(self.cam.mivor, name)))
         self.cam.signal(self.zozid, signal.SIGUSR1)
         self.assertTrue(self.cam.wait_for(
-            lambda: "zozid: settings reloaded 1\n" in self.cam.output("zozid"), timeout=5))
+            lambda: "zozid: settings reloaded 1\n" in self.cam.output("zozid"), timeout=30))
         self.stop_zozid()
         for name in ("check", "zozid", "run.sh"):
             self.assertFalse(os.path.exists(os.path.join(self.cam.mivor, name)))
@@ -245,14 +245,14 @@ class StandIn(CgiSandbox):
         try:
             self.cam.signal(self.zozid, signal.SIGUSR1)
             self.assertTrue(self.cam.wait_for(
-                lambda: "zozid: settings reloaded 1\n" in self.cam.output("zozid"), timeout=5))
-            # the stand-in moves the interface a moment after the reload
+                lambda: "zozid: settings reloaded 1\n" in self.cam.output("zozid"), timeout=30))
+            # the stand-in moves the interface a moment after the reload; the
+            # default route is its last step
             self.assertTrue(self.cam.wait_for(
-                lambda: "inet 10.1.0.7/24" in self.cam.ip("-4", "addr", "show", "dev", "eth0"),
-                timeout=5))
+                lambda: "default via 10.1.0.2" in self.cam.ip("route"), timeout=30))
             addrs = self.cam.ip("-4", "addr", "show", "dev", "eth0")
+            self.assertIn("inet 10.1.0.7/24", addrs)
             self.assertNotIn("10.1.0.1/", addrs)
-            self.assertIn("default via 10.1.0.2", self.cam.ip("route"))
         finally:
             # put the camera back where the other tests expect it
             self.cam.ip("addr", "flush", "dev", "eth0")
@@ -552,7 +552,7 @@ class RequestBody(CgiSandbox):
             head, _, body = reply.partition(b"\r\n\r\n")
             self.assertEqual(head + b"\r\n\r\n", wire(image_head(len(body))))
             self.assertEqual(body[:2] + body[-2:], b"\xff\xd8\xff\xd9")
-        self.assertTrue(self.cam.wait_for(lambda: len(self.peaks(log)) == 3, timeout=10))
+        self.assertTrue(self.cam.wait_for(lambda: len(self.peaks(log)) == 3, timeout=30))
         self.assert_small(self.peaks(log), self.peaks(base_log))
 
 
@@ -594,12 +594,12 @@ class Concurrency(CgiSandbox):
         env = {"QUERY_STRING": GOOD + "&mode=1", "REQUEST_METHOD": "GET"}
         victim = self.cam.start([self.stillcgi], name="victim", env=env)
         seen = self.cam.wait_for(lambda: "zozid: waiter" in self.cam.output("zozid"),
-                                 timeout=5, interval=0.001)
+                                 timeout=30, interval=0.001)
         self.assertTrue(seen)
         os.kill(victim.program_pid, signal.SIGKILL)
         victim.wait(10)
         self.assertEqual(self.cam.output("victim"), "")  # killed before it replied
-        self.assertTrue(self.cam.wait_for(lambda: self.sems(10) == (1, 1), timeout=5))
+        self.assertTrue(self.cam.wait_for(lambda: self.sems(10) == (1, 1), timeout=30))
         # the next request is neither blocked nor confused by the dead one
         r = self.cgi(GOOD, timeout=20)
         self.assertEqual(r.returncode, 0)
