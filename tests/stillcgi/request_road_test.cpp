@@ -211,7 +211,10 @@ TEST_F(RequestRoad, AnswerLaterThanThePollsStillBringsTheImage)
         for (int i = 0; i < 2000; ++i) {
             if (GetWord(m_stBase.Request() + BASE) == 36 && m_stBase.SemVal(1) == 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                stilltest::WriteFile(m_strSnap, JPEG);
+                /* whole or not at all, as zozid puts it there: the CGI is
+                 * looking for it right now */
+                stilltest::WriteFile(m_strSnap + ".tmp", JPEG);
+                rename((m_strSnap + ".tmp").c_str(), m_strSnap.c_str());
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
