@@ -31,9 +31,9 @@ public:
     int GateWay(unsigned char* pu8GateWay, const char* ps8IfName);
 
 private:
-    int m_s32IoctlFd = -1;   /* IPv4 datagram socket for the interface requests */
-    int m_s32RouteFd = -1;   /* NETLINK_ROUTE socket for the route dumps */
-    int m_s32RoutePid = 0;   /* port id the dump requests carry */
+    int m_s32IoctlFd = -1; /* IPv4 datagram socket for the interface requests */
+    int m_s32RouteFd = -1; /* NETLINK_ROUTE socket for the route dumps */
+    int m_s32RoutePid = 0; /* port id the dump requests carry */
 };
 
 #endif /* COMMON_COMM_LIVE_H */

@@ -73,7 +73,7 @@ protected:
 
 TEST_F(RequestScope, EachDatagramIsOneRequestAroundAllItsCalls)
 {
-    Handle(11);   /* a search, answered */
+    Handle(11); /* a search, answered */
     const std::vector<std::string> vecSearch = {
         "RequestBegin", "GetProductCustomVal", "GetNetworkState", "GetDnsAddrs", "GetHostname",
         "GetDevInfo",   "GetMediaPort",        "GetWebPort",      "send",        "RequestEnd"};
@@ -85,7 +85,7 @@ TEST_F(RequestScope, EachDatagramIsOneRequestAroundAllItsCalls)
     Handle(12, 116, 132);
     Handle(618);
     Handle(77);
-    Handle(11, 448);   /* another device's reply */
+    Handle(11, 448); /* another device's reply */
     std::vector<std::string> vecNames = m_stDev.Names();
     ASSERT_FALSE(vecNames.empty());
     EXPECT_EQ(vecNames.front(), "RequestBegin");
@@ -109,6 +109,6 @@ TEST_F(RequestScope, EachDatagramIsOneRequestAroundAllItsCalls)
 
 TEST_F(RequestScope, AFailedReceiveOpensNone)
 {
-    Handle(11, 0, 0);   /* zero-length datagram: "recvmsg failed" */
+    Handle(11, 0, 0); /* zero-length datagram: "recvmsg failed" */
     EXPECT_TRUE(m_stDev.Names().empty());
 }

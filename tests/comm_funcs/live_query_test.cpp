@@ -90,13 +90,15 @@ protected:
         const char* ps8Cmds[] = {
             "ip link set lo up",
             "ip link add la type veth peer name lb",
-            "ip link set la up", "ip link set lb up",
+            "ip link set la up",
+            "ip link set lb up",
             "ip addr add 10.5.0.5/24 dev la",
             "ip link add lc type veth peer name ld",
-            "ip link set lc up", "ip link set ld up",
+            "ip link set lc up",
+            "ip link set ld up",
             "ip addr add 10.6.0.5/24 dev lc",
             "ip addr add 10.6.0.6/24 dev lc",
-            "ip link add le type veth peer name lf",   /* down, with an address */
+            "ip link add le type veth peer name lf", /* down, with an address */
             "ip addr add 10.7.0.5/24 dev le",
         };
         for (const char* ps8Cmd : ps8Cmds) {
@@ -141,7 +143,7 @@ TEST_F(LiveQuery, SameAnswersAsTheOneShotQueries)
         {"ip route add 0.0.0.0/1 via 10.5.0.2 dev la", "ip route del 0.0.0.0/1"},
         {"ip route add 10.77.0.0/16 via 10.6.0.1 dev lc", "ip route del 10.77.0.0/16"},
     };
-    testing::internal::CaptureStderr();   /* the failing names log their netmask query */
+    testing::internal::CaptureStderr(); /* the failing names log their netmask query */
     for (const auto& route : ps8Routes) {
         if (route[0][0] != '\0') Run(route[0], route[1]);
         for (const char* ps8Name : ps8Names) {

@@ -23,7 +23,7 @@ struct SearchAnswer {
     U8 u8Ip[4], u8Mask[4];
     S32 s32InfoRet;
     DEVINFO_S stInfo;
-    std::string strOut, strErr;   /* trace lines, perror lines */
+    std::string strOut, strErr; /* trace lines, perror lines */
 };
 
 /* The two reads of one search, inside a request when pstShare is given; the
@@ -82,19 +82,21 @@ TEST_F(SharedRead, AnswersAndTraceLinesAreThoseOfReadersOfTheirOwn)
         std::string strText;
     } cases[] = {
         {"as the main application writes it", TEST_INI},
-        {"dhcp on, odd numbers", "dhcp=7\nipaddr=192.168.1.300\nnetmask=255.255.255.0\n"
-                                 "gateway=x\nmacaddr=0:1b:2:3d:4:ff\n"},
-        {"address text the state reader refuses", "dhcp=0\nipaddr=abc\nnetmask=b\n"
-                                                  "gateway=c\nmacaddr=0a:1b:2c:3d:4e:5f\n"},
+        {"dhcp on, odd numbers",
+         "dhcp=7\nipaddr=192.168.1.300\nnetmask=255.255.255.0\n"
+         "gateway=x\nmacaddr=0:1b:2:3d:4:ff\n"},
+        {"address text the state reader refuses",
+         "dhcp=0\nipaddr=abc\nnetmask=b\n"
+         "gateway=c\nmacaddr=0a:1b:2c:3d:4e:5f\n"},
         {"cut before macaddr", "dhcp=0\nipaddr=10.0.0.1\nnetmask=255.0.0.0\n"},
         {"empty", ""},
         {"longer than one shared read", "dhcp=0\n" + strPad + "ipaddr=10.9.8.7\n" + strPad +
                                             "netmask=255.255.0.0\ngateway=g\n" + strPad +
                                             "macaddr=aa:bb:cc:dd:ee:ff\n"},
-        {"ends inside the shared read's size", std::string(TEST_INI) +
-                                                   std::string(NETINI_SHARE_MAX - 200, '#')},
-        {"exactly the shared read's size", std::string(TEST_INI) +
-                                              std::string(NETINI_SHARE_MAX - strlen(TEST_INI), '#')},
+        {"ends inside the shared read's size",
+         std::string(TEST_INI) + std::string(NETINI_SHARE_MAX - 200, '#')},
+        {"exactly the shared read's size",
+         std::string(TEST_INI) + std::string(NETINI_SHARE_MAX - strlen(TEST_INI), '#')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ps8Name);
@@ -116,7 +118,8 @@ TEST_F(SharedRead, AnswersAndTraceLinesAreThoseOfReadersOfTheirOwn)
         ExpectSame(stOwn, stShared);
         EXPECT_EQ(2u, (size_t)std::count(stShared.strOut.begin(), stShared.strOut.end(), '\n'))
             << "two fopen error lines: " << stShared.strOut;
-        EXPECT_NE(std::string::npos, stShared.strErr.find(bDir ? "Is a directory" : "No such file"));
+        EXPECT_NE(std::string::npos,
+                  stShared.strErr.find(bDir ? "Is a directory" : "No such file"));
         if (bDir) rmdir(m_strIni.c_str());
     }
 }
@@ -126,8 +129,9 @@ TEST_F(SharedRead, OneSearchSeesOneVersionOfTheFile)
     WriteFile(m_strIni, TEST_INI);
     const auto replace = [this]() {
         const std::string strTmp = m_dir.Path("new.ini");
-        WriteFile(strTmp, "dhcp=1\nipaddr=10.0.0.9\nnetmask=255.0.0.0\ngateway=10.0.0.1\n"
-                          "macaddr=02:00:00:00:00:09\n");
+        WriteFile(strTmp,
+                  "dhcp=1\nipaddr=10.0.0.9\nnetmask=255.0.0.0\ngateway=10.0.0.1\n"
+                  "macaddr=02:00:00:00:00:09\n");
         ASSERT_EQ(0, rename(strTmp.c_str(), m_strIni.c_str()));
     };
     /* Replaced between the two answers of one search: both are of the file as
@@ -185,8 +189,8 @@ TEST_F(SharedRead, NothingServesOutsideOrAfterItsRequest)
     NetIniShareBegin(m_pstShare.get());
     EXPECT_EQ(20, lastByte(m_strIni));
     testing::internal::CaptureStdout();
-    const S32 s32Ret = NetIntfNetBasicParam(&stSet, nullptr, false, m_strIni.c_str(), "false",
-                                            m_pstShare.get());
+    const S32 s32Ret =
+        NetIntfNetBasicParam(&stSet, nullptr, false, m_strIni.c_str(), "false", m_pstShare.get());
     (void)testing::internal::GetCapturedStdout();
     EXPECT_EQ(0, s32Ret);
     EXPECT_EQ(33, lastByte(m_strIni));
