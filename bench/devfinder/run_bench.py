@@ -7,6 +7,7 @@ with devfinder, zozid, dfload and dfbare:
 
 A camera host and a client host joined by one veth link. dfload on the client
 keeps K searches outstanding (K = 1 and 32), bounded by count and seconds.
+Then, in interleaved rounds with both responders up, the same ratio again.
 Prints replies/s, loss and latency p50/p99 for both responders and the ratio;
 instructions per search under callgrind (when valgrind is installed), as the
 difference of two runs of different length, once over thousands of searches (the
@@ -21,6 +22,7 @@ import os
 import re
 import shutil
 import signal
+import statistics
 import subprocess
 import sys
 import time
@@ -42,6 +44,10 @@ CALLGRIND_SHORT, CALLGRIND_LONG = 500, 2500
 # every line: the cost of a search at ordinary rates. The long runs above leave
 # most lines out, as under a flood.
 LOGGED_SHORT, LOGGED_LONG = 8, 24
+# Interleaved rounds: both responders up (the bare one on the next port), each
+# K loaded for ROUND_SECONDS in turn, the order switched every round, so a
+# machine whose load changes during the run weighs on both alike.
+ROUNDS, ROUND_SECONDS, ROUND_COUNT = 6, 2, 1000000
 # Parts of a search, by the functions whose inclusive cost they are (the names
 # of the build before the kept sockets and of the one after; a part's functions
 # never call each other). The settings part holds its own trace lines.
@@ -62,8 +68,8 @@ def parse(line):
     return {parts[i]: float(parts[i + 1]) for i in range(0, len(parts) - 1, 2)}
 
 
-def load(sb, cli, k, count, timeout_ms=200, seconds=SECONDS):
-    res = cli.run([sb.binary("dfload"), CAM_ADDR, str(PORT), str(k), str(count),
+def load(sb, cli, k, count, timeout_ms=200, seconds=SECONDS, port=PORT):
+    res = cli.run([sb.binary("dfload"), CAM_ADDR, str(port), str(k), str(count),
                    str(timeout_ms), str(seconds)], timeout=seconds + 30)
     if res.returncode != 0:
         raise RuntimeError("dfload failed: " + res.stderr)
@@ -182,6 +188,21 @@ def main():
         done = sum(figures[("devfinder", k)]["replies"] for k in (1, 32))
         figures["mid"] = private_dirty_kb(daemon.program_pid)
         figures["mid_searches"] = done
+
+        bare = cam.start([sb.binary("dfbare"), str(PORT + 1),
+                          str(ROUNDS * 4 * (ROUND_SECONDS + 2) + 30)], name="dfbare-rounds")
+        cam.wait_for(lambda: "dfbare: ready" in cam.output("dfbare-rounds"), 5)
+        for r in range(ROUNDS):
+            for k in (1, 32):
+                rates = {}
+                for who in (("bare", "devfinder") if r % 2 == 0 else ("devfinder", "bare")):
+                    res = load(sb, cli, k, ROUND_COUNT, seconds=ROUND_SECONDS,
+                               port=PORT + 1 if who == "bare" else PORT)
+                    rates[who] = res["rate"]
+                    if who == "devfinder":
+                        done += int(res["replies"])
+                figures.setdefault(("rounds", k), []).append(rates)
+        cam.stop(bare)
         for _ in range(10):   # bounded: each round ends by count or by time
             if done >= MEMORY_SEARCHES:
                 break
@@ -216,6 +237,13 @@ def main():
     for k in (1, 32):
         print("ratio devfinder/bare at K=%d: %.3f" % (
             k, figures[("devfinder", k)]["rate"] / figures[("bare", k)]["rate"]))
+    for k in (1, 32):
+        rounds = figures[("rounds", k)]
+        ratios = sorted(r["devfinder"] / r["bare"] for r in rounds)
+        print("interleaved, K=%d, %d rounds of %d s: devfinder/bare median %.3f (min %.3f, max %.3f),"
+              " summed rates %.3f" % (
+                  k, len(rounds), ROUND_SECONDS, statistics.median(ratios), ratios[0], ratios[-1],
+                  sum(r["devfinder"] for r in rounds) / sum(r["bare"] for r in rounds)))
     print("private dirty: %d kB idle (rss %d kB), %d kB after %d searches (rss %d kB), "
           "%d kB after %d searches (rss %d kB)" % (
               figures["idle"][0], figures["idle"][1], figures["mid"][0], figures["mid_searches"],
