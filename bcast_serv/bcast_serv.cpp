@@ -19,6 +19,7 @@
 #include "comm_log.h"
 #include "devfinder_def.h"
 #include "intf_base.h"
+#include "intf_request.h"
 
 /* Every line of the receive loop carries the loop's name, also from the helpers
  * it is split into. */
@@ -84,6 +85,16 @@ void PutAddrText(S8 (&s8Dst)[N], const U8* pu8Addr)
     }
 }
 
+/* The dotted text inet_ntop gives for an IPv4 address, without its cost. */
+template <size_t N>
+void PutInAddrText(S8 (&s8Dst)[N], const struct in_addr& stAddr)
+{
+    U8 u8Addr[4];
+    static_assert(sizeof(stAddr) == sizeof(u8Addr), "an IPv4 address is 4 bytes");
+    memcpy(u8Addr, &stAddr, sizeof(u8Addr));
+    PutAddrText(s8Dst, u8Addr);
+}
+
 BOOL IsHexDigit(S8 s8Char)
 {
     return (s8Char >= '0' && s8Char <= '9') || (s8Char >= 'a' && s8Char <= 'f') ||
@@ -102,6 +113,25 @@ U32 AddrToHost(const U8* pu8Addr)
     return ((U32)pu8Addr[0] << 24) | ((U32)pu8Addr[1] << 16) | ((U32)pu8Addr[2] << 8) |
            (U32)pu8Addr[3];
 }
+
+/* The facade's request for one datagram, opened and closed around its
+ * handling (a facade that is no IRequestScope has none). */
+class RequestGuard {
+public:
+    explicit RequestGuard(IRequestScope* pScope) : m_pScope(pScope)
+    {
+        if (m_pScope != nullptr) m_pScope->RequestBegin();
+    }
+    ~RequestGuard()
+    {
+        if (m_pScope != nullptr) m_pScope->RequestEnd();
+    }
+    RequestGuard(const RequestGuard&) = delete;
+    RequestGuard& operator=(const RequestGuard&) = delete;
+
+private:
+    IRequestScope* m_pScope;
+};
 
 /* AckFlag of the modification reply header at the start of pu8Rsp. */
 void SetModifyAck(U8* pu8Rsp, WORD u16Ack)
@@ -199,7 +229,8 @@ const char* BcastCheckMacText(const S8* ps8Mac, size_t uFieldLen)
 /* BcastServer                                                              */
 /* ======================================================================== */
 
-BcastServer::BcastServer(DevInterface* pIntf) : m_pIntf(pIntf), m_s32ConnSockFd(-1)
+BcastServer::BcastServer(DevInterface* pIntf)
+    : m_pIntf(pIntf), m_s32ConnSockFd(-1), m_pScope(dynamic_cast<IRequestScope*>(pIntf))
 {
     COMM_ASSERT(pIntf != nullptr);
     BCAST_LOG("- ##################################################### -\n");
@@ -214,7 +245,7 @@ BcastServer::BcastServer(DevInterface* pIntf) : m_pIntf(pIntf), m_s32ConnSockFd(
 }
 
 BcastServer::BcastServer(DevInterface* pIntf, S32 s32SockFd)
-    : m_pIntf(pIntf), m_s32ConnSockFd(s32SockFd)
+    : m_pIntf(pIntf), m_s32ConnSockFd(s32SockFd), m_pScope(dynamic_cast<IRequestScope*>(pIntf))
 {
     COMM_ASSERT(pIntf != nullptr);
 }
@@ -336,6 +367,8 @@ S32 BcastServer::ReceiveOne(BCAST_LOOP_S* pstLoop)
 VOID BcastServer::HandleDatagram(BCAST_LOOP_S* pstLoop, S32 s32Len)
 {
     if (s32Len <= 0) return;
+    /* Everything the facade reads for this datagram is read afresh. */
+    const RequestGuard stRequest(m_pScope);
     MsgHead stHead;
     memcpy(&stHead, pstLoop->u8RecvBuf, sizeof(stHead));
     const U16 u16MsgType = VXNetLe16(stHead.MsgType);
@@ -366,10 +399,8 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
     MsgHead stReqHead;
     memcpy(&stReqHead, pstLoop->u8RecvBuf, sizeof(stReqHead));
     if (VXNetLe32(stReqHead.MsgSize) == sizeof(SearchDevRsp)) {
-        S8 s8Peer[INET_ADDRSTRLEN] = {};
-        if (inet_ntop(AF_INET, &pstLoop->stPeerAddr.sin_addr, s8Peer, sizeof(s8Peer)) == nullptr) {
-            s8Peer[0] = '\0';
-        }
+        S8 s8Peer[INET_ADDRSTRLEN];
+        PutInAddrText(s8Peer, pstLoop->stPeerAddr.sin_addr);
         BCAST_LOOP_LOG("search from %s:%u has MsgSize %u, a device's reply: not answered\n",
                        s8Peer, (unsigned)ntohs(pstLoop->stPeerAddr.sin_port),
                        (unsigned)sizeof(SearchDevRsp));
@@ -394,10 +425,8 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
             stCmsg.cmsg_len >= CMSG_LEN(sizeof(struct in_pktinfo))) {
             struct in_pktinfo stInfo;
             memcpy(&stInfo, pu8Ctrl + uOff + CMSG_LEN(0), sizeof(stInfo));
-            S8 s8Dst[INET_ADDRSTRLEN] = {};
-            if (inet_ntop(AF_INET, &stInfo.ipi_addr, s8Dst, sizeof(s8Dst)) == nullptr) {
-                s8Dst[0] = '\0';
-            }
+            S8 s8Dst[INET_ADDRSTRLEN];
+            PutInAddrText(s8Dst, stInfo.ipi_addr);
             BCAST_LOOP_LOG("index=%d ip_dst_addr=%s\n", stInfo.ipi_ifindex, s8Dst);
             pstLoop->u32IfIndex = (unsigned int)stInfo.ipi_ifindex;
         }
@@ -446,11 +475,11 @@ int BcastServer::SetBcastDevRsp(SearchDevRsp* pSearchRsp, char* netintf)
     memset(&stDevInfo, 0, sizeof(stDevInfo));
 
     (void)m_pIntf->GetNetworkState(&s32Mode, u8Ip, u8Mask);
-    (void)GetIpAndNetMask(u8Ip, u8Mask, netintf);
+    (void)m_stLive.IpAndNetMask(u8Ip, u8Mask, netintf);
     s64Sum += m_pIntf->GetDnsAddrs(u8Dns, BCAST_DNS_COUNT);
     s64Sum += m_pIntf->GetHostname(s8HostName);
     s64Sum += m_pIntf->GetDevInfo(&stDevInfo, BCAST_LOCAL_USER_ID);
-    (void)GetGateWay(u8GateWay, netintf);
+    (void)m_stLive.GateWay(u8GateWay, netintf);
 
     PutAddrText(pSearchRsp->IP, u8Ip);
     PutAddrText(pSearchRsp->NetMask, u8Mask);

@@ -160,6 +160,64 @@ size_t NlStep(size_t u32Off, size_t u32Len, U32 u32MsgLen)
     return (u32Step > u32Len - u32Off) ? u32Len : u32Off + u32Step;
 }
 
+/* The query bodies log under the name of the public function they serve,
+ * whichever entry point ran them. */
+#define COMM_LOG_AS(FUNC, ...) CommLogLine("COMM", FUNC, __LINE__, __VA_ARGS__)
+
+/* One route dump over s32NlFd into pu8Msg (COMM_NL_BUF_SIZE bytes), walked as
+ * GetGateWay describes. The 28-byte request: header (type RTM_GETROUTE, flags
+ * request + dump, sequence 0, port id s32Pid) and a zero route message but for
+ * its family. return 0 after a complete dump, -1 on a send or read failure. */
+int GateWayQuery(int s32NlFd, int s32Pid, unsigned char u8Family, unsigned char* pu8Msg,
+                 unsigned char* pu8GateWay, const char* ps8IfName)
+{
+    static_assert(NLMSG_LENGTH(sizeof(rtmsg)) == 28, "route dump request is 28 bytes");
+    nlmsghdr stReq;
+    memset(&stReq, 0, sizeof(stReq));
+    stReq.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+    stReq.nlmsg_type = RTM_GETROUTE;
+    stReq.nlmsg_flags = NLM_F_DUMP | NLM_F_REQUEST;
+    stReq.nlmsg_seq = 0;
+    stReq.nlmsg_pid = static_cast<U32>(s32Pid);
+    rtmsg stRt;
+    memset(&stRt, 0, sizeof(stRt));
+    stRt.rtm_family = u8Family;
+    memcpy(pu8Msg, &stReq, sizeof(stReq));
+    memcpy(pu8Msg + NLMSG_HDRLEN, &stRt, sizeof(stRt));
+
+    if (send(s32NlFd, pu8Msg, stReq.nlmsg_len, 0) < 0) {
+        const int s32Err = errno;
+        COMM_LOG_AS("GetGateWay", "Send: %s\n", strerror(s32Err));
+        return -1;
+    }
+    /* No reply carries sequence 1, so the read runs to the end of the dump. */
+    const int s32Len = ReadNlSock(s32NlFd, reinterpret_cast<char*>(pu8Msg), 1, s32Pid);
+    if (s32Len < 0) {
+        COMM_LOG_AS("GetGateWay", "Read From Socket Failed\n");
+        return -1;
+    }
+
+    /* Match the output interface by index: one lookup of the wanted name,
+     * instead of a name lookup for every route. A wanted name without an
+     * index can only equal an empty route name; that (odd) case keeps the
+     * name comparison. */
+    comm_internal::ROUTE_MATCH_S stMatch = {true, 0, ps8IfName};
+    if (ps8IfName[0] == '\0') {
+        stMatch.bByIndex = false;
+    } else {
+        ifreq stIfr;
+        memset(&stIfr, 0, sizeof(stIfr));
+        if (PutIfName(&stIfr, ps8IfName) && ioctl(s32NlFd, SIOCGIFINDEX, &stIfr) == 0 &&
+            stIfr.ifr_ifindex > 0) {
+            stMatch.u32IfIndex = static_cast<unsigned int>(stIfr.ifr_ifindex);
+        } else if (strnlen(ps8IfName, IFNAMSIZ) <= COMM_IFNAME_MAX_LEN) {
+            stMatch.u32IfIndex = if_nametoindex(ps8IfName);
+        }
+    }
+    (void)comm_internal::WalkRouteDump(pu8Msg, static_cast<size_t>(s32Len), stMatch, pu8GateWay);
+    return 0;
+}
+
 }  // namespace
 
 /* ====================================================================== */
@@ -801,7 +859,14 @@ int GetIpAndNetMask(unsigned char* pu8IpAddr, unsigned char* pu8NetMask, const c
         COMM_LOG("socket: %s\n", strerror(s32Err));
         return -1;
     }
+    return GetIpAndNetMaskFd(stFd.Get(), pu8IpAddr, pu8NetMask, ps8IfName);
+}
 
+int GetIpAndNetMaskFd(int s32SockFd, unsigned char* pu8IpAddr, unsigned char* pu8NetMask,
+                      const char* ps8IfName)
+{
+    COMM_ASSERT(pu8IpAddr != nullptr);
+    COMM_ASSERT(ps8IfName != nullptr);
     /* The list is read into an ifreq-aligned buffer and copied out entry by
      * entry. */
     ifreq stList[COMM_IFCONF_BUF_SIZE / sizeof(ifreq)];
@@ -809,9 +874,9 @@ int GetIpAndNetMask(unsigned char* pu8IpAddr, unsigned char* pu8NetMask, const c
     memset(&stIfc, 0, sizeof(stIfc));
     stIfc.ifc_len = static_cast<int>(sizeof(stList));
     stIfc.ifc_req = stList;
-    if (ioctl(stFd.Get(), SIOCGIFCONF, &stIfc) < 0) {
+    if (ioctl(s32SockFd, SIOCGIFCONF, &stIfc) < 0) {
         const int s32Err = errno;
-        COMM_LOG("ioctl: %s\n", strerror(s32Err));
+        COMM_LOG_AS("GetIpAndNetMask", "ioctl: %s\n", strerror(s32Err));
         return -1;
     }
     const size_t u32WantLen = strnlen(ps8IfName, IFNAMSIZ);
@@ -829,9 +894,9 @@ int GetIpAndNetMask(unsigned char* pu8IpAddr, unsigned char* pu8NetMask, const c
         ifreq stFlags;
         memset(&stFlags, 0, sizeof(stFlags));
         memcpy(stFlags.ifr_name, stEntry.ifr_name, sizeof(stFlags.ifr_name));
-        if (ioctl(stFd.Get(), SIOCGIFFLAGS, &stFlags) < 0) {
+        if (ioctl(s32SockFd, SIOCGIFFLAGS, &stFlags) < 0) {
             const int s32Err = errno;
-            COMM_LOG("ioctl get ip address: %s\n", strerror(s32Err));
+            COMM_LOG_AS("GetIpAndNetMask", "ioctl get ip address: %s\n", strerror(s32Err));
             return -1;
         }
         if ((stFlags.ifr_flags & IFF_UP) != 0 && (stFlags.ifr_flags & IFF_LOOPBACK) == 0) {
@@ -846,13 +911,13 @@ int GetIpAndNetMask(unsigned char* pu8IpAddr, unsigned char* pu8NetMask, const c
         memset(&stMask, 0, sizeof(stMask));
         int s32Ret = -1;
         if (PutIfName(&stMask, ps8IfName)) {
-            s32Ret = ioctl(stFd.Get(), SIOCGIFNETMASK, &stMask);
+            s32Ret = ioctl(s32SockFd, SIOCGIFNETMASK, &stMask);
         } else {
             errno = ENODEV;
         }
         if (s32Ret < 0) {
             const int s32Err = errno;
-            COMM_LOG("ioctl get netmask: %s\n", strerror(s32Err));
+            COMM_LOG_AS("GetIpAndNetMask", "ioctl get netmask: %s\n", strerror(s32Err));
             return -1;
         }
         sockaddr_in stSin;
@@ -921,49 +986,18 @@ int GetGateWay(unsigned char* pu8GateWay, const char* ps8IfName)
         COMM_LOG("socket: %s\n", strerror(s32Err));
         return -1;
     }
+    return GateWayQuery(stFd.Get(), static_cast<int>(getpid()), AF_UNSPEC, u8Msg, pu8GateWay,
+                        ps8IfName);
+}
 
-    const int s32Pid = static_cast<int>(getpid());
-    nlmsghdr stReq;
-    memset(&stReq, 0, sizeof(stReq));
-    stReq.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
-    stReq.nlmsg_type = RTM_GETROUTE;
-    stReq.nlmsg_flags = NLM_F_DUMP | NLM_F_REQUEST;
-    stReq.nlmsg_seq = 0;
-    stReq.nlmsg_pid = static_cast<U32>(s32Pid);
-    memcpy(u8Msg, &stReq, sizeof(stReq));   /* the route message stays zero */
-    static_assert(NLMSG_LENGTH(sizeof(rtmsg)) == 28, "route dump request is 28 bytes");
-
-    if (send(stFd.Get(), u8Msg, stReq.nlmsg_len, 0) < 0) {
-        const int s32Err = errno;
-        COMM_LOG("Send: %s\n", strerror(s32Err));
-        return -1;
-    }
-    /* No reply carries sequence 1, so the read runs to the end of the dump. */
-    const int s32Len = ReadNlSock(stFd.Get(), reinterpret_cast<char*>(u8Msg), 1, s32Pid);
-    if (s32Len < 0) {
-        COMM_LOG("Read From Socket Failed\n");
-        return -1;
-    }
-
-    /* Match the output interface by index: one lookup of the wanted name,
-     * instead of a name lookup for every route. A wanted name without an
-     * index can only equal an empty route name; that (odd) case keeps the
-     * name comparison. */
-    comm_internal::ROUTE_MATCH_S stMatch = {true, 0, ps8IfName};
-    if (ps8IfName[0] == '\0') {
-        stMatch.bByIndex = false;
-    } else {
-        ifreq stIfr;
-        memset(&stIfr, 0, sizeof(stIfr));
-        if (PutIfName(&stIfr, ps8IfName) && ioctl(stFd.Get(), SIOCGIFINDEX, &stIfr) == 0 &&
-            stIfr.ifr_ifindex > 0) {
-            stMatch.u32IfIndex = static_cast<unsigned int>(stIfr.ifr_ifindex);
-        } else if (strnlen(ps8IfName, IFNAMSIZ) <= COMM_IFNAME_MAX_LEN) {
-            stMatch.u32IfIndex = if_nametoindex(ps8IfName);
-        }
-    }
-    (void)comm_internal::WalkRouteDump(u8Msg, static_cast<size_t>(s32Len), stMatch, pu8GateWay);
-    return 0;
+int GetGateWayFd(int s32NlFd, int s32Pid, unsigned char u8Family, unsigned char* pu8GateWay,
+                 const char* ps8IfName)
+{
+    COMM_ASSERT(pu8GateWay != nullptr);
+    COMM_ASSERT(ps8IfName != nullptr);
+    /* Only the bytes a receive wrote are ever read: no need to clear it. */
+    unsigned char u8Msg[COMM_NL_BUF_SIZE];
+    return GateWayQuery(s32NlFd, s32Pid, u8Family, u8Msg, pu8GateWay, ps8IfName);
 }
 
 bool GetNetLinkState(const char* pu8IfName)

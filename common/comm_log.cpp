@@ -64,8 +64,8 @@ void WriteAll(int s32Fd, const char* ps8Buf, size_t uLen)
     }
 }
 
-/* Formats ps8Head (already in s8Line, s32Head bytes) plus the text and writes
- * them with one call, so lines of two threads never interleave and an
+/* Formats the text behind the uHead bytes of prefix already in s8Line and
+ * writes both with one call, so lines of two threads never interleave and an
  * unbuffered stream costs one write. */
 __attribute__((format(printf, 4, 0)))
 void WriteFormatted(FILE* pStream, char (&s8Line)[COMM_LOG_LINE_MAX], size_t uHead,
@@ -73,8 +73,13 @@ void WriteFormatted(FILE* pStream, char (&s8Line)[COMM_LOG_LINE_MAX], size_t uHe
 {
     va_list argsCopy;
     va_copy(argsCopy, args);
-    const int s32Text = vsnprintf(s8Line + uHead, sizeof(s8Line) - uHead, ps8Fmt, argsCopy);
+    int s32Text = CommFormatPlain(s8Line + uHead, sizeof(s8Line) - uHead, ps8Fmt, argsCopy);
     va_end(argsCopy);
+    if (s32Text < 0) {
+        va_copy(argsCopy, args);
+        s32Text = vsnprintf(s8Line + uHead, sizeof(s8Line) - uHead, ps8Fmt, argsCopy);
+        va_end(argsCopy);
+    }
     flockfile(pStream);
     if (s32Text >= 0 && uHead + (size_t)s32Text < sizeof(s8Line)) {
         /* Formatted once; straight to the descriptor, behind whatever the
@@ -89,6 +94,59 @@ void WriteFormatted(FILE* pStream, char (&s8Line)[COMM_LOG_LINE_MAX], size_t uHe
     funlockfile(pStream);
 }
 
+/* Appends to a line buffer without the printf family; a text that does not
+ * fit marks the line cut. */
+class LineText {
+public:
+    LineText(char* ps8Buf, size_t uSize) noexcept : m_ps8Buf(ps8Buf), m_uSize(uSize) {}
+    void Str(const char* ps8Text) noexcept
+    {
+        for (; *ps8Text != '\0'; ++ps8Text) Char(*ps8Text);
+    }
+    void Char(char s8Char) noexcept
+    {
+        if (m_uLen + 1 < m_uSize) {
+            m_ps8Buf[m_uLen++] = s8Char;
+        } else {
+            m_bCut = true;
+        }
+    }
+    /* An unsigned number in base 10 or 16 (upper or lower-case digits). */
+    void Num(unsigned long long u64Val, unsigned u32Base, bool bUpper) noexcept
+    {
+        const char* ps8Digits = bUpper ? "0123456789ABCDEF" : "0123456789abcdef";
+        char s8Rev[24];
+        size_t uN = 0;
+        do {
+            s8Rev[uN++] = ps8Digits[u64Val % u32Base];
+            u64Val /= u32Base;
+        } while (u64Val != 0 && uN < sizeof(s8Rev));
+        while (uN > 0) Char(s8Rev[--uN]);
+    }
+    void Dec(long long s64Val) noexcept
+    {
+        if (s64Val < 0) {
+            Char('-');
+            /* From the unsigned type: the most negative value has no positive twin. */
+            Num(0ull - (unsigned long long)s64Val, 10, false);
+        } else {
+            Num((unsigned long long)s64Val, 10, false);
+        }
+    }
+    /* return the length, or -1 when the text was cut */
+    int End() noexcept
+    {
+        if (m_uSize > 0) m_ps8Buf[m_uLen < m_uSize ? m_uLen : m_uSize - 1] = '\0';
+        return m_bCut ? -1 : (int)m_uLen;
+    }
+
+private:
+    char* m_ps8Buf;
+    size_t m_uSize;
+    size_t m_uLen = 0;
+    bool m_bCut = false;
+};
+
 /* The three line forms: log lines on standard error, trace lines on standard
  * output. */
 typedef enum { COMM_FORM_BRACKET, COMM_FORM_DASH, COMM_FORM_TRACE } COMM_FORM_E;
@@ -98,20 +156,38 @@ void WriteLine(COMM_FORM_E enForm, const char* ps8Tag, const char* ps8Func, int 
                const char* ps8Fmt, va_list args)
 {
     if (!CommLogAdmit()) return;
+    /* The prefix is built by hand: every line of a search pays for it. */
     char s8Line[COMM_LOG_LINE_MAX];
-    int s32Head = 0;
+    LineText stHead(s8Line, sizeof(s8Line));
     switch (enForm) {
-    case COMM_FORM_BRACKET:
-        s32Head = snprintf(s8Line, sizeof(s8Line), "[%s][%s] line[%d] ", ps8Tag, ps8Func, s32Line);
+    case COMM_FORM_BRACKET:   /* "[%s][%s] line[%d] " */
+        stHead.Char('[');
+        stHead.Str(ps8Tag);
+        stHead.Str("][");
+        stHead.Str(ps8Func);
+        stHead.Str("] line[");
+        stHead.Dec(s32Line);
+        stHead.Str("] ");
         break;
-    case COMM_FORM_DASH:
-        s32Head = snprintf(s8Line, sizeof(s8Line), "[%s] -- [%s]:[%d] ", ps8Tag, ps8Func, s32Line);
+    case COMM_FORM_DASH:      /* "[%s] -- [%s]:[%d] " */
+        stHead.Char('[');
+        stHead.Str(ps8Tag);
+        stHead.Str("] -- [");
+        stHead.Str(ps8Func);
+        stHead.Str("]:[");
+        stHead.Dec(s32Line);
+        stHead.Str("] ");
         break;
-    case COMM_FORM_TRACE:
-        s32Head = snprintf(s8Line, sizeof(s8Line), "<%s>:(%d), ", ps8Func, s32Line);
+    case COMM_FORM_TRACE:     /* "<%s>:(%d), " */
+        stHead.Char('<');
+        stHead.Str(ps8Func);
+        stHead.Str(">:(");
+        stHead.Dec(s32Line);
+        stHead.Str("), ");
         break;
     }
-    if (s32Head < 0 || (size_t)s32Head >= sizeof(s8Line)) {
+    const int s32Head = stHead.End();
+    if (s32Head < 0) {
         return; /* a tag or function name that long is a programming error */
     }
     WriteFormatted(enForm == COMM_FORM_TRACE ? stdout : stderr, s8Line, (size_t)s32Head, ps8Fmt,
@@ -188,6 +264,48 @@ void CommTrace(const char* ps8Fmt, ...)
     va_start(args, ps8Fmt);
     WriteFormatted(stdout, s8Line, 0, ps8Fmt, args);
     va_end(args);
+}
+
+int CommFormatPlain(char* ps8Dst, size_t uSize, const char* ps8Fmt, va_list args)
+{
+    COMM_ASSERT(ps8Dst != nullptr && ps8Fmt != nullptr);
+    LineText stText(ps8Dst, uSize);
+    for (const char* p = ps8Fmt; *p != '\0'; ++p) {
+        if (*p != '%') {
+            stText.Char(*p);
+            continue;
+        }
+        switch (*++p) {
+        case '%':
+            stText.Char('%');
+            break;
+        case 'c':
+            stText.Char((char)va_arg(args, int));
+            break;
+        case 'd':
+        case 'i':
+            stText.Dec(va_arg(args, int));
+            break;
+        case 'u':
+            stText.Num(va_arg(args, unsigned int), 10, false);
+            break;
+        case 'x':
+            stText.Num(va_arg(args, unsigned int), 16, false);
+            break;
+        case 'X':
+            stText.Num(va_arg(args, unsigned int), 16, true);
+            break;
+        case 's': {
+            const char* ps8Arg = va_arg(args, const char*);
+            if (ps8Arg == nullptr) return -1;   /* vsnprintf spells it */
+            stText.Str(ps8Arg);
+            break;
+        }
+        default:
+            return -1;   /* flags, width, precision, length, other conversions */
+        }
+    }
+    return stText.End();
 }
 
 size_t CommLogEscape(char* ps8Dst, size_t uDstSize, const char* ps8Src, size_t uSrcMax)

@@ -7,6 +7,8 @@
 #ifndef COMMON_COMM_LOG_INTERNAL_H
 #define COMMON_COMM_LOG_INTERNAL_H
 
+#include <stdarg.h>
+#include <stddef.h>
 #include <stdint.h>
 
 /* A token bucket counted in thousandths of a line, so a rate of lines per
@@ -31,6 +33,17 @@ private:
     bool m_bClockSeen = false;
     unsigned m_u32LeftOut = 0;
 };
+
+/* CommFormatPlain: printf's text for a format whose conversions are all plain
+ * %s, %d, %i, %u, %x, %X, %c or %% (no flags, width, precision or length),
+ * built without the printf family: the lines of a search use nothing else.
+ * ps8Dst [out] uSize bytes; terminated when uSize > 0
+ * args   [in]  consumed: pass a copy when the caller may need them again
+ * return the length (terminator not counted), or -1 when the format holds any
+ *        other conversion, a %s argument is null, or the text does not fit:
+ *        the caller then formats with vsnprintf */
+int CommFormatPlain(char* ps8Dst, size_t uSize, const char* ps8Fmt, va_list args)
+    __attribute__((format(printf, 3, 0)));
 
 /* CommLogBudgetRefill: fills the process's bucket and forgets lines left out,
  * for tests that write many lines in a row on purpose. */

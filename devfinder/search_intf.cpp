@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <new>
 
 #include "comm_log.h"
 #include "search_intf_internal.h"
@@ -51,27 +52,39 @@ private:
 /* ---- reading the settings file ---- */
 
 /* One character of lookahead over the settings file, read through a plain
- * descriptor in blocks: the readers run twice for every search, and
- * open/read/close is all they need (no stdio buffer to allocate). */
+ * descriptor in blocks (open/read/close is all a reader needs: no stdio
+ * buffer to allocate), or over bytes one read of the file already holds. */
 class IniScanner {
 public:
-    explicit IniScanner(int s32Fd) noexcept : m_s32Fd(s32Fd) {}
+    explicit IniScanner(int s32Fd) noexcept : m_s32Fd(s32Fd), m_ps8Data(m_s8Block) {}
+    /* Over uLen bytes from the start of the file; bWhole: they are all of it. */
+    IniScanner(const S8* ps8Bytes, size_t uLen, bool bWhole) noexcept
+        : m_s32Fd(-1), m_bWhole(bWhole), m_uLen(uLen), m_ps8Data(ps8Bytes)
+    {
+    }
     IniScanner(const IniScanner&) = delete;
     IniScanner& operator=(const IniScanner&) = delete;
 
     int Peek() noexcept
     {
-        return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_s8Block[m_uPos] : EOF;
+        return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_ps8Data[m_uPos] : EOF;
     }
     int Get() noexcept
     {
-        return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_s8Block[m_uPos++] : EOF;
+        return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_ps8Data[m_uPos++] : EOF;
     }
+    /* Over bytes that were not the whole file, more were wanted: what was
+     * parsed is not what the file says. */
+    bool Starved() const noexcept { return m_bStarved; }
 
 private:
     /* Next block; false at the end of the file or on a read error. */
     bool Fill() noexcept
     {
+        if (m_s32Fd < 0) {
+            m_bStarved = !m_bWhole;
+            return false;
+        }
         for (S32 s32Try = 0; !m_bEnd && s32Try < 100; ++s32Try) {
             const ssize_t s32Got = read(m_s32Fd, m_s8Block, sizeof(m_s8Block));
             if (s32Got > 0) {
@@ -88,8 +101,11 @@ private:
 
     int m_s32Fd;
     bool m_bEnd = false;
+    bool m_bWhole = false;
+    bool m_bStarved = false;
     size_t m_uPos = 0;
     size_t m_uLen = 0;
+    const S8* m_ps8Data;
     S8 m_s8Block[512];
 };
 
@@ -293,6 +309,22 @@ bool IsFileText(const S8 (&s8Text)[N])
     return IsFileText(s8Text, N);
 }
 
+/* The text "%02X-%02X-%02X-%02X-%02X-%02X" gives, terminated: written by
+ * hand, as every search asks for it. */
+template <size_t N>
+VOID PutMacText(S8 (&s8Dst)[N], const U8 (&u8Mac)[6])
+{
+    static_assert(N >= sizeof("00-11-22-33-44-55"), "MAC text fits");
+    static const char s8Hex[] = "0123456789ABCDEF";
+    size_t uPos = 0;
+    for (size_t i = 0; i < sizeof(u8Mac); ++i) {
+        if (i > 0) s8Dst[uPos++] = '-';
+        s8Dst[uPos++] = s8Hex[u8Mac[i] >> 4];
+        s8Dst[uPos++] = s8Hex[u8Mac[i] & 0x0F];
+    }
+    s8Dst[uPos] = '\0';
+}
+
 VOID FormatAddr(S8 (&s8Dst)[NETINI_ADDR_TEXT_MAX + 1], const U8 (&u8Addr)[4])
 {
     /* At most 15 characters: it always fits. */
@@ -312,6 +344,41 @@ int OpenSettings(const char* ps8Path, struct stat* pstSt)
         return -1;
     }
     return stFd.Release();
+}
+
+/* The first reader of a request reads the file for all of them: as much as
+ * the shared buffer holds, stopping where the file ends. */
+VOID LoadShare(NETINI_SHARE_S* pstShare, const char* ps8Path, size_t uPathLen)
+{
+    pstShare->bRead = true;
+    pstShare->s32Err = 0;
+    pstShare->bWhole = false;
+    pstShare->uLen = 0;
+    memcpy(pstShare->s8Path, ps8Path, uPathLen + 1);
+    struct stat stSt;
+    const UniqueFd stFd(OpenSettings(ps8Path, &stSt));
+    if (stFd.Get() < 0) {
+        pstShare->s32Err = errno != 0 ? errno : EIO;
+        return;
+    }
+    for (S32 s32Try = 0; s32Try < 100 && pstShare->uLen < sizeof(pstShare->s8Bytes); ++s32Try) {
+        const size_t uAsk = sizeof(pstShare->s8Bytes) - pstShare->uLen;
+        const ssize_t s32Got = read(stFd.Get(), pstShare->s8Bytes + pstShare->uLen, uAsk);
+        if (s32Got < 0 && errno == EINTR) continue;
+        if (s32Got <= 0) {
+            /* The end, or a read error, where a reader of its own stops too. */
+            pstShare->bWhole = true;
+            return;
+        }
+        pstShare->uLen += (size_t)s32Got;
+        /* A short read that reached the size the file had a moment ago is its
+         * end: no second read to be told so. */
+        if ((size_t)s32Got < uAsk && stSt.st_size > 0 &&
+            (off_t)pstShare->uLen >= stSt.st_size) {
+            pstShare->bWhole = true;
+            return;
+        }
+    }
 }
 
 /* Writes all uLen bytes; false with errno set on an error. */
@@ -452,6 +519,51 @@ S32 NetIniRead(const char* ps8Path, NETINI_VIEW_E enView, NETINI_S* pstIni)
     return 0;
 }
 
+VOID NetIniShareBegin(NETINI_SHARE_S* pstShare)
+{
+    COMM_ASSERT(pstShare != nullptr);
+    pstShare->bOpen = true;
+    pstShare->bRead = false;
+}
+
+VOID NetIniShareEnd(NETINI_SHARE_S* pstShare)
+{
+    COMM_ASSERT(pstShare != nullptr);
+    pstShare->bOpen = false;
+    pstShare->bRead = false;
+}
+
+VOID NetIniShareForget(NETINI_SHARE_S* pstShare)
+{
+    COMM_ASSERT(pstShare != nullptr);
+    pstShare->bRead = false;
+}
+
+S32 NetIniReadShared(const char* ps8Path, NETINI_VIEW_E enView, NETINI_SHARE_S* pstShare,
+                     NETINI_S* pstIni)
+{
+    COMM_ASSERT(ps8Path != nullptr && pstIni != nullptr);
+    if (pstShare == nullptr || !pstShare->bOpen) return NetIniRead(ps8Path, enView, pstIni);
+    const size_t uPathLen = strnlen(ps8Path, sizeof(pstShare->s8Path));
+    if (uPathLen == sizeof(pstShare->s8Path)) return NetIniRead(ps8Path, enView, pstIni);
+    if (!pstShare->bRead) {
+        LoadShare(pstShare, ps8Path, uPathLen);
+    } else if (memcmp(pstShare->s8Path, ps8Path, uPathLen + 1) != 0) {
+        return NetIniRead(ps8Path, enView, pstIni);   /* another file */
+    }
+    if (pstShare->s32Err != 0) {
+        errno = pstShare->s32Err;   /* as the reader's own open would have left it */
+        return -1;
+    }
+    IniScanner sc(pstShare->s8Bytes, pstShare->uLen, pstShare->bWhole);
+    NETINI_S stIni;
+    ParseIni(sc, enView, &stIni);
+    /* Longer than the shared read could hold: this reader reads it whole. */
+    if (sc.Starved()) return NetIniRead(ps8Path, enView, pstIni);
+    *pstIni = stIni;
+    return 0;
+}
+
 S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize)
 {
     COMM_ASSERT(pstIni != nullptr && ps8Buf != nullptr);
@@ -495,19 +607,17 @@ size_t NetMacDashesToColons(S8* ps8Mac, size_t uFieldSize)
     return strnlen(ps8Mac, uFieldSize);
 }
 
-S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path)
+S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path, NETINI_SHARE_S* pstShare)
 {
     COMM_ASSERT(pDevInfo != nullptr);
     NETINI_S stIni;
-    if (NetIniRead(ps8Path, NETINI_VIEW_DEVINFO, &stIni) != 0) {
+    if (NetIniReadShared(ps8Path, NETINI_VIEW_DEVINFO, pstShare, &stIni) != 0) {
         perror("\n");
         NETINTF_TRACE("GetDevInfo", "fopen error\n");
         return 0;
     }
     /* A macaddr line that was not read gives six zero bytes. */
-    snprintf(pDevInfo->s8MacAddr, sizeof(pDevInfo->s8MacAddr), "%02X-%02X-%02X-%02X-%02X-%02X",
-             stIni.u8Mac[0], stIni.u8Mac[1], stIni.u8Mac[2], stIni.u8Mac[3], stIni.u8Mac[4],
-             stIni.u8Mac[5]);
+    PutMacText(pDevInfo->s8MacAddr, stIni.u8Mac);
     pDevInfo->s8DevSwVer[0] = '\0';
     pDevInfo->s8DeviceType[0] = '\0';
     pDevInfo->s8DevName[0] = '\0';
@@ -533,11 +643,12 @@ S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path)
     return 0;
 }
 
-S32 NetIntfGetNetworkState(S32* ps32Mode, U8* pu8Ip, U8* pu8NetMask, const char* ps8Path)
+S32 NetIntfGetNetworkState(S32* ps32Mode, U8* pu8Ip, U8* pu8NetMask, const char* ps8Path,
+                           NETINI_SHARE_S* pstShare)
 {
     COMM_ASSERT(ps32Mode != nullptr);
     NETINI_S stIni;
-    if (NetIniRead(ps8Path, NETINI_VIEW_STATE, &stIni) != 0) {
+    if (NetIniReadShared(ps8Path, NETINI_VIEW_STATE, pstShare, &stIni) != 0) {
         perror("\n");
         NETINTF_TRACE("GetNetworkState", "fopen error\n");
         return 0;
@@ -666,10 +777,12 @@ S32 NetSignalMainApp(const char* ps8KillCmd)
 }
 
 S32 NetIntfNetBasicParam(VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const char* ps8Path,
-                         const char* ps8KillCmd)
+                         const char* ps8KillCmd, NETINI_SHARE_S* pstShare)
 {
     NETINTF_TRACE("NetBasicParamAdapter", "___________ NetBasicParamAdapter__________\n");
     const S32 s32Ret = NetIniUpdate(pNetBasicSet, pMac, bDirection, ps8Path);
+    /* Later readers of this request must see what was written. */
+    if (pstShare != nullptr && !bDirection) NetIniShareForget(pstShare);
     /* Nothing stored: the main application is not told, and the caller
      * acknowledges nothing. */
     if (s32Ret < 0) return -1;
@@ -732,14 +845,29 @@ S32 NetUserTableCheck(const S8* ps8Name, size_t uNameSize, const S8* ps8Pwd, siz
 
 /* ---- NetInterface ---- */
 
-NetInterface::NetInterface(VOID* /*pMainThread*/) : DevInterface()
+NetInterface::NetInterface(VOID* /*pMainThread*/)
+    : DevInterface(), m_pstIniShare(new (std::nothrow) NETINI_SHARE_S)
 {
+    /* Only the flags: the buffers are written before they are read. Without
+     * the record every reader reads for itself. */
+    if (m_pstIniShare != nullptr) NetIniShareEnd(m_pstIniShare);
     NETINTF_TRACE(__FUNCTION__, "\n");
 }
 
 NetInterface::~NetInterface()
 {
     NETINTF_TRACE(__FUNCTION__, "\n");
+    delete m_pstIniShare;
+}
+
+VOID NetInterface::RequestBegin()
+{
+    if (m_pstIniShare != nullptr) NetIniShareBegin(m_pstIniShare);
+}
+
+VOID NetInterface::RequestEnd()
+{
+    if (m_pstIniShare != nullptr) NetIniShareEnd(m_pstIniShare);
 }
 
 S32 NetInterface::CheckUser(S8* pUserName, S8* pPassword, CHECK_USER_TYPE_E /*enType*/)
@@ -752,7 +880,7 @@ S32 NetInterface::CheckUser(S8* pUserName, S8* pPassword, CHECK_USER_TYPE_E /*en
 
 S32 NetInterface::GetDevInfo(DEVINFO_S* pDevInfo, S32 /*s32LocalUserID*/)
 {
-    return NetIntfGetDevInfo(pDevInfo, DEVFINDER_NETWORK_INI);
+    return NetIntfGetDevInfo(pDevInfo, DEVFINDER_NETWORK_INI, m_pstIniShare);
 }
 
 VOID NetInterface::UpdateSysParam() {}
@@ -769,7 +897,8 @@ U16 NetInterface::GetWebPort()
 
 S32 NetInterface::GetNetworkState(S32* s32Mode, U8* pu8Ip, U8* pu8NetMask)
 {
-    return NetIntfGetNetworkState(s32Mode, pu8Ip, pu8NetMask, DEVFINDER_NETWORK_INI);
+    return NetIntfGetNetworkState(s32Mode, pu8Ip, pu8NetMask, DEVFINDER_NETWORK_INI,
+                                  m_pstIniShare);
 }
 
 S32 NetInterface::GetDnsAddrs(unsigned char (* /*pu8Dns*/)[4], S32 /*s32DnsNum*/)
@@ -804,5 +933,5 @@ S32 NetInterface::NetBasicParamAdapter(VOID* pNetBasicSet, VOID* pSoleNetBasicSe
                                        BOOL bDirection, U32 /*u32Parsesize*/)
 {
     return NetIntfNetBasicParam(pNetBasicSet, pSoleNetBasicSet, bDirection, DEVFINDER_NETWORK_INI,
-                                NETINTF_KILL_CMD);
+                                NETINTF_KILL_CMD, m_pstIniShare);
 }

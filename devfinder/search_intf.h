@@ -6,12 +6,17 @@
  * Answers from the settings file "/mivor/network.ini" and fixed values, checks
  * users against the table the main application publishes in shared memory, and
  * after a rewrite of the settings file sends the main application SIGUSR1.
- * Every other facade operation keeps its default. No state between calls. */
+ * Every other facade operation keeps its default. Nothing is kept from one
+ * request to the next: within one (IRequestScope), the operations that read
+ * the settings file share one read of it; outside one, each reads it itself. */
 #ifndef DEVFINDER_SEARCH_INTF_H
 #define DEVFINDER_SEARCH_INTF_H
 
 #include "intf_base.h"
+#include "intf_request.h"
 #include "type.h"
+
+struct NETINI_SHARE_S;
 
 /* Fixed values reported to clients. */
 constexpr U16 NETINTF_MEDIA_PORT = 85;
@@ -20,7 +25,7 @@ constexpr U64 NETINTF_DEV_TYPE = 0x5658040200080000ULL;
 constexpr U32 NETINTF_DEVICE_ID = 1010;
 constexpr U8 NETINTF_CHANNEL_NUM = 4;
 
-class NetInterface : public DevInterface {
+class NetInterface : public DevInterface, public IRequestScope {
 public:
     /* pMainThread is not used. */
     explicit NetInterface(VOID* pMainThread);
@@ -68,6 +73,16 @@ public:
      * sends the main application SIGUSR1. 0 on every path (no follow-up bits). */
     S32 NetBasicParamAdapter(VOID* pNetBasicSet, VOID* pSoleNetBasicSet, S32 s32ChnNO,
                              BOOL bDirection, U32 u32Parsesize) override;
+
+    /* A request starts / ends: GetNetworkState and GetDevInfo within it answer
+     * from one read of the settings file, made by the first of them. */
+    VOID RequestBegin() override;
+    VOID RequestEnd() override;
+
+private:
+    /* The request's read of the settings file; null if it could not be
+     * allocated (every operation then reads for itself). */
+    NETINI_SHARE_S* m_pstIniShare;
 };
 
 #endif /* DEVFINDER_SEARCH_INTF_H */

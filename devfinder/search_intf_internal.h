@@ -92,6 +92,43 @@ typedef struct {
  * pstIni is then untouched */
 S32 NetIniRead(const char* ps8Path, NETINI_VIEW_E enView, NETINI_S* pstIni);
 
+/* Bytes of the settings file one read can share between the readers of a
+ * request; a longer file is read by each reader itself. A file as the main
+ * application writes it is about 200 bytes. */
+constexpr size_t NETINI_SHARE_MAX = 1024;
+/* Longest settings path a shared read keeps (a longer one is not shared). */
+constexpr size_t NETINI_SHARE_PATH_MAX = 256;
+
+/* One read of the settings file for all readers of one request (see
+ * IRequestScope): the first reader inside a request reads the file, the
+ * others parse the same bytes, so one search reads it once and its answers
+ * agree. Outside a request every reader reads for itself. Initialise with
+ * NetIniShareEnd; the buffers need no clearing. */
+typedef struct NETINI_SHARE_S {
+    BOOL bOpen;                        /* inside a request */
+    BOOL bRead;                        /* read in this request */
+    S32 s32Err;                        /* 0, or errno of the open that failed */
+    BOOL bWhole;                       /* s8Bytes hold the whole file */
+    size_t uLen;                       /* bytes in s8Bytes */
+    S8 s8Path[NETINI_SHARE_PATH_MAX];  /* the file that was read, terminated */
+    S8 s8Bytes[NETINI_SHARE_MAX];
+} NETINI_SHARE_S;
+
+/* NetIniShareBegin / NetIniShareEnd: a request starts (nothing read yet) /
+ * ends (nothing read may serve again). NetIniShareForget: the file changed
+ * within the request; the next reader reads it again. */
+VOID NetIniShareBegin(NETINI_SHARE_S* pstShare);
+VOID NetIniShareEnd(NETINI_SHARE_S* pstShare);
+VOID NetIniShareForget(NETINI_SHARE_S* pstShare);
+
+/* NetIniReadShared: NetIniRead, from the request's one read of ps8Path when
+ * pstShare is inside a request (the first reader reads for the others).
+ * pstShare may be null; outside a request, or for another path, a path of
+ * NETINI_SHARE_PATH_MAX characters or more, or a file longer than the shared
+ * read holds, it is NetIniRead. Same results, outputs and errno as NetIniRead. */
+S32 NetIniReadShared(const char* ps8Path, NETINI_VIEW_E enView, NETINI_SHARE_S* pstShare,
+                     NETINI_S* pstIni);
+
 /* NetIniFormat: the nine lines of the file for pstIni, in file order.
  * return the length written (terminator not counted), or -1 when a text holds
  * white space or exceeds its capacity (it would not read back as written) or
@@ -105,24 +142,31 @@ S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize);
  * return the length of the resulting text (at most uFieldSize) */
 size_t NetMacDashesToColons(S8* ps8Mac, size_t uFieldSize);
 
-/* NetIntfGetDevInfo: body of NetInterface::GetDevInfo.
+/* NetIntfGetDevInfo: body of NetInterface::GetDevInfo; reads through
+ * NetIniReadShared with pstShare (may be null).
  * return 0; pDevInfo is untouched when the file cannot be opened */
-S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path = DEVFINDER_NETWORK_INI);
+S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path = DEVFINDER_NETWORK_INI,
+                      NETINI_SHARE_S* pstShare = nullptr);
 
-/* NetIntfGetNetworkState: body of NetInterface::GetNetworkState.
+/* NetIntfGetNetworkState: body of NetInterface::GetNetworkState; reads through
+ * NetIniReadShared with pstShare (may be null).
  * ps32Mode required; pu8Ip and pu8NetMask (4 bytes each) may be NULL.
  * return 0; nothing is written when the file cannot be opened */
 S32 NetIntfGetNetworkState(S32* ps32Mode, U8* pu8Ip, U8* pu8NetMask,
-                           const char* ps8Path = DEVFINDER_NETWORK_INI);
+                           const char* ps8Path = DEVFINDER_NETWORK_INI,
+                           NETINI_SHARE_S* pstShare = nullptr);
 
 /* NetIntfNetBasicParam: body of NetInterface::NetBasicParamAdapter: NetIniUpdate,
- * then NetSignalMainApp(ps8KillCmd) when it asks for it.
+ * then NetSignalMainApp(ps8KillCmd) when it asks for it. It always reads the
+ * file itself; after the set direction, the request's shared read (pstShare,
+ * may be null) is forgotten.
  * return 0 (get direction, or the change stored), or -1 when nothing could be
  * stored (no file, not a regular file, a line not read, a value refused, a
  * write, sync or rename failure); the main application is then not told */
 S32 NetIntfNetBasicParam(VOID* pNetBasicSet, VOID* pMac, BOOL bDirection,
                          const char* ps8Path = DEVFINDER_NETWORK_INI,
-                         const char* ps8KillCmd = NETINTF_KILL_CMD);
+                         const char* ps8KillCmd = NETINTF_KILL_CMD,
+                         NETINI_SHARE_S* pstShare = nullptr);
 
 /* NetIniUpdate: the file part of NetBasicParamAdapter. Get direction: reads and
  * changes nothing. Set direction: replaces the file (addresses from

@@ -7,14 +7,21 @@
  * The server thread answers search requests with a description of the device
  * and applies authenticated network-modification requests, one datagram at a
  * time, each to its end. Replies leave by the interface the request came in on.
- * The server and the facade it is lent live until the process ends. */
+ * The server and the facade it is lent live until the process ends.
+ *
+ * When the facade object is also an IRequestScope (intf_request.h), the server
+ * opens a request on it for each datagram it handles and closes it when done.
+ * The live address, netmask and gateway of the arrival interface are asked of
+ * the kernel for every search, over two sockets the server keeps open. */
 #ifndef BCAST_SERV_BCAST_SERV_H
 #define BCAST_SERV_BCAST_SERV_H
 
 #include "VXNetProtocol.h"
+#include "comm_live.h"
 #include "type.h"
 
 class DevInterface;
+class IRequestScope;
 struct sockaddr;
 struct BCAST_LOOP_S;
 
@@ -60,7 +67,7 @@ public:
     void AcceptProcess();
 
     /* SetBcastDevRsp: fill a search reply body from the facade and the live
-     * state of one interface.
+     * state of one interface (asked over the server's kept sockets).
      * pSearchRsp [out] cleared, then filled
      * netintf    [in]  the arrival interface's name, NUL-terminated
      * return 0, or the nonzero sum of the GetDnsAddrs, GetHostname and
@@ -97,6 +104,11 @@ protected:
     S32 m_s32ConnSockFd;
 
 private:
+    /* The facade as a request scope, or null when it is not one. */
+    IRequestScope* m_pScope;
+    /* Live address, netmask and gateway queries over kept sockets. */
+    CommLiveQuery m_stLive;
+
     /* While modifications are locked, waits for the next datagram no longer
      * than the lock lasts, and logs its end when it comes. */
     VOID WaitWhileLocked(BCAST_LOOP_S* pstLoop);

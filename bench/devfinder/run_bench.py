@@ -7,17 +7,22 @@ with devfinder, zozid, dfload and dfbare:
 
 A camera host and a client host joined by one veth link. dfload on the client
 keeps K searches outstanding (K = 1 and 32), bounded by count and seconds.
+Then, in interleaved rounds with both responders up, the same ratio again.
 Prints replies/s, loss and latency p50/p99 for both responders and the ratio;
 instructions per search under callgrind (when valgrind is installed), as the
 difference of two runs of different length, once over thousands of searches (the
 log budget then leaves most lines out, as under a flood) and once over a few dozen
-(every line written, as at ordinary rates); and the daemon's private dirty
-memory idle and after 100 000 searches. All traffic stays in the sandbox.
+(every line written, as at ordinary rates), with the share of the main parts of
+a search; system calls per search under `strace -c` (when strace is installed),
+the same two ways; and the daemon's private dirty memory idle and after 10^6
+searches. All traffic stays in the sandbox.
 """
 
 import os
 import re
 import shutil
+import signal
+import statistics
 import subprocess
 import sys
 import time
@@ -28,17 +33,34 @@ sys.path.insert(0, os.path.join(SRC, "scripts"))
 if len(sys.argv) > 1:
     os.environ["CAM_BIN_DIR"] = os.path.abspath(sys.argv[1])
 
-from camsandbox import Sandbox  # noqa: E402
+from camsandbox import Sandbox, _children  # noqa: E402
 
 CAM_ADDR, CLI_ADDR, PORT = "10.1.0.1", "10.1.0.2", 9333
 COUNTS = {1: 20000, 32: 100000}
 SECONDS = 20
-MEMORY_SEARCHES = 100000
+MEMORY_SEARCHES = 1000000
 CALLGRIND_SHORT, CALLGRIND_LONG = 500, 2500
 # Few enough searches that the daemon's log budget (200 lines at once) writes
 # every line: the cost of a search at ordinary rates. The long runs above leave
 # most lines out, as under a flood.
 LOGGED_SHORT, LOGGED_LONG = 8, 24
+# Interleaved rounds: both responders up (the bare one on the next port), each
+# K loaded for ROUND_SECONDS in turn, the order switched every round, so a
+# machine whose load changes during the run weighs on both alike.
+ROUNDS, ROUND_SECONDS, ROUND_COUNT = 6, 2, 1000000
+# Parts of a search, by the functions whose inclusive cost they are (the names
+# of the build before the kept sockets and of the one after; a part's functions
+# never call each other). The settings part holds its own trace lines.
+PARTS = (
+    ("receive loop (SetBcastDevRsp excluded)", ("BcastServer::AcceptProcess(",), ("BcastServer::SetBcastDevRsp(",)),
+    ("SetBcastDevRsp", ("BcastServer::SetBcastDevRsp(",), ()),
+    ("  settings file: GetNetworkState + GetDevInfo",
+     ("NetIntfGetNetworkState(", "NetIntfGetDevInfo("), ()),
+    ("  address and netmask", ("GetIpAndNetMask(", "CommLiveQuery::IpAndNetMask("), ()),
+    ("  gateway", ("GetGateWay(", "CommLiveQuery::GateWay("), ()),
+    ("log lines of the loop (CommLogLine)", ("CommLogLine(",), ()),
+    ("not-implemented line (IntfNotImplemented)", ("IntfNotImplemented(",), ()),
+)
 
 
 def parse(line):
@@ -46,8 +68,8 @@ def parse(line):
     return {parts[i]: float(parts[i + 1]) for i in range(0, len(parts) - 1, 2)}
 
 
-def load(sb, cli, k, count, timeout_ms=200, seconds=SECONDS):
-    res = cli.run([sb.binary("dfload"), CAM_ADDR, str(PORT), str(k), str(count),
+def load(sb, cli, k, count, timeout_ms=200, seconds=SECONDS, port=PORT):
+    res = cli.run([sb.binary("dfload"), CAM_ADDR, str(port), str(k), str(count),
                    str(timeout_ms), str(seconds)], timeout=seconds + 30)
     if res.returncode != 0:
         raise RuntimeError("dfload failed: " + res.stderr)
@@ -69,6 +91,24 @@ def start_daemon(sb, cam, cli, argv, name):
     raise RuntimeError("%s does not answer: %s" % (name, cam.errors(name)))
 
 
+def inclusive_costs(out):
+    """Inclusive instruction counts of the PARTS functions in a callgrind file."""
+    res = subprocess.run(["callgrind_annotate", "--inclusive=yes", "--threshold=100", "--auto=no",
+                          out], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    costs = {}
+    for line in res.stdout.splitlines():
+        # "1,234 (5.67%)  file:function(args) [object]": one line a function
+        # (lines without the object repeat an inlined part of one)
+        m = re.match(r"^\s*([\d,]+) \(.*?\)\s+\S*?:(\S.*) \[\S*/devfinder\]$", line)
+        if not m:
+            continue
+        for _, funcs, minus in PARTS:
+            for fn in funcs + minus:
+                if m.group(2).startswith(fn):
+                    costs[fn] = max(costs.get(fn, 0), int(m.group(1).replace(",", "")))
+    return costs
+
+
 def callgrind_instructions(sb, cam, cli, searches, tag):
     out = os.path.join(cam.dir, "callgrind.%s" % tag)
     proc = start_daemon(sb, cam, cli, ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
@@ -78,8 +118,55 @@ def callgrind_instructions(sb, cam, cli, searches, tag):
     with open(out) as f:
         for line in f:
             if line.startswith("totals:") or line.startswith("summary:"):
-                return int(line.split()[1])
+                return int(line.split()[1]), inclusive_costs(out)
     raise RuntimeError("no totals in " + out)
+
+
+def per_search_instructions(sb, cam, cli, short, longer):
+    """Total and parts per search: the difference of two runs, start-up cancelled."""
+    total_s, parts_s = callgrind_instructions(sb, cam, cli, short, "%d" % short)
+    total_l, parts_l = callgrind_instructions(sb, cam, cli, longer, "%d" % longer)
+    n = float(longer - short)
+    parts = {}
+    for name, funcs, minus in PARTS:
+        diff = sum(parts_l.get(f, 0) - parts_s.get(f, 0) for f in funcs)
+        diff -= sum(parts_l.get(f, 0) - parts_s.get(f, 0) for f in minus)
+        parts[name] = diff / n
+    return (total_l - total_s) / n, parts
+
+
+def strace_calls(sb, cam, cli, searches, tag):
+    """System calls of the daemon's threads over a run of searches, by name."""
+    out = os.path.join(cam.dir, "strace.%s" % tag)
+    proc = start_daemon(sb, cam, cli, ["strace", "-f", "-c", "-o", out, sb.binary("devfinder")],
+                        "st-" + tag)
+    load(sb, cli, 1, searches, timeout_ms=2000, seconds=300)
+    # The daemon ends, then strace writes its summary and ends too (strace
+    # itself, told to stop, would leave the daemon running untraced).
+    for pid in _children(proc.program_pid):
+        os.kill(pid, signal.SIGTERM)
+    proc.wait(timeout=20)
+    cam.stop(proc, timeout=5)
+    calls = {}
+    with open(out) as f:
+        for line in f:
+            cols = line.split()
+            # % time, seconds, usecs/call, calls, [errors,] syscall
+            if len(cols) >= 5 and cols[3].isdigit() and cols[-1] != "total":
+                calls[cols[-1]] = int(cols[3])
+    return calls
+
+
+def per_search_calls(sb, cam, cli, short, longer):
+    calls_s = strace_calls(sb, cam, cli, short, "%d" % short)
+    calls_l = strace_calls(sb, cam, cli, longer, "%d" % longer)
+    n = float(longer - short)
+    per = {name: (calls_l.get(name, 0) - calls_s.get(name, 0)) / n
+           for name in set(calls_s) | set(calls_l)}
+    # The main thread's one-second sleeps are not part of a search.
+    per.pop("clock_nanosleep", None)
+    per.pop("nanosleep", None)
+    return {k: v for k, v in per.items() if abs(v) >= 0.005}
 
 
 def main():
@@ -99,9 +186,27 @@ def main():
         for k in (1, 32):
             figures[("devfinder", k)] = load(sb, cli, k, COUNTS[k])
         done = sum(figures[("devfinder", k)]["replies"] for k in (1, 32))
-        if done < MEMORY_SEARCHES:
-            load(sb, cli, 32, int(MEMORY_SEARCHES - done), seconds=120)
-            done = MEMORY_SEARCHES
+        figures["mid"] = private_dirty_kb(daemon.program_pid)
+        figures["mid_searches"] = done
+
+        bare = cam.start([sb.binary("dfbare"), str(PORT + 1),
+                          str(ROUNDS * 4 * (ROUND_SECONDS + 2) + 30)], name="dfbare-rounds")
+        cam.wait_for(lambda: "dfbare: ready" in cam.output("dfbare-rounds"), 5)
+        for r in range(ROUNDS):
+            for k in (1, 32):
+                rates = {}
+                for who in (("bare", "devfinder") if r % 2 == 0 else ("devfinder", "bare")):
+                    res = load(sb, cli, k, ROUND_COUNT, seconds=ROUND_SECONDS,
+                               port=PORT + 1 if who == "bare" else PORT)
+                    rates[who] = res["rate"]
+                    if who == "devfinder":
+                        done += int(res["replies"])
+                figures.setdefault(("rounds", k), []).append(rates)
+        cam.stop(bare)
+        for _ in range(10):   # bounded: each round ends by count or by time
+            if done >= MEMORY_SEARCHES:
+                break
+            done += int(load(sb, cli, 32, int(MEMORY_SEARCHES - done), seconds=120)["replies"])
         figures["after"] = private_dirty_kb(daemon.program_pid)
         figures["searches"] = done
         cam.stop(daemon)
@@ -113,12 +218,13 @@ def main():
         cam.stop(bare)
 
         if shutil.which("valgrind"):
-            short = callgrind_instructions(sb, cam, cli, CALLGRIND_SHORT, "short")
-            longer = callgrind_instructions(sb, cam, cli, CALLGRIND_LONG, "long")
-            figures["ipsearch"] = (longer - short) / float(CALLGRIND_LONG - CALLGRIND_SHORT)
-            short = callgrind_instructions(sb, cam, cli, LOGGED_SHORT, "logged-short")
-            longer = callgrind_instructions(sb, cam, cli, LOGGED_LONG, "logged-long")
-            figures["ipsearch_logged"] = (longer - short) / float(LOGGED_LONG - LOGGED_SHORT)
+            figures["ipsearch"] = per_search_instructions(sb, cam, cli, CALLGRIND_SHORT,
+                                                          CALLGRIND_LONG)
+            figures["ipsearch_logged"] = per_search_instructions(sb, cam, cli, LOGGED_SHORT,
+                                                                 LOGGED_LONG)
+        if shutil.which("strace"):
+            figures["calls"] = per_search_calls(sb, cam, cli, CALLGRIND_SHORT, CALLGRIND_LONG)
+            figures["calls_logged"] = per_search_calls(sb, cam, cli, LOGGED_SHORT, LOGGED_LONG)
         cam.stop(zozid)
 
     print("| K | responder | sent | replies | lost | replies/s | p50 us | p99 us |")
@@ -131,14 +237,37 @@ def main():
     for k in (1, 32):
         print("ratio devfinder/bare at K=%d: %.3f" % (
             k, figures[("devfinder", k)]["rate"] / figures[("bare", k)]["rate"]))
-    print("private dirty: %d kB idle (rss %d kB), %d kB after %d searches (rss %d kB)" % (
-        figures["idle"][0], figures["idle"][1], figures["after"][0], figures["searches"],
-        figures["after"][1]))
+    for k in (1, 32):
+        rounds = figures[("rounds", k)]
+        ratios = sorted(r["devfinder"] / r["bare"] for r in rounds)
+        print("interleaved, K=%d, %d rounds of %d s: devfinder/bare median %.3f (min %.3f, max %.3f),"
+              " summed rates %.3f" % (
+                  k, len(rounds), ROUND_SECONDS, statistics.median(ratios), ratios[0], ratios[-1],
+                  sum(r["devfinder"] for r in rounds) / sum(r["bare"] for r in rounds)))
+    print("private dirty: %d kB idle (rss %d kB), %d kB after %d searches (rss %d kB), "
+          "%d kB after %d searches (rss %d kB)" % (
+              figures["idle"][0], figures["idle"][1], figures["mid"][0], figures["mid_searches"],
+              figures["mid"][1], figures["after"][0], figures["searches"], figures["after"][1]))
     if "ipsearch" in figures:
         print("instructions per search (callgrind, %d-%d searches): %.0f" % (
-            CALLGRIND_LONG, CALLGRIND_SHORT, figures["ipsearch"]))
+            CALLGRIND_LONG, CALLGRIND_SHORT, figures["ipsearch"][0]))
         print("instructions per search, every log line written (%d-%d searches): %.0f" % (
-            LOGGED_LONG, LOGGED_SHORT, figures["ipsearch_logged"]))
+            LOGGED_LONG, LOGGED_SHORT, figures["ipsearch_logged"][0]))
+        print("| part (inclusive instructions per search) | most lines left out | every line written |")
+        print("|---|---|---|")
+        for name, _, _ in PARTS:
+            print("| %s | %.0f | %.0f |" % (name, figures["ipsearch"][1][name],
+                                          figures["ipsearch_logged"][1][name]))
+    if "calls" in figures:
+        names = sorted(set(figures["calls"]) | set(figures["calls_logged"]),
+                       key=lambda k: -figures["calls_logged"].get(k, 0))
+        print("| system calls per search (strace -c) | most lines left out | every line written |")
+        print("|---|---|---|")
+        for name in names:
+            print("| %s | %.2f | %.2f |" % (name, figures["calls"].get(name, 0),
+                                           figures["calls_logged"].get(name, 0)))
+        print("| total | %.2f | %.2f |" % (sum(figures["calls"].values()),
+                                           sum(figures["calls_logged"].values())))
     print("machine: %s, %d cores" % (subprocess.run(["uname", "-srm"], stdout=subprocess.PIPE,
                                                       text=True).stdout.strip(), os.cpu_count()))
 

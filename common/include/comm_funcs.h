@@ -11,7 +11,8 @@
  * failures are logged once on standard error ("COMM" tag, "PLATFORM" for
  * SelectFd). Nothing here keeps state between calls except the counter lock,
  * the random seed and the transform defaults below. Every descriptor a call
- * opens is closed before it returns, on every path. */
+ * opens is closed before it returns, on every path (the *Fd variants use one
+ * their caller keeps). */
 #ifndef COMMON_COMM_FUNCS_H
 #define COMMON_COMM_FUNCS_H
 
@@ -231,6 +232,13 @@ static_assert(sizeof(mii_data) == 8, "mii_data is four 16-bit fields");
  *        address found before the failure stays written) */
 int GetIpAndNetMask(unsigned char* pu8IpAddr, unsigned char* pu8NetMask, const char* ps8IfName);
 
+/* GetIpAndNetMaskFd: GetIpAndNetMask over an IPv4 datagram socket the caller
+ * keeps open (a server that asks for every request); the socket is neither
+ * opened nor closed here. Same outputs, results and log lines (which name
+ * GetIpAndNetMask). */
+int GetIpAndNetMaskFd(int s32SockFd, unsigned char* pu8IpAddr, unsigned char* pu8NetMask,
+                      const char* ps8IfName);
+
 /* ReadNlSock: read one routing-netlink answer into bufPtr.
  * bufPtr [out] start of a COMM_NL_BUF_SIZE-byte buffer
  * seqNum, pId [in] a multipart datagram whose first message carries both ends
@@ -258,6 +266,18 @@ int ParseRoutes(nlmsghdr* nlHdr, route_info* rtInfo, unsigned char* pu8GateWay,
  * return 0 after a complete dump was walked, or -1 (socket, send or read
  *        failure; logged) */
 int GetGateWay(unsigned char* pu8GateWay, const char* ps8IfName);
+
+/* GetGateWayFd: GetGateWay over a routing-netlink socket the caller keeps open;
+ * the socket is neither opened nor closed here. Same walk, outputs, results and
+ * log lines (which name GetGateWay).
+ * s32NlFd  [in] NETLINK_ROUTE datagram socket. After -1 the rest of an answer
+ *               may still be queued on it: close it rather than ask again.
+ * s32Pid   [in] port id written into the request (the process id)
+ * u8Family [in] family of the routes asked for: AF_UNSPEC (every family and
+ *               table, as GetGateWay asks) or AF_INET (the only ones that count,
+ *               so the answer is shorter) */
+int GetGateWayFd(int s32NlFd, int s32Pid, unsigned char u8Family, unsigned char* pu8GateWay,
+                 const char* ps8IfName);
 
 /* GetNetLinkState: whether the interface reports link. Only interfaces that
  * answer an MII register read can report it.

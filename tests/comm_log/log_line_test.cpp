@@ -2,7 +2,10 @@
 // call, long texts kept whole.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -99,6 +102,85 @@ TEST_F(LogLine, FloodIsCutToTheBudgetAndReported)
     ASSERT_NE(uReport, std::string::npos) << strAfter;
     EXPECT_EQ(strAfter.rfind("[COMM][CommLogAdmit] line[", uReport), 0u);
     EXPECT_EQ(strAfter.find("[COMM][F] line[3] after "), strAfter.find('\n') + 1);
+}
+
+/* CommFormatPlain and snprintf side by side: the same text, or a refusal that
+ * sends the caller to vsnprintf. */
+__attribute__((format(printf, 3, 4)))
+int Plain(char* ps8Dst, size_t uSize, const char* ps8Fmt, ...)
+{
+    va_list args;
+    va_start(args, ps8Fmt);
+    const int s32Len = CommFormatPlain(ps8Dst, uSize, ps8Fmt, args);
+    va_end(args);
+    return s32Len;
+}
+
+TEST(PlainFormat, SameTextAsPrintfForTheSearchLines)
+{
+    struct Case {
+        int s32A;
+        unsigned u32B;
+        const char* ps8C;
+    };
+    const Case cases[] = {
+        {0, 0, ""},
+        {-1, 1, "eth0"},
+        {9, 9, "a%b"},
+        {10, 10, "10.1.0.1"},
+        {255, 255, "00-11-22-33-44-55"},
+        {INT_MAX, UINT_MAX, "x"},
+        {INT_MIN, 0x80000000u, "\x1b"},
+        {-2147483647, 4096, "y"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.s32A);
+        char s8Want[256];
+        char s8Got[256];
+        const int s32Want = snprintf(s8Want, sizeof(s8Want),
+                                     "index=%d ip_dst_addr=%s [%u] %i %x %X %c%% end\n", c.s32A,
+                                     c.ps8C, c.u32B, c.s32A, c.u32B, c.u32B, (char)('A' + (c.u32B & 7)));
+        const int s32Got = Plain(s8Got, sizeof(s8Got),
+                                 "index=%d ip_dst_addr=%s [%u] %i %x %X %c%% end\n", c.s32A, c.ps8C,
+                                 c.u32B, c.s32A, c.u32B, c.u32B, (char)('A' + (c.u32B & 7)));
+        ASSERT_EQ(s32Want, s32Got);
+        EXPECT_EQ(std::string(s8Want), std::string(s8Got));
+    }
+    /* The provider's lines, whole. */
+    char s8Got[256];
+    ASSERT_GT(Plain(s8Got, sizeof(s8Got),
+                    "__________________dhcp[%d] ip [%d].[%d].[%d].[%d]--natmask [%d].[%d].[%d].[%d]\n",
+                    2, 192, 168, 1, 10, 255, 255, 255, 0),
+              0);
+    EXPECT_STREQ("__________________dhcp[2] ip [192].[168].[1].[10]--natmask [255].[255].[255].[0]\n",
+                 s8Got);
+}
+
+TEST(PlainFormat, AnythingElseIsLeftToPrintf)
+{
+    char s8Buf[64];
+    const char* volatile ps8Null = nullptr;   /* not known to the compiler */
+    EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%5d", 1));
+    EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%02X", 1u));
+    EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%lld", 1ll));
+    EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%zu", sizeof(s8Buf)));
+    EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%.*s", 2, "abc"));
+    EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%s", ps8Null));
+    /* No room: refused whole, the buffer still terminated. */
+    char s8Small[8];
+    EXPECT_EQ(-1, Plain(s8Small, sizeof(s8Small), "%s", "12345678"));
+    EXPECT_EQ('\0', s8Small[sizeof(s8Small) - 1]);
+    EXPECT_EQ(7, Plain(s8Small, sizeof(s8Small), "%s", "1234567"));
+}
+
+TEST_F(LogLine, LinesOutsideThePlainFormsStayPrintfs)
+{
+    testing::internal::CaptureStderr();
+    CommLogLine("BCAST", "AcceptProcess", 12, "cDevType: %lld , %05d|%-3s|\n", -5ll, 42, "a");
+    CommLogDash("COMM", "GetDnsAddr", -3, "DnsAddress = %03d.%03d\n", 8, 255);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[BCAST][AcceptProcess] line[12] cDevType: -5 , 00042|a  |\n"
+              "[COMM] -- [GetDnsAddr]:[-3] DnsAddress = 008.255\n");
 }
 
 TEST(LogBudget, BurstThenSustainedRateOverAFakeClock)
