@@ -2,7 +2,9 @@
 # The whole test suite, as CI runs it: installs what is missing, then builds and
 # runs every test three times:
 #   normal  gcc, everything
-#   arm     the daemon's side cross-built for 32-bit ARM, unit tests under
+#   arm     the camera build: both programs cross-built for 32-bit ARM with the
+#           size flags (build type Camera) and without the host tools, the
+#           target's cgicc unpacked into build/arm/sysroot; unit tests under
 #           qemu-arm
 #   asan    clang with AddressSanitizer + UndefinedBehaviorSanitizer, which
 #           also builds and runs the libFuzzer targets for a bounded time
@@ -35,7 +37,8 @@ run_suite() {
 }
 
 run_suite normal -j 1 -- -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
+scripts/cross-sysroot.sh build/arm/sysroot
 run_suite arm -L unit -j "$JOBS" -- -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake \
-    -DCAM_BUILD_STILLCGI=OFF -DCAM_TOOLS=OFF
+    -DCMAKE_FIND_ROOT_PATH="$PWD/build/arm/sysroot" -DCMAKE_BUILD_TYPE=Camera -DCAM_TOOLS=OFF
 run_suite asan -j 1 -- -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
     -DCAM_SANITIZE=ON -DCAM_FUZZ=ON -DCAM_BENCH=OFF
