@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it: installs what is missing, then builds and
 # runs every test three times:
-#   normal  gcc, everything
+#   normal  gcc, everything (also installs the host tools: CAM_INSTALL_TOOLS)
 #   arm     the camera build: both programs cross-built for 32-bit ARM with the
 #           size flags (build type Camera) and without the host tools, the
-#           target's cgicc unpacked into build/arm/sysroot; unit tests under
-#           qemu-arm
+#           target's cgicc unpacked into build/arm/sysroot; unit tests, the
+#           install test included, under qemu-arm
 #   asan    clang with AddressSanitizer + UndefinedBehaviorSanitizer, which
 #           also builds and runs the libFuzzer targets for a bounded time
 # Warnings are errors when CAM_WERROR=ON is in the environment (CI sets it).
@@ -36,7 +36,7 @@ run_suite() {
     (cd "build/$name" && ctest --output-on-failure --timeout 600 "${ctest_args[@]}")
 }
 
-run_suite normal -j 1 -- -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
+run_suite normal -j 1 -- -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DCAM_INSTALL_TOOLS=ON
 scripts/cross-sysroot.sh build/arm/sysroot
 run_suite arm -L unit -j "$JOBS" -- -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake \
     -DCMAKE_FIND_ROOT_PATH="$PWD/build/arm/sysroot" -DCMAKE_BUILD_TYPE=Camera -DCAM_TOOLS=OFF
