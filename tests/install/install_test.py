@@ -81,7 +81,7 @@ class InstallLayout(unittest.TestCase):
                          sorted(on_the_way))
 
     @unittest.skipUnless("devfinder" in PROGRAMS, "no devfinder in this build")
-    def test_init_script_starts_the_installed_daemon(self):
+    def test_init_script_names_the_installed_daemon(self):
         res = self.install(self.tmp)
         self.assertEqual(res.returncode, 0, res.stdout)
         script = os.path.join(self.tmp, "etc/init.d/S50devfinder")
