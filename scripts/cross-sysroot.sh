@@ -29,17 +29,17 @@ if ! apt-cache show "${packages[0]}:$arch" >/dev/null 2>&1; then
 fi
 
 # Package versions decide whether the root is current.
-wanted=""
+wanted=()
 for pkg in "${packages[@]}"; do
     version=$(apt-cache policy "$pkg:$arch" | awk '/Candidate:/ { print $2 }')
     if [ -z "$version" ] || [ "$version" = "(none)" ]; then
         echo "cross-sysroot: no package $pkg:$arch" >&2
         exit 1
     fi
-    wanted+="$pkg:$arch=$version "
+    wanted+=("$pkg:$arch=$version")
 done
 stamp="$root/.packages"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ]; then
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${wanted[*]}" ]; then
     exit 0
 fi
 
@@ -47,11 +47,11 @@ debs=$(mktemp -d)
 trap 'rm -rf "$debs"' EXIT
 # apt downloads as its own unprivileged user
 if id _apt >/dev/null 2>&1; then chown _apt "$debs"; fi
-(cd "$debs" && apt-get download -qq $wanted)
+(cd "$debs" && apt-get download -qq "${wanted[@]}")
 rm -rf "$root"
 mkdir -p "$root"
 for deb in "$debs"/*.deb; do
     dpkg -x "$deb" "$root"
 done
-echo "$wanted" >"$stamp"
-echo "cross-sysroot: $root holds $wanted"
+echo "${wanted[*]}" >"$stamp"
+echo "cross-sysroot: $root holds ${wanted[*]}"
