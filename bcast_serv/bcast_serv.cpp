@@ -279,7 +279,13 @@ void* BcastServer::ThreadEntry(void* pArg)
     COMM_ASSERT(pArg != nullptr);
     THREADARG_S* pstArg = static_cast<THREADARG_S*>(pArg);
     BcastServer* pServer = static_cast<BcastServer*>(pstArg->pClass);
-    (void)pServer->Listen();
+    if (pServer->Listen() < 0) {
+        /* Without its socket the daemon serves nothing (port taken by a second
+         * instance, say): end with a failure status instead of idling on, so
+         * an init script or a supervisor can tell. */
+        BCAST_LOG_AS("Listen", "cannot serve UDP port %d, exiting\n", DEVFINDER_UDP_PORT);
+        _Exit(EXIT_FAILURE);
+    }
     delete pstArg;
     return nullptr;
 }

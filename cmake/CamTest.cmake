@@ -2,7 +2,7 @@
 #   unit   - GoogleTest, no root, temporary paths only
 #   system - real binaries in a namespace sandbox (root)
 #   fuzz   - libFuzzer targets run for a bounded time
-if(CAM_TESTS)
+if(BUILD_TESTING)
     if(CMAKE_CROSSCOMPILING)
         # No target GoogleTest library on the build machine: build it from the
         # sources Debian ships with googletest, with the cross compiler.
@@ -25,6 +25,7 @@ endif()
 # sanitizer settings (stop at the first report).
 set(CAM_TEST_ENV
     "CAM_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+    "CAM_BUILD_DIR=${CMAKE_BINARY_DIR}"
     "CAM_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
     "ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1"
     "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
@@ -44,10 +45,18 @@ function(cam_add_gtest name)
         PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "${CAM_TEST_ENV}")
 endfunction()
 
-# cam_add_pytest(<name> <script> [LABEL system] [TIMEOUT s]): a black-box test in
-# Python (standard library only) that drives the real binaries.
+# cam_add_pytest(<name> <script> [LABEL system] [TIMEOUT s] [NEEDS <target>...]
+#                [ENV <VAR=value>...]): a black-box test in Python (standard
+# library only) that drives the real binaries; left out when a program it
+# NEEDS is not part of this build. ENV adds to the test's environment.
 function(cam_add_pytest name script)
-    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "" ${ARGN})
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "NEEDS;ENV" ${ARGN})
+    foreach(tgt IN LISTS T_NEEDS)
+        if(NOT TARGET ${tgt})
+            message(STATUS "Test ${name} left out: this build has no ${tgt}")
+            return()
+        endif()
+    endforeach()
     if(NOT T_LABEL)
         set(T_LABEL system)
     endif()
@@ -56,9 +65,9 @@ function(cam_add_pytest name script)
     endif()
     add_test(NAME ${name}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/${script} -v)
+    set(env ${CAM_TEST_ENV} "PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts" ${T_ENV})
     set_tests_properties(${name} PROPERTIES
-        LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE
-        ENVIRONMENT "${CAM_TEST_ENV};PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts")
+        LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE ENVIRONMENT "${env}")
 endfunction()
 
 # cam_add_fuzz(<name> SOURCES <src>... LIBS <lib>...): built only with CAM_FUZZ;

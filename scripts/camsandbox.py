@@ -306,6 +306,73 @@ class Host:
         finally:
             s.close()
 
+    # -- a root file system of the camera's own ----------------------------------
+    ROOT_PATH = "/bin:/sbin:/usr/bin:/usr/sbin"
+
+    def make_root(self, name="root"):
+        """A root file system for this host, as on a camera; returns its path.
+
+        BusyBox is /bin/sh and every command (links in /bin, one per applet);
+        /etc, /var/run, /var/log and /tmp are empty directories, /dev holds only
+        null, /proc is the host's PID namespace and /mivor the host's own. The
+        build machine's library directories are mounted read-only, so
+        dynamically linked programs (BusyBox, the project's builds) run; none
+        of them is on PATH. The mounts live in the host's mount namespace only
+        and end with it. Run programs inside with root_argv() or run_in_root().
+        """
+        root = os.path.join(self.dir, name)
+        for d in ("bin", "sbin", "usr/bin", "usr/sbin", "etc", "var/run", "var/log", "tmp",
+                  "dev", "proc", "mivor"):
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+        os.chmod(os.path.join(root, "tmp"), 0o1777)
+        shutil.copy2(os.path.realpath(BUSYBOX), os.path.join(root, "bin", "busybox"))
+        applets = _run([BUSYBOX, "--list"]).stdout.split()
+        for applet in applets:
+            link = os.path.join(root, "bin", applet)
+            if applet != "busybox" and not os.path.lexists(link):
+                os.symlink("busybox", link)
+        open(os.path.join(root, "dev", "null"), "w").close()
+        mounts = []
+        # Library directories as the build machine has them: a symlink stays a
+        # symlink (merged /usr), a directory is bound read-only.
+        for d in ("lib", "lib32", "lib64", "libx32", "usr/lib", "usr/lib32", "usr/lib64",
+                  "usr/libx32"):
+            host_path = "/" + d
+            inside = os.path.join(root, d)
+            if os.path.islink(host_path):
+                os.symlink(os.readlink(host_path), inside)
+            elif os.path.isdir(host_path):
+                os.makedirs(inside, exist_ok=True)
+                mounts.append("mount --bind '%s' '%s' && mount -o remount,bind,ro '%s'"
+                              % (host_path, inside, inside))
+        mounts.append("mount -t proc proc '%s/proc'" % root)
+        mounts.append("mount --bind /dev/null '%s/dev/null'" % root)
+        mounts.append("mount --bind '%s' '%s/mivor'" % (self.mivor, root))
+        res = self.run(["sh", "-c", " && ".join(mounts)])
+        if res.returncode != 0:
+            raise RuntimeError("host %s: root %s not mounted: %s" % (self.name, root, res.stderr))
+        return root
+
+    def root_argv(self, root, argv):
+        """The command line that runs argv inside a root made by make_root()."""
+        chroot = shutil.which("chroot", path=SYSTEM_PATH) or "/usr/sbin/chroot"
+        return [chroot, root] + list(argv)
+
+    def run_in_root(self, root, argv, timeout=30, env=None):
+        """Runs argv inside root (PATH: the root's own directories only)."""
+        full_env = {"PATH": self.ROOT_PATH, "HOME": "/"}
+        if env:
+            full_env.update(env)
+        return self.run(self.root_argv(root, argv), timeout=timeout, env=full_env)
+
+    def start_in_root(self, root, argv, name=None, env=None):
+        """Starts argv inside root, like start() (chroot execs the program)."""
+        full_env = {"PATH": self.ROOT_PATH, "HOME": "/"}
+        if env:
+            full_env.update(env)
+        return self.start(self.root_argv(root, argv), name=name or os.path.basename(argv[0]),
+                          env=full_env)
+
     def reboot_calls(self):
         """Lines recorded by the fake reboot, one per call."""
         try:

@@ -16,7 +16,7 @@ scripts/install-deps.sh
 
 mkdir -p build
 echo "building (build/demo) ..."
-cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCAM_TESTS=OFF -DCAM_BENCH=OFF \
+cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DCAM_BENCH=OFF \
     >build/demo.configure.log 2>&1 || { cat build/demo.configure.log >&2; exit 1; }
 cmake --build build/demo -j "$(nproc)" --target devfinder stillcgi zozid devsearch \
     >build/demo.build.log 2>&1 || { tail -n 40 build/demo.build.log >&2; exit 1; }

@@ -55,7 +55,8 @@ public:
     int Start();
 
     /* ThreadEntry: thread body. pArg [in] a THREADARG_S from new, freed here.
-     * Runs Listen of pClass; returns null only when the socket could not be opened. */
+     * Runs Listen of pClass; when the socket cannot be opened, ends the process
+     * with status 1 (EXIT_FAILURE). */
     static void* ThreadEntry(void* pArg);
 
     /* Listen: open UDP port 9333 on every address, enable IP_PKTINFO, run the

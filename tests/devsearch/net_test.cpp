@@ -198,6 +198,9 @@ TEST(ModifyExchange, NoReplyWithinTheTimeoutIsReportedAsSuch)
     EXPECT_EQ(0, DsExchange(Loopback()[0], req.data(), (S32)req.size(), Params(r.Port(), 200, 1),
                             kMsgId, &u16Ack, &e));
     EXPECT_EQ(0xFFFF, u16Ack);
+    // Both requests were sent; the responder counts them on its own thread,
+    // which a loaded machine may not have run yet (bounded: 2 s).
+    for (int i = 0; i < 100 && r.Requests() < 2; ++i) usleep(20 * 1000);
     EXPECT_EQ(2, r.Requests());
 }
 
