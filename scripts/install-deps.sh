@@ -27,6 +27,16 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # Packaged services (lighttpd, mini_httpd) must not start on install: the tests
+    # start their own instances inside the sandbox, and a service left on port 80 of
+    # the build machine is nobody's. Where the machine has no policy of its own, one
+    # that forbids every start is in place for the install and removed afterwards.
+    policy=/usr/sbin/policy-rc.d
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' >"$policy"
+        chmod 755 "$policy"
+        trap 'rm -f "$policy"' EXIT
+    fi
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
