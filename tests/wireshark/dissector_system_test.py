@@ -202,8 +202,12 @@ class DissectorOnRealTraffic(unittest.TestCase):
             shutil.rmtree(cls.tmp, ignore_errors=True)
             raise
         cls.sb.close()
-        cls.rows = cls.decode()
-        cls.rows_shown = cls.decode("-o", "devfinder.show_password:TRUE")
+        try:
+            cls.rows = cls.decode()
+            cls.rows_shown = cls.decode("-o", "devfinder.show_password:TRUE")
+        except Exception:
+            shutil.rmtree(cls.tmp, ignore_errors=True)
+            raise
 
     @classmethod
     def tearDownClass(cls):
