@@ -15,6 +15,7 @@ PACKAGES=(
     lighttpd mini-httpd                                 # more CGI hosts of the system tests
     nodejs ffmpeg                                       # strict clients: Node's http, ffprobe
     strace                                              # fault injection into the daemon
+    tshark                                              # the discovery dissector's test
 )
 
 missing=()
@@ -37,6 +38,9 @@ if [ ${#missing[@]} -gt 0 ]; then
         chmod 755 "$policy"
         trap 'rm -f "$policy"' EXIT
     fi
+    # tshark's package asks whether non-root users may capture; the tests read files only.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" |
+        debconf-set-selections
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
