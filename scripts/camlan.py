@@ -15,7 +15,9 @@ file really moves the camera), the real `devfinder`, and optionally busybox
 httpd serving cgi-bin/stillcgi on port 80.
 
 As a program: `camlan.py N [--keep-seconds S]` brings up N cameras, runs one
-search from the installer host, prints the table and tears everything down.
+search from the installer host, prints the table and tears everything down. It
+takes the programs from CAM_BIN_DIR, else from the first build that has them
+(build/normal/bin, build/demo/bin, then any other build/*/bin).
 """
 
 import json
@@ -278,6 +280,28 @@ class CameraLan:
         return {c.mac.upper().replace(":", "-"): c for c in self.cameras}
 
 
+NEEDED_PROGRAMS = ("devfinder", "zozid", "devsearch")
+PREFERRED_BUILDS = ("normal", "demo")
+
+
+def find_bin_dir(source_dir):
+    """(bin directory, None) of the first build holding every needed program, or
+    (None, the directories looked in). A build tree is build/<name>/bin."""
+    build = os.path.join(source_dir, "build")
+    names = list(PREFERRED_BUILDS)
+    try:
+        names += sorted(n for n in os.listdir(build) if n not in PREFERRED_BUILDS)
+    except FileNotFoundError:
+        pass
+    looked = []
+    for name in names:
+        bin_dir = os.path.join(build, name, "bin")
+        looked.append(bin_dir)
+        if all(os.access(os.path.join(bin_dir, p), os.X_OK) for p in NEEDED_PROGRAMS):
+            return bin_dir, None
+    return None, looked
+
+
 def main(argv):
     import argparse
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
@@ -288,6 +312,27 @@ def main(argv):
     opts = ap.parse_args(argv)
     if opts.count < 1 or opts.count > 1000:
         ap.error("count must be 1-1000")
+    source_dir = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    bin_dir = os.environ.get("CAM_BIN_DIR")
+    if bin_dir:
+        missing = [p for p in NEEDED_PROGRAMS if not os.access(os.path.join(bin_dir, p), os.X_OK)]
+        if missing:
+            print("camlan: CAM_BIN_DIR=%s has no %s" % (bin_dir, ", ".join(missing)),
+                  file=sys.stderr)
+            return 1
+    else:
+        bin_dir, looked = find_bin_dir(source_dir)
+        if bin_dir is None:
+            print("camlan: no build with %s found; looked in %s\n"
+                  "camlan: build one first:  cmake -S . -B build/normal && "
+                  "cmake --build build/normal -j2   (or run scripts/demo.sh)"
+                  % (", ".join(NEEDED_PROGRAMS), ", ".join(looked)), file=sys.stderr)
+            return 1
+        os.environ["CAM_BIN_DIR"] = bin_dir
+    if os.geteuid() != 0:
+        print("camlan: needs root (network namespaces, bind mounts)", file=sys.stderr)
+        return 1
+    print("camlan: programs from %s" % os.path.relpath(bin_dir, source_dir))
     with Sandbox() as sb:
         t0 = time.monotonic()
         lan = CameraLan(sb, opts.count)
@@ -297,10 +342,19 @@ def main(argv):
         sys.stdout.write(res.stdout)
         sys.stderr.write(res.stderr)
         if opts.keep_seconds > 0:
-            time.sleep(min(opts.keep_seconds, 3600))
+            keep = min(opts.keep_seconds, 3600)
+            print("camlan: the LAN stays up for %.0f s; from another shell, as root:\n"
+                  "  ip netns exec %s %s search\n"
+                  "camlan: Ctrl-C (or the end of the time) removes everything"
+                  % (keep, lan.installer.netns, sb.binary("devsearch")))
+            sys.stdout.flush()
+            time.sleep(keep)
         return res.returncode
 
 
 if __name__ == "__main__":
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(1))
-    sys.exit(main(sys.argv[1:]))
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except KeyboardInterrupt:  # the sandbox has cleaned up on the way out
+        sys.exit(130)

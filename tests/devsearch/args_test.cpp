@@ -1,6 +1,8 @@
 /* Command line and value checks: nothing invalid may reach the wire. */
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <vector>
 
 #include "ds_args.h"
@@ -255,7 +257,24 @@ TEST(CommandLine, RefusesBadInputWithAReason)
     }
 }
 
-TEST(CommandLine, HelpAnywhere)
+TEST(CommandLine, JsonOnEveryCommand)
+{
+    DsOptions o;
+    std::string e;
+    ASSERT_EQ(0, Parse({"modify", "10.1.0.1", "--user", "u", "--password", "p", "--dhcp", "--json"},
+                       &o, &e))
+        << e;
+    EXPECT_TRUE(o.bJson);
+    ASSERT_EQ(0, Parse({"set-mac", "--json", "10.1.0.1", "02:00:00:00:00:07", "--user", "u",
+                        "--password", "p"},
+                       &o, &e))
+        << e;
+    EXPECT_TRUE(o.bJson);
+    ASSERT_EQ(0, Parse({"modify", "10.1.0.1", "--user", "u", "--password", "p", "--dhcp"}, &o, &e));
+    EXPECT_FALSE(o.bJson);
+}
+
+TEST(CommandLine, HelpAndVersionAnywhere)
 {
     DsOptions o;
     std::string e;
@@ -263,9 +282,24 @@ TEST(CommandLine, HelpAnywhere)
     EXPECT_EQ(DS_CMD_HELP, o.enCmd);
     ASSERT_EQ(0, Parse({"modify", "--help"}, &o, &e));
     EXPECT_EQ(DS_CMD_HELP, o.enCmd);
+    ASSERT_EQ(0, Parse({"--version"}, &o, &e));
+    EXPECT_EQ(DS_CMD_VERSION, o.enCmd);
+    // a command that would be refused for what is missing still answers --version
+    ASSERT_EQ(0, Parse({"set-mac", "10.1.0.1", "--version"}, &o, &e));
+    EXPECT_EQ(DS_CMD_VERSION, o.enCmd);
+    EXPECT_EQ(-1, Parse({"search", "--version=1"}, &o, &e));
+    EXPECT_EQ(0, std::string(DsVersionLine()).rfind("devsearch ", 0));
+    EXPECT_GT(strlen(DsVersionLine()), strlen("devsearch "));
+
     const std::string strUsage = DsUsage();
-    for (const char* p : {"SYNOPSIS", "devsearch search", "devsearch modify", "devsearch set-mac",
-                          "EXIT STATUS", "--legacy", "--json"}) {
+    for (const char* p :
+         {"SYNOPSIS", "devsearch search", "devsearch modify", "devsearch set-mac", "EXIT STATUS",
+          "--legacy", "--json", "--version", "\"applied\"", "\"no_reply\"", "\"refused_locally\"",
+          "\"refused_by_device\"", "\"devsearch: \""}) {
+        EXPECT_NE(std::string::npos, strUsage.find(p)) << p;
+    }
+    // each exit status is explained
+    for (const char* p : {"\n    0  ", "\n    1  ", "\n    2  "}) {
         EXPECT_NE(std::string::npos, strUsage.find(p)) << p;
     }
 }

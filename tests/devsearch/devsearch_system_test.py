@@ -4,6 +4,7 @@ devfinder) and an installer host joined by a veth link in the namespace sandbox.
 The checks read what the camera really holds (network.ini, the interface's addresses,
 the stand-in's reload count, the daemon's log), never the client's own opinion."""
 
+import json
 import os
 import time
 import unittest
@@ -15,7 +16,8 @@ CAM_IP, INSTALLER_IP, GATEWAY, PREFIX = "10.88.0.10", "10.88.0.2", "10.88.0.1", 
 MAC = "02:C5:00:00:AA:01"
 DEV_MAC = "02-C5-00-00-AA-01"
 USER, PASSWORD = "admin", "1234"
-NO_REPLY = "not applied (no reply: wrong password, settings refused, or device unreachable)"
+NO_REPLY = ("devsearch: not applied (no reply: wrong password, settings refused, or device "
+            "unreachable)")
 FAST = ("--timeout", "1")
 
 
@@ -136,6 +138,89 @@ class DevsearchAgainstDaemon(unittest.TestCase):
                       PASSWORD, *FAST)
         self.assertEqual(0, res.returncode, res.stderr)
         self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == MAC, 5))
+
+    # -- for scripts: one JSON object per modify / set-mac -------------------------------
+    def ds_json(self, *args):
+        """Runs a modify or set-mac with --json; returns (exit status, the one object)."""
+        res = self.ds(*args, "--json", *FAST)
+        lines = [ln for ln in res.stdout.splitlines() if ln.strip()]
+        self.assertEqual(1, len(lines), res.stdout + res.stderr)
+        return res, json.loads(lines[0])
+
+    def test_json_results_of_modify_and_set_mac(self):
+        keys = ["result", "command", "reason", "confirmed_by", "ack_flag", "device", "old", "new"]
+        reloads = self.cam.reloads()
+        res, obj = self.ds_json("modify", DEV_MAC, "--user", USER, "--password", PASSWORD,
+                                "--ip", "10.88.0.60")
+        self.assertEqual(0, res.returncode, res.stderr)
+        self.assertEqual(keys, list(obj))
+        self.assertEqual(("applied", "modify", "", "reply", 0),
+                         (obj["result"], obj["command"], obj["reason"], obj["confirmed_by"],
+                          obj["ack_flag"]))
+        self.assertEqual((DEV_MAC, CAM_IP, "eth0"),
+                         (obj["device"]["mac"], obj["device"]["ip"], obj["device"]["interface"]))
+        self.assertEqual((CAM_IP, "10.88.0.60"), (obj["old"]["ip"], obj["new"]["ip"]))
+        for key in ("netmask", "gateway", "mode", "media_port", "web_port"):
+            self.assertEqual(obj["old"][key], obj["new"][key], key)
+        self.assertEqual("", res.stderr)
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, 5))
+        self.assert_camera_at("10.88.0.60")
+        self.move(DEV_MAC, CAM_IP)
+
+        res, obj = self.assert_nothing_changed(lambda: self.ds_json(
+            "modify", DEV_MAC, "--user", USER, "--password", "wrong", "--ip", "10.88.0.61"))
+        self.assertEqual(1, res.returncode)
+        self.assertEqual(("no_reply", "", None), (obj["result"], obj["confirmed_by"],
+                                                  obj["ack_flag"]))
+        self.assertEqual(NO_REPLY, "devsearch: " + obj["reason"])
+        self.assertEqual("10.88.0.61", obj["new"]["ip"])
+        self.assertEqual(NO_REPLY + "\n", res.stderr)
+
+        before = self.modify_requests()
+        res, obj = self.ds_json("modify", "02-C5-00-00-00-99", "--user", USER, "--password",
+                                PASSWORD, "--ip", "10.88.0.62")
+        self.assertEqual(1, res.returncode)
+        self.assertEqual(("refused_locally", None, None, None),
+                         (obj["result"], obj["device"], obj["old"], obj["new"]))
+        self.assertIn("not found", obj["reason"])
+        res, obj = self.ds_json("modify", DEV_MAC, "--user", USER, "--password", PASSWORD,
+                                "--ip", "10.88.0.255")  # the subnet's broadcast address
+        self.assertEqual(1, res.returncode)
+        self.assertEqual(("refused_locally", DEV_MAC, None),
+                         (obj["result"], obj["device"]["mac"], obj["new"]))
+        self.assertEqual(before, self.modify_requests())
+
+        res, obj = self.ds_json("set-mac", CAM_IP, "02:c5:00:00:be:e0", "--user", USER,
+                                "--password", PASSWORD)
+        self.assertEqual(0, res.returncode, res.stderr)
+        self.assertEqual(("applied", "set-mac", {"mac": DEV_MAC}, {"mac": "02-C5-00-00-BE-E0"}),
+                         (obj["result"], obj["command"], obj["old"], obj["new"]))
+        self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == "02:C5:00:00:BE:E0",
+                                 5), self.cam.settings())
+        res = self.ds("set-mac", "02-C5-00-00-BE-E0", MAC, "--user", USER, "--password",
+                      PASSWORD, *FAST)
+        self.assertEqual(0, res.returncode, res.stderr)
+        self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == MAC, 5))
+
+    def test_every_message_carries_the_program_name(self):
+        runs = [
+            ("search", "--interface", "lo", *FAST),
+            ("modify", "02-C5-00-00-00-98", "--user", USER, "--password", PASSWORD, "--ip",
+             "10.88.0.63", *FAST),
+            ("modify", DEV_MAC, "--bogus"),
+            ("frobnicate",),
+        ]
+        for args in runs:
+            with self.subTest(args=args):
+                res = self.ds(*args)
+                self.assertNotEqual(0, res.returncode)
+                lines = res.stderr.splitlines()
+                self.assertTrue(lines)
+                for line in lines:
+                    self.assertTrue(line.startswith("devsearch: "), line)
+        res = self.ds("--version")
+        self.assertEqual((0, ""), (res.returncode, res.stderr))
+        self.assertRegex(res.stdout, r"^devsearch \d+\.\d+\.\d+\n$")
 
     # -- refusals -------------------------------------------------------------------
     def assert_nothing_changed(self, run):

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <string.h>
+
+#include <vector>
 
 #include "ds_output.h"
 
@@ -112,6 +115,188 @@ TEST(Table, OneLinePerDeviceControlBytesMasked)
     EXPECT_NE(std::string::npos, s.find("cam???[2J"));
     EXPECT_NE(std::string::npos, s.find("ADDRESS"));
     EXPECT_NE(std::string::npos, s.find("static"));
+}
+
+/* The keys of a JSON object at its top level, in order (a small reader for the tests: the
+ * texts under test hold no braces inside strings unless escaped ones). */
+std::vector<std::string> TopKeys(const std::string& s)
+{
+    std::vector<std::string> keys;
+    int depth = 0;
+    bool inStr = false;
+    bool expectKey = false;
+    std::string cur;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (inStr) {
+            if (c == '\\') {
+                cur += c;
+                cur += s[++i];
+            } else if (c == '"') {
+                inStr = false;
+                if (expectKey && depth == 1) keys.push_back(cur);
+                expectKey = false;
+            } else {
+                cur += c;
+            }
+            continue;
+        }
+        if (c == '"') {
+            inStr = true;
+            cur.clear();
+        } else if (c == '{') {
+            ++depth;
+            expectKey = depth == 1;
+        } else if (c == '}') {
+            --depth;
+        } else if (c == ',' && depth == 1) {
+            expectKey = true;
+        }
+    }
+    return keys;
+}
+
+DsModifyReq Request()
+{
+    DsModifyReq r{};
+    const U8 ip[4] = {10, 0, 0, 9}, mask[4] = {255, 255, 0, 0}, gw[4] = {10, 0, 0, 1};
+    memcpy(r.au8Ip, ip, 4);
+    memcpy(r.au8Mask, mask, 4);
+    memcpy(r.au8Gw, gw, 4);
+    r.u16MediaPort = 85;
+    r.u16WebPort = 8080;
+    r.bModeValid = true;
+    r.u8Mode = 2;
+    r.strMac = "02-00-00-00-00-02";
+    return r;
+}
+
+TEST(JsonOutcome, SameKeysInTheSameOrderWhateverTheResult)
+{
+    const std::vector<std::string> expected = {"result",   "command", "reason", "confirmed_by",
+                                               "ack_flag", "device",  "old",    "new"};
+    DsOutcome_S o = {};
+    o.enResult = DS_RESULT_REFUSED_LOCALLY;
+    o.strReason = "device 02-00-00-00-00-09 not found (1 answered the search)";
+    const std::string strNothing = DsJsonOutcome(o);
+    EXPECT_EQ(std::string::npos, strNothing.find('\n'));
+    // nothing known yet: the objects are null, never left out
+    EXPECT_NE(std::string::npos,
+              strNothing.find("\"ack_flag\":null,\"device\":null,\"old\":null,\"new\":null}"))
+        << strNothing;
+    EXPECT_NE(std::string::npos, strNothing.find("\"confirmed_by\":\"\"")) << strNothing;
+    EXPECT_NE(std::string::npos, strNothing.find("\"command\":\"modify\"")) << strNothing;
+
+    o.enResult = DS_RESULT_APPLIED;
+    o.strReason.clear();
+    o.strConfirmedBy = "reply";
+    o.bHasAck = true;
+    o.bHasDevice = true;
+    o.stDevice = Dev("10.0.0.2", "02-00-00-00-00-02");
+    o.bHasRequest = true;
+    o.stReq = Request();
+    const std::string strFull = DsJsonOutcome(o);
+    EXPECT_EQ(expected, TopKeys(strNothing)) << strNothing;
+    EXPECT_EQ(expected, TopKeys(strFull)) << strFull;
+    EXPECT_NE(std::string::npos, strFull.find("\"result\":\"applied\"")) << strFull;
+    EXPECT_NE(std::string::npos, strFull.find("\"ack_flag\":0")) << strFull;
+    // the device object is the search line itself
+    EXPECT_NE(std::string::npos, strFull.find("\"device\":" + DsJsonLine(o.stDevice))) << strFull;
+}
+
+TEST(JsonOutcome, OldAndNewValuesOfModify)
+{
+    DsOutcome_S o = {};
+    o.enResult = DS_RESULT_NO_REPLY;
+    o.strReason = "not applied (no reply)";
+    o.bHasDevice = true;
+    o.stDevice = Dev("10.0.0.2", "02-00-00-00-00-02");
+    o.stDevice.strNetMask = "255.255.255.0";
+    o.stDevice.strDns1 = "";  // the device left it empty: so does old
+    o.bHasRequest = true;
+    o.stReq = Request();
+    o.stReq.bModeValid = false;  // no mode on the wire: the device stores static
+    const std::string s = DsJsonOutcome(o);
+    EXPECT_NE(std::string::npos,
+              s.find("\"old\":{\"ip\":\"10.0.0.2\",\"netmask\":\"255.255.255.0\",\"gateway\":\"\","
+                     "\"dns1\":\"\",\"dns2\":\"\",\"mode\":\"static\",\"media_port\":85,"
+                     "\"web_port\":85}"))
+        << s;
+    EXPECT_NE(std::string::npos,
+              s.find("\"new\":{\"ip\":\"10.0.0.9\",\"netmask\":\"255.255.0.0\",\"gateway\":"
+                     "\"10.0.0.1\",\"dns1\":\"0.0.0.0\",\"dns2\":\"0.0.0.0\",\"mode\":\"static\","
+                     "\"media_port\":85,\"web_port\":8080}"))
+        << s;
+    EXPECT_NE(std::string::npos, s.find("\"result\":\"no_reply\"")) << s;
+    EXPECT_NE(std::string::npos, s.find("\"ack_flag\":null")) << s;
+    o.stReq.bModeValid = true;
+    o.stReq.u8Mode = 0;
+    EXPECT_NE(std::string::npos, DsJsonOutcome(o).find("\"mode\":\"dhcp\",\"media_port\":85,"
+                                                       "\"web_port\":8080}"));
+}
+
+TEST(JsonOutcome, SetMacShowsOnlyTheMac)
+{
+    DsOutcome_S o = {};
+    o.bSetMac = true;
+    o.enResult = DS_RESULT_REFUSED_BY_DEVICE;
+    o.strReason = "not applied (the device answered with AckFlag 3)";
+    o.bHasAck = true;
+    o.u16Ack = 3;
+    o.bHasDevice = true;
+    o.stDevice = Dev("10.0.0.2", "02:00:00:00:00:02");
+    o.bHasRequest = true;
+    o.stReq = Request();
+    o.stReq.strMac = "02-AA-BB-CC-DD-EE";
+    const std::string s = DsJsonOutcome(o);
+    EXPECT_NE(std::string::npos, s.find("\"command\":\"set-mac\"")) << s;
+    EXPECT_NE(std::string::npos, s.find("\"result\":\"refused_by_device\"")) << s;
+    EXPECT_NE(std::string::npos, s.find("\"ack_flag\":3")) << s;
+    EXPECT_NE(std::string::npos, s.find("\"old\":{\"mac\":\"02:00:00:00:00:02\"}")) << s;
+    EXPECT_NE(std::string::npos, s.find("\"new\":{\"mac\":\"02-AA-BB-CC-DD-EE\"}")) << s;
+}
+
+TEST(JsonOutcome, EveryTextIsEscaped)
+{
+    // texts from the wire and from the reason: quotes, backslashes, control and invalid bytes
+    const std::string strBad = std::string("q\"b\\n\n\t\x01\x7f\xff", 10);
+    const std::string strEsc = "q\\\"b\\\\n\\u000a\\u0009\\u0001\\u007f\\ufffd";
+    DsOutcome_S o = {};
+    o.enResult = DS_RESULT_NO_REPLY;
+    o.strReason = strBad;
+    o.bHasDevice = true;
+    o.stDevice = Dev("", "", "");
+    o.stDevice.strIp = strBad;
+    o.stDevice.strNetMask = strBad;
+    o.stDevice.strGateWay = strBad;
+    o.stDevice.strDns1 = strBad;
+    o.stDevice.strDns2 = strBad;
+    o.stDevice.strMacAddr = strBad;
+    o.stDevice.strDevType = strBad;
+    o.stDevice.strDevVer = strBad;
+    o.stDevice.strDeviceName = strBad;
+    o.stDevice.strHostName = strBad;
+    o.stDevice.strP2pId = strBad;
+    o.stDevice.strIfName = strBad;
+    const std::string s = DsJsonOutcome(o);
+    size_t u32Hits = 0;
+    for (size_t p = s.find(strEsc); p != std::string::npos; p = s.find(strEsc, p + 1)) ++u32Hits;
+    // reason, the twelve texts of the device, and ip, netmask, gateway, dns1, dns2 of old
+    EXPECT_EQ(1u + 12u + 5u, u32Hits) << s;
+    for (char c : s) {
+        EXPECT_GE((unsigned char)c, 0x20) << s;
+        EXPECT_LT((unsigned char)c, 0x7F) << s;
+    }
+    o.bSetMac = true;
+    EXPECT_NE(std::string::npos, DsJsonOutcome(o).find("\"old\":{\"mac\":\"" + strEsc + "\"}"));
+}
+
+TEST(JsonOutcome, ResultNames)
+{
+    EXPECT_STREQ("applied", DsResultText(DS_RESULT_APPLIED));
+    EXPECT_STREQ("no_reply", DsResultText(DS_RESULT_NO_REPLY));
+    EXPECT_STREQ("refused_locally", DsResultText(DS_RESULT_REFUSED_LOCALLY));
+    EXPECT_STREQ("refused_by_device", DsResultText(DS_RESULT_REFUSED_BY_DEVICE));
 }
 
 }  // namespace

@@ -7,6 +7,10 @@
 
 #include "ds_wire.h"
 
+#ifndef DS_VERSION
+#define DS_VERSION "unknown"
+#endif
+
 namespace {
 
 const char g_s8Usage[] =
@@ -18,10 +22,10 @@ const char g_s8Usage[] =
     "    devsearch modify DEVICE --user U --password P [--ip A] [--mask M] [--gateway G]\n"
     "                     [--dns1 D] [--dns2 D] [--media-port N] [--web-port N]\n"
     "                     [--dhcp | --static] [--legacy] [--interface IF] [--timeout SECONDS]\n"
-    "                     [--retries N]\n"
+    "                     [--retries N] [--json]\n"
     "    devsearch set-mac DEVICE NEW-MAC --user U --password P [--interface IF]\n"
-    "                     [--timeout SECONDS] [--retries N]\n"
-    "    devsearch --help\n"
+    "                     [--timeout SECONDS] [--retries N] [--json]\n"
+    "    devsearch --help | --version\n"
     "\n"
     "DESCRIPTION\n"
     "    search   Broadcasts a search (UDP port 9333) out of every up IPv4 interface, or\n"
@@ -46,7 +50,9 @@ const char g_s8Usage[] =
     "    --interface IF      use only interface IF\n"
     "    --timeout SECONDS   how long to collect answers, per step (default 2; 0.1 - 60)\n"
     "    --retries N         repeats of each request within the timeout (default 2; 0 - 20)\n"
-    "    --json              one JSON object per device and line instead of the table\n"
+    "    --json              search: one JSON object per device and line instead of the\n"
+    "                        table; modify, set-mac: one JSON object (result, device, old and\n"
+    "                        new values) instead of the \"applied\" line\n"
     "    --user U            account name on the device (at most 10 bytes)\n"
     "    --password P        its password (at most 14 bytes); \"-\" reads one line from\n"
     "                        standard input, which keeps it out of the process list\n"
@@ -58,16 +64,27 @@ const char g_s8Usage[] =
     "    --dhcp, --static    new address mode (default: keep the device's mode)\n"
     "    --legacy            send the first, 72-byte form of the request\n"
     "    --port N            the devices' UDP port (default 9333)\n"
+    "    --help              this text\n"
+    "    --version           the program's version\n"
     "\n"
     "    A static configuration is refused before anything is sent unless the address is\n"
     "    a unicast host address that is neither the network nor the broadcast address of\n"
     "    its subnet, the netmask is contiguous and the gateway is 0.0.0.0 or another\n"
     "    host of that subnet.\n"
     "\n"
+    "OUTPUT\n"
+    "    Results go to standard output; every message goes to standard error and starts\n"
+    "    with \"devsearch: \". With --json, modify and set-mac print exactly one object\n"
+    "    whenever they exit with 0 or 1; its \"result\" is \"applied\", \"no_reply\",\n"
+    "    \"refused_locally\" (nothing was sent) or \"refused_by_device\".\n"
+    "\n"
     "EXIT STATUS\n"
-    "    0  success: search found at least one device; modify and set-mac were answered\n"
-    "    1  failure: no device answered, device not found or ambiguous, no reply\n"
-    "    2  bad command line\n"
+    "    0  success: search found at least one device; modify and set-mac were applied\n"
+    "       (answered, or a fresh search shows the device with the new settings)\n"
+    "    1  failure: no device answered, device not found or ambiguous, settings refused\n"
+    "       before sending, no reply, a socket error\n"
+    "    2  bad command line, or no password line on standard input (--password -);\n"
+    "       nothing is printed on standard output\n"
     "\n"
     "    A modification that is not answered was not applied: the password was wrong,\n"
     "    the device refused the settings, or it could not be reached.\n";
@@ -87,12 +104,14 @@ constexpr unsigned ALL_CMDS =
 constexpr unsigned AUTH_CMDS = CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_SETMAC);
 constexpr unsigned MOD_CMD = CMD_BIT(DS_CMD_MODIFY);
 
+/* one option a line */
+// clang-format off
 const OptionDef g_astOptions[] = {
     {"--interface", true, ALL_CMDS},
     {"--timeout", true, ALL_CMDS},
     {"--retries", true, ALL_CMDS},
     {"--port", true, ALL_CMDS},
-    {"--json", false, CMD_BIT(DS_CMD_SEARCH)},
+    {"--json", false, ALL_CMDS},
     {"--user", true, AUTH_CMDS},
     {"--password", true, AUTH_CMDS},
     {"--ip", true, MOD_CMD},
@@ -106,6 +125,7 @@ const OptionDef g_astOptions[] = {
     {"--static", false, MOD_CMD},
     {"--legacy", false, MOD_CMD},
 };
+// clang-format on
 
 const OptionDef* FindOption(const std::string& strName)
 {
@@ -251,6 +271,11 @@ BOOL AnyChange(const DsOptions& stOpt)
 const char* DsUsage()
 {
     return g_s8Usage;
+}
+
+const char* DsVersionLine()
+{
+    return "devsearch " DS_VERSION;
 }
 
 S32 DsParseIpv4(const char* ps8Text, U8 (&au8Addr)[4])
@@ -411,6 +436,11 @@ S32 DsParseArgs(int argc, const char* const* argv, DsOptions* pstOpt, std::strin
         *pstOpt = stOpt;
         return 0;
     }
+    if (strCmd == "--version") {
+        stOpt.enCmd = DS_CMD_VERSION;
+        *pstOpt = stOpt;
+        return 0;
+    }
     size_t u32Positional = 0;
     if (strCmd == "search") {
         stOpt.enCmd = DS_CMD_SEARCH;
@@ -429,8 +459,8 @@ S32 DsParseArgs(int argc, const char* const* argv, DsOptions* pstOpt, std::strin
     size_t u32PosSeen = 0;
     for (int i = 2; i < argc; ++i) {
         const std::string strArg = argv[i];
-        if (strArg == "--help" || strArg == "-h") {
-            stOpt.enCmd = DS_CMD_HELP;
+        if (strArg == "--help" || strArg == "-h" || strArg == "--version") {
+            stOpt.enCmd = strArg == "--version" ? DS_CMD_VERSION : DS_CMD_HELP;
             *pstOpt = stOpt;
             return 0;
         }

@@ -2,6 +2,7 @@
  *
  *   DsOptions stOpt; std::string strErr;
  *   if (DsParseArgs(argc, argv, &stOpt, &strErr) != 0) { print strErr; exit 2; }
+ *   (--help and --version anywhere on the line win: enCmd DS_CMD_HELP / DS_CMD_VERSION)
  *
  * Every value is checked here, before anything is sent: an invalid address or MAC
  * never leaves the tool. */
@@ -17,6 +18,7 @@ typedef enum {
     DS_CMD_SEARCH,
     DS_CMD_MODIFY,
     DS_CMD_SETMAC,
+    DS_CMD_VERSION,
 } DS_CMD_E;
 
 constexpr U32 DS_DEFAULT_TIMEOUT_MS = 2000;
@@ -75,6 +77,9 @@ S32 DsParseArgs(int argc, const char* const* argv, DsOptions* pstOpt, std::strin
 
 /* DsUsage: the manual-page-like help text. */
 const char* DsUsage();
+
+/* DsVersionLine: "devsearch <version>" (the project's version), no line end. */
+const char* DsVersionLine();
 
 /* DsParseIpv4: strict dotted decimal: four numbers 0-255, no signs, no spaces, no
  * leading zeros (inet_aton would read "010" as octal).

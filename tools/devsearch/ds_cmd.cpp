@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "ds_net.h"
@@ -139,36 +140,42 @@ int CmdSearch(const DsOptions& stOpt)
     return DS_EXIT_OK;
 }
 
-/* Searches, picks the target, builds and sends the request, waits for its reply. */
-int CmdModify(const DsOptions& stOpt)
+/* A modify or set-mac that ended before anything was sent. */
+void RefuseLocally(DsOutcome_S* pstOut, const std::string& strWhy)
 {
+    pstOut->enResult = DS_RESULT_REFUSED_LOCALLY;
+    pstOut->strReason = strWhy;
+}
+
+/* Searches, picks the target, builds and sends the request, waits for its reply; says in
+ * pstOut how it ended. strPwd is the password to send. */
+void RunModify(const DsOptions& stOpt, const std::string& strPwd, DsOutcome_S* pstOut)
+{
+    DsOutcome_S& stOut = *pstOut;
     std::string strErr;
-    std::string strPwd;
-    if (ReadPassword(stOpt, &strPwd, &strErr) != 0) {
-        fprintf(stderr, "devsearch: %s\n", strErr.c_str());
-        return DS_EXIT_USAGE;
-    }
     std::vector<DsIface> vecIf;
     DsDeviceList stList;
-    if (RunSearch(stOpt, &vecIf, &stList, &strErr) != 0) return Fail(strErr);
+    if (RunSearch(stOpt, &vecIf, &stList, &strErr) != 0) return RefuseLocally(pstOut, strErr);
 
     const BOOL bSetMac = stOpt.enCmd == DS_CMD_SETMAC;
     DsDevice stDev;
     if (DsSelectTarget(stOpt, stList, bSetMac || stOpt.bLegacy, &stDev, &strErr) != 0) {
-        return Fail(strErr);
+        return RefuseLocally(pstOut, strErr);
     }
+    stOut.bHasDevice = true;
+    stOut.stDevice = stDev;
     if (bSetMac) {
         const std::vector<DsDevice> vecSame = stList.FindByMac(stOpt.strNewMac);
         for (const DsDevice& stOther : vecSame) {
             if (DsDeviceKey(stOther) != DsDeviceKey(stDev)) {
-                return Fail("refused: " + stOpt.strNewMac + " is the MAC of the device at " +
-                            stOther.strIp);
+                return RefuseLocally(pstOut, "refused: " + stOpt.strNewMac +
+                                                 " is the MAC of the device at " + stOther.strIp);
             }
         }
     }
     DsModifyReq stReq;
     if (DsBuildModifyReq(stOpt, stDev, strPwd, &stReq, &strErr) != 0) {
-        return Fail("refused: " + strErr);
+        return RefuseLocally(pstOut, "refused: " + strErr);
     }
     NewMsgId(stReq.au8MsgId);
 
@@ -181,7 +188,9 @@ int CmdModify(const DsOptions& stOpt)
     }
     U8 u8Buf[DS_MODIFY_REQ_MAX];
     const S32 s32Len = DsEncodeModify(stReq, stParams.u32Seq, u8Buf);
-    if (s32Len < 0) return Fail("refused: a text does not fit its field");
+    if (s32Len < 0) return RefuseLocally(pstOut, "refused: a text does not fit its field");
+    stOut.bHasRequest = true;
+    stOut.stReq = stReq;
 
     const DsIface* pstIf = nullptr;
     for (const DsIface& stIf : vecIf) {
@@ -189,12 +198,18 @@ int CmdModify(const DsOptions& stOpt)
     }
     if (pstIf == nullptr && vecIf.size() == 1) pstIf = &vecIf[0];
     if (pstIf == nullptr) {
-        return Fail("cannot tell which interface reaches the device; give --interface");
+        return RefuseLocally(pstOut,
+                             "cannot tell which interface reaches the device; give --interface");
     }
     U16 u16Ack = 0;
     const S32 s32Got =
         DsExchange(*pstIf, u8Buf, s32Len, stParams, stReq.au8MsgId, &u16Ack, &strErr);
-    if (s32Got < 0) return Fail(strErr);
+    if (s32Got < 0) {
+        /* part of the repeats may have left: not "nothing sent", and not confirmed */
+        stOut.enResult = DS_RESULT_NO_REPLY;
+        stOut.strReason = strErr;
+        return;
+    }
     if (s32Got == 0) {
         /* No reply. The device may have applied it and moved before its reply left: a
          * fresh search tells, for what a search can show. */
@@ -203,35 +218,78 @@ int CmdModify(const DsOptions& stOpt)
         std::string strSearchErr;
         if (DsSearch(vecIf, stCheck, &stAfter, nullptr, &strSearchErr) == 0 &&
             DsConfirmApplied(stReq, stDev, stAfter)) {
-            printf(
-                "applied (the reply was lost; a new search shows the device with the new "
-                "settings)\n");
-            fflush(stdout);
-            return DS_EXIT_OK;
+            stOut.enResult = DS_RESULT_APPLIED;
+            stOut.strConfirmedBy = "search";
+            return;
         }
-        fprintf(stderr, "%s\n", DS_NO_REPLY_TEXT);
-        return DS_EXIT_FAIL;
+        stOut.enResult = DS_RESULT_NO_REPLY;
+        stOut.strReason = DS_NO_REPLY_TEXT;
+        return;
     }
+    stOut.bHasAck = true;
+    stOut.u16Ack = u16Ack;
     if (u16Ack != 0) {
-        fprintf(stderr, "not applied (the device answered with AckFlag %u)\n", (unsigned)u16Ack);
-        return DS_EXIT_FAIL;
+        char s8Why[64];
+        snprintf(s8Why, sizeof(s8Why), "not applied (the device answered with AckFlag %u)",
+                 (unsigned)u16Ack);
+        stOut.enResult = DS_RESULT_REFUSED_BY_DEVICE;
+        stOut.strReason = s8Why;
+        return;
     }
-    if (bSetMac) {
-        printf("applied: device at %s (MAC %s) now has MAC %s\n", stDev.strIp.c_str(),
-               stDev.strMacAddr.c_str(), stOpt.strNewMac.c_str());
+    stOut.enResult = DS_RESULT_APPLIED;
+    stOut.strConfirmedBy = "reply";
+}
+
+/* The "applied" line of the text output. */
+std::string AppliedLine(const DsOutcome_S& stOut)
+{
+    if (stOut.strConfirmedBy == "search") {
+        return "applied (the reply was lost; a new search shows the device with the new "
+               "settings)";
+    }
+    const DsDevice& stDev = stOut.stDevice;
+    const DsModifyReq& stReq = stOut.stReq;
+    char s8Line[512];
+    int n;
+    if (stOut.bSetMac) {
+        n = snprintf(s8Line, sizeof(s8Line), "applied: device at %s (MAC %s) now has MAC %s",
+                     stDev.strIp.c_str(), stDev.strMacAddr.c_str(), stReq.strMac.c_str());
     } else {
-        printf(
-            "applied: device %s (was %s) now ip %s mask %s gateway %s dns %s %s mode %s "
-            "ports %u/%u\n",
-            stDev.strMacAddr.empty() ? "-" : stDev.strMacAddr.c_str(), stDev.strIp.c_str(),
-            DsFormatIpv4(stReq.au8Ip).c_str(), DsFormatIpv4(stReq.au8Mask).c_str(),
-            DsFormatIpv4(stReq.au8Gw).c_str(), DsFormatIpv4(stReq.au8Dns1).c_str(),
-            DsFormatIpv4(stReq.au8Dns2).c_str(),
-            (stReq.bModeValid && stReq.u8Mode == 0) ? "dhcp" : "static",
-            (unsigned)stReq.u16MediaPort, (unsigned)stReq.u16WebPort);
+        n = snprintf(s8Line, sizeof(s8Line),
+                     "applied: device %s (was %s) now ip %s mask %s gateway %s dns %s %s mode %s "
+                     "ports %u/%u",
+                     stDev.strMacAddr.empty() ? "-" : stDev.strMacAddr.c_str(), stDev.strIp.c_str(),
+                     DsFormatIpv4(stReq.au8Ip).c_str(), DsFormatIpv4(stReq.au8Mask).c_str(),
+                     DsFormatIpv4(stReq.au8Gw).c_str(), DsFormatIpv4(stReq.au8Dns1).c_str(),
+                     DsFormatIpv4(stReq.au8Dns2).c_str(),
+                     (stReq.bModeValid && stReq.u8Mode == 0) ? "dhcp" : "static",
+                     (unsigned)stReq.u16MediaPort, (unsigned)stReq.u16WebPort);
+    }
+    if (n < 0) return "applied";
+    return std::string(s8Line, std::min((size_t)n, sizeof(s8Line) - 1));
+}
+
+int CmdModify(const DsOptions& stOpt)
+{
+    std::string strErr;
+    std::string strPwd;
+    if (ReadPassword(stOpt, &strPwd, &strErr) != 0) {
+        fprintf(stderr, "devsearch: %s\n", strErr.c_str());
+        return DS_EXIT_USAGE;
+    }
+    DsOutcome_S stOut = {};
+    stOut.bSetMac = stOpt.enCmd == DS_CMD_SETMAC;
+    stOut.enResult = DS_RESULT_NO_REPLY;
+    RunModify(stOpt, strPwd, &stOut);
+    const BOOL bApplied = stOut.enResult == DS_RESULT_APPLIED;
+    if (!bApplied) fprintf(stderr, "devsearch: %s\n", stOut.strReason.c_str());
+    if (stOpt.bJson) {
+        printf("%s\n", DsJsonOutcome(stOut).c_str());
+    } else if (bApplied) {
+        printf("%s\n", AppliedLine(stOut).c_str());
     }
     fflush(stdout);
-    return DS_EXIT_OK;
+    return bApplied ? DS_EXIT_OK : DS_EXIT_FAIL;
 }
 
 }  // namespace
@@ -410,6 +468,9 @@ int DsRun(const DsOptions& stOpt)
     switch (stOpt.enCmd) {
         case DS_CMD_HELP:
             fputs(DsUsage(), stdout);
+            return DS_EXIT_OK;
+        case DS_CMD_VERSION:
+            printf("%s\n", DsVersionLine());
             return DS_EXIT_OK;
         case DS_CMD_SEARCH:
             return CmdSearch(stOpt);

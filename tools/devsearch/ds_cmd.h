@@ -1,7 +1,9 @@
 /* ds_cmd.h: the three commands of devsearch, and the steps of a modification that can be
  * checked without a network: choosing the target and building a checked request.
  *
- *   return DsRun(stOpt);   // exit status: 0 success, 1 failure, 2 bad arguments */
+ *   return DsRun(stOpt);   // exit status: 0 success, 1 failure, 2 bad arguments
+ *
+ * Results go to stdout, messages to stderr, each starting with "devsearch: ". */
 #ifndef DEVSEARCH_DS_CMD_H
 #define DEVSEARCH_DS_CMD_H
 
@@ -15,7 +17,7 @@ constexpr int DS_EXIT_OK = 0;
 constexpr int DS_EXIT_FAIL = 1;
 constexpr int DS_EXIT_USAGE = 2;
 
-/* The line printed when a modification gets no reply. */
+/* The message (after "devsearch: ") when a modification gets no reply. */
 constexpr const char* DS_NO_REPLY_TEXT =
     "not applied (no reply: wrong password, settings refused, or device unreachable)";
 

@@ -207,3 +207,64 @@ void DsPrintTable(const std::vector<DsDevice>& vecDevs, FILE* pOut)
     }
     fflush(pOut);
 }
+
+const char* DsResultText(DS_RESULT_E enResult)
+{
+    switch (enResult) {
+        case DS_RESULT_APPLIED:
+            return "applied";
+        case DS_RESULT_NO_REPLY:
+            return "no_reply";
+        case DS_RESULT_REFUSED_LOCALLY:
+            return "refused_locally";
+        case DS_RESULT_REFUSED_BY_DEVICE:
+            return "refused_by_device";
+    }
+    return "no_reply";
+}
+
+std::string DsJsonOutcome(const DsOutcome_S& stOutcome)
+{
+    const DsDevice& stDev = stOutcome.stDevice;
+    const DsModifyReq& stReq = stOutcome.stReq;
+    std::string strOld = "null";
+    std::string strNew = "null";
+    if (stOutcome.bSetMac) {
+        if (stOutcome.bHasDevice) strOld = "{\"mac\":" + JsonString(stDev.strMacAddr) + "}";
+        if (stOutcome.bHasRequest) strNew = "{\"mac\":" + JsonString(stReq.strMac) + "}";
+    } else {
+        if (stOutcome.bHasDevice) {
+            strOld = "{\"ip\":" + JsonString(stDev.strIp);
+            strOld += ",\"netmask\":" + JsonString(stDev.strNetMask);
+            strOld += ",\"gateway\":" + JsonString(stDev.strGateWay);
+            strOld += ",\"dns1\":" + JsonString(stDev.strDns1);
+            strOld += ",\"dns2\":" + JsonString(stDev.strDns2);
+            strOld += ",\"mode\":" + JsonString(DsModeText(stDev.u32NetworkMode));
+            strOld += ",\"media_port\":" + NumText(stDev.u32Port);
+            strOld += ",\"web_port\":" + NumText(stDev.u32IePort) + "}";
+        }
+        if (stOutcome.bHasRequest) {
+            /* a request without a mode is stored as static by the device */
+            const BOOL bDhcp = stReq.bModeValid && stReq.u8Mode == 0;
+            strNew = "{\"ip\":" + JsonString(DsFormatIpv4(stReq.au8Ip));
+            strNew += ",\"netmask\":" + JsonString(DsFormatIpv4(stReq.au8Mask));
+            strNew += ",\"gateway\":" + JsonString(DsFormatIpv4(stReq.au8Gw));
+            strNew += ",\"dns1\":" + JsonString(DsFormatIpv4(stReq.au8Dns1));
+            strNew += ",\"dns2\":" + JsonString(DsFormatIpv4(stReq.au8Dns2));
+            strNew += ",\"mode\":" + JsonString(bDhcp ? "dhcp" : "static");
+            strNew += ",\"media_port\":" + NumText(stReq.u16MediaPort);
+            strNew += ",\"web_port\":" + NumText(stReq.u16WebPort) + "}";
+        }
+    }
+    std::string s = "{";
+    s += "\"result\":" + JsonString(DsResultText(stOutcome.enResult));
+    s += ",\"command\":" + JsonString(stOutcome.bSetMac ? "set-mac" : "modify");
+    s += ",\"reason\":" + JsonString(stOutcome.strReason);
+    s += ",\"confirmed_by\":" + JsonString(stOutcome.strConfirmedBy);
+    s += ",\"ack_flag\":" + (stOutcome.bHasAck ? NumText(stOutcome.u16Ack) : std::string("null"));
+    s += ",\"device\":" + (stOutcome.bHasDevice ? DsJsonLine(stDev) : std::string("null"));
+    s += ",\"old\":" + strOld;
+    s += ",\"new\":" + strNew;
+    s += "}";
+    return s;
+}

@@ -12,7 +12,8 @@ int main(int argc, char** argv)
     std::string strErr;
     if (DsParseArgs(argc, argv, &stOpt, &strErr) != 0) {
         fprintf(stderr, "devsearch: %s\n", strErr.c_str());
-        fprintf(stderr, "usage: devsearch search|modify|set-mac ... (devsearch --help)\n");
+        fprintf(stderr,
+                "devsearch: usage: devsearch search|modify|set-mac ... (devsearch --help)\n");
         return DS_EXIT_USAGE;
     }
     return DsRun(stOpt);
