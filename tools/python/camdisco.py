@@ -37,7 +37,7 @@ import socket
 import struct
 import time
 from dataclasses import dataclass, field
-from typing import Dict, Iterable, List, Optional, Sequence, Tuple, Union
+from typing import Dict, Tuple, Union
 
 __all__ = [
     "PORT", "MSG_SEARCH", "MSG_SEARCH_CUSTOM", "MSG_SEARCH_EXT", "MSG_MODIFY",
