@@ -183,9 +183,10 @@ class Header:
     reserved: int = 0          # echoed
 
     def pack(self):
-        return _HEAD.pack(_uint(self.version, 2, "Version") | _uint(self.ext_size, 6, "ExtSize") << 2,
-                          _uint(self.reserved, 8, "Reserved"), _uint(self.ack, 16, "AckFlag"),
-                          _uint(self.msg_type, 16, "MsgType"), _uint(self.sub_type, 16, "MsgSubType"),
+        byte0 = _uint(self.version, 2, "Version") | _uint(self.ext_size, 6, "ExtSize") << 2
+        return _HEAD.pack(byte0, _uint(self.reserved, 8, "Reserved"),
+                          _uint(self.ack, 16, "AckFlag"), _uint(self.msg_type, 16, "MsgType"),
+                          _uint(self.sub_type, 16, "MsgSubType"),
                           _uint(self.msg_size, 32, "MsgSize"), _uint(self.seq, 32, "Seq"))
 
     @classmethod
@@ -310,9 +311,7 @@ class SearchReply:
         values = []
         for wire, attr, code, kind in _SEARCH_LAYOUT:
             v = getattr(self, attr)
-            if kind == "text":
-                v = _text_field(v, struct.calcsize(code), wire)
-            elif kind == "bytes":
+            if kind in ("text", "bytes"):
                 v = _text_field(v, struct.calcsize(code), wire)
             else:
                 v = _uint(v, 8 * struct.calcsize("<" + code), wire)
