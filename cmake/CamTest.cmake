@@ -65,7 +65,8 @@ function(cam_add_pytest name script)
     endif()
     add_test(NAME ${name}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/${script} -v)
-    set(env ${CAM_TEST_ENV} "PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts" ${T_ENV})
+    set(env ${CAM_TEST_ENV}
+        "PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts:${CMAKE_SOURCE_DIR}/tools/python" ${T_ENV})
     set_tests_properties(${name} PROPERTIES
         LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE ENVIRONMENT "${env}")
 endfunction()

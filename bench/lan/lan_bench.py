@@ -18,13 +18,14 @@ import select
 import signal
 import socket
 import statistics
-import struct
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "python"))
 
+import camdisco  # noqa: E402
 from camsandbox import Sandbox  # noqa: E402
 from camlan import CameraLan, parse_json_lines  # noqa: E402
 
@@ -33,7 +34,7 @@ SO_RCVBUFFORCE = 33
 
 def bare_search(sock, seq, wait_s):
     """One search; returns {mac: seconds after sending} for replies with our Seq."""
-    req = struct.pack("<BBHHHII", 0, 0, 0, 11, 0, 0, seq)
+    req = camdisco.encode_search(seq)
     t0 = time.monotonic()
     sock.sendto(req, ("255.255.255.255", 9333))
     seen = {}
@@ -47,10 +48,13 @@ def bare_search(sock, seq, wait_s):
             break
         data = sock.recv(2048)
         now = time.monotonic()
-        if len(data) < 464 or struct.unpack_from("<I", data, 12)[0] != seq:
+        try:
+            reply = camdisco.SearchReply.unpack(data)
+        except camdisco.MalformedDatagram:
             continue
-        mac = data[16 + 240:16 + 276].split(b"\0", 1)[0].decode(errors="replace")
-        seen.setdefault(mac, now - t0)
+        if reply.header.seq != seq:
+            continue
+        seen.setdefault(reply.mac, now - t0)
     return seen
 
 

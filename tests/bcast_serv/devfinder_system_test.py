@@ -4,17 +4,18 @@
 
 The stand-in main application runs in the camera as ./zozid and owns
 /mivor/network.ini (stored address 192.168.1.10, not the live ones). Datagrams
-are packed and unpacked here with struct, from the protocol's field tables
-(little-endian, fixed offsets), independent of the project's headers.
+are packed and unpacked with the Python client module (tools/python/camdisco),
+which is written from the protocol's field tables (little-endian, fixed
+offsets), independent of the project's headers.
 """
 
 import os
 import re
 import socket
-import struct
 import time
 import unittest
 
+import camdisco
 from camsandbox import Sandbox
 
 PORT = 9333
@@ -23,19 +24,16 @@ STORED_INI = ("dhcp=0\nipaddr=192.168.1.10\nnetmask=255.255.255.0\ngateway=192.1
               "macaddr=00:11:22:33:44:55\nnettype=0\nipv6addr=\nipv6prefixlength=0\n"
               "ipv6gateway=\n")
 
-# MsgHead: byte Version|ExtSize<<2, byte Reserved, u16 AckFlag, u16 MsgType,
-# u16 MsgSubType, u32 MsgSize, u32 Seq
-HEAD = struct.Struct("<BBHHHII")
-# SearchDevRsp, 448 bytes: DevTypeULL at 156 (packed to 4)
-SEARCH_BODY = struct.Struct("<16s36s16s16s16s16sIII28sQ36sI36s36sIBB38s128s")
-# NetMDevInfoReq (72) + devTypeULL + macAddr (116)
-MODIFY_BODY = struct.Struct("<16s10s14s4s4s4s4s4s4sHHBBBBQ36s")
-
-assert HEAD.size == 16 and SEARCH_BODY.size == 448 and MODIFY_BODY.size == 116
 
 
-def head(msg_type, msg_size=0, ext=0, seq=1, ack=0x0102, sub=0x0304, version=1, reserved=0x5A):
-    return HEAD.pack(version | ext << 2, reserved, ack, msg_type, sub, msg_size, seq)
+def header(msg_type, msg_size=0, ext=0, seq=1, ack=0x0102, sub=0x0304, version=1, reserved=0x5A):
+    """A header with every field set, so the echo of each one shows."""
+    return camdisco.Header(msg_type, msg_size=msg_size, seq=seq, ack=ack, sub_type=sub,
+                           version=version, ext_size=ext, reserved=reserved)
+
+
+def head(msg_type, msg_size=0, **kw):
+    return header(msg_type, msg_size=msg_size, **kw).pack()
 
 
 def text(raw):
@@ -43,27 +41,20 @@ def text(raw):
 
 
 def parse_search(data):
-    fields = SEARCH_BODY.unpack(data[16:])
-    names = ("IP HostName NetMask GateWay DNS1 DNS2 Port IEPort NetworkMode DevType "
-             "DevTypeULL DevVer DeviceID DeviceName MacAddr ChannelNum Version "
-             "cNetInterface P2pID reserved").split()
-    return dict(zip(names, fields))
-
-
-def ip4(addr):
-    return socket.inet_aton(addr)
+    """The reply's fields by their wire names, as they travelled."""
+    return camdisco.SearchReply.unpack(data).fields
 
 
 def modify_request(cip="192.168.1.10", user="admin", pwd="1234", ip="192.168.1.77",
                    mask="255.255.255.0", gw="192.168.1.1", dns1="0.0.0.0", dns2="0.0.0.0",
                    mport=85, wport=85, mode=0, newflag=0, setmac=0, dev_type=DEV_TYPE,
                    mac="00-11-22-33-44-55", extended=True, msgid=b"msgid-0123456789", seq=5):
-    body = MODIFY_BODY.pack(msgid, user.encode(), pwd.encode(), ip4(cip), ip4(ip), ip4(mask),
-                            ip4(gw), ip4(dns1), ip4(dns2), mport, wport, mode, newflag, setmac, 0,
-                            dev_type, mac.encode())
-    if extended:
-        return head(12, 116, seq=seq) + body
-    return head(12, 72, seq=seq) + body[:72]
+    req = camdisco.ModifyRequest(
+        user=user, password=pwd, target=cip, ip=ip, netmask=mask, gateway=gw, dns1=dns1,
+        dns2=dns2, media_port=mport, web_port=wport, mode=mode, mode_valid=bool(newflag),
+        set_mac=setmac == 1, extended=extended, device_type_code=dev_type,
+        mac=mac if extended else "", msgid=msgid)
+    return req.pack(header=header(12, seq=seq))
 
 
 class CameraLan:
@@ -161,7 +152,7 @@ class SearchTest(unittest.TestCase):
                 self.assertEqual(len(data), 464)
                 self.assertEqual(source[0], local, "reply source is the arrival interface's address")
                 # header: the request's, MsgSize 448; body still at 16 despite ExtSize 5
-                self.assertEqual(data[:16], req[:8] + struct.pack("<I", 448) + req[12:16])
+                self.assertEqual(data[:16], camdisco.Header.unpack(req).replace(msg_size=448).pack())
                 body = parse_search(data)
                 self.assertEqual(text(body["IP"]), local, "live address over the stored one")
                 self.assertEqual(text(body["NetMask"]), "255.255.255.0")
@@ -169,7 +160,7 @@ class SearchTest(unittest.TestCase):
                 self.assertEqual(body["IEPort"], 85)
                 self.assertEqual(body["NetworkMode"], 2)
                 self.assertEqual(body["DevTypeULL"], DEV_TYPE)
-                self.assertEqual(data[16 + 156:16 + 164], struct.pack("<Q", DEV_TYPE))
+                self.assertEqual(data[16 + 156:16 + 164], DEV_TYPE.to_bytes(8, "little"))
                 self.assertEqual(body["DeviceID"], 1010)
                 self.assertEqual(body["ChannelNum"], 4)
                 self.assertEqual(body["MacAddr"], b"00-11-22-33-44-55".ljust(36, b"\0"))
@@ -194,7 +185,7 @@ class SearchTest(unittest.TestCase):
                 _, got = self.search(self.lan.cli1, "10.1.0.2", "10.1.0.1", msg_type=msg_type)
                 self.assertEqual(got is not None, answered)
                 if got:
-                    self.assertEqual(struct.unpack_from("<H", got[0], 4)[0], msg_type)
+                    self.assertEqual(camdisco.Header.unpack(got[0]).msg_type, msg_type)
         self.assertIn("invlalid msg_type(13)!\n", self.lan.cam.errors("devfinder"))
 
     def test_requester_in_a_foreign_subnet_on_the_link_gets_its_reply(self):
@@ -252,7 +243,7 @@ class ModifyTest(unittest.TestCase):
         self.assertIsNotNone(got, "no reply")
         data = got[0]
         self.assertEqual(len(data), 32)
-        self.assertEqual(data[:16], req[:2] + b"\0\0" + req[4:8] + struct.pack("<I", 16) + req[12:16])
+        self.assertEqual(data[:16], camdisco.Header.unpack(req).replace(ack=0, msg_size=16).pack())
         self.assertEqual(data[16:32], req[16:32], "msgid echoed")
 
     def assert_nothing_changed(self, got):

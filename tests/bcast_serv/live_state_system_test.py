@@ -1,8 +1,8 @@
 """Every search is answered from the device as it is when the search comes: a
 changed address, netmask, default route or settings file shows in the very next
 reply. The real devfinder in the camera namespace of devfinder_system_test
-(two links), the stand-in main application beside it; bytes unpacked with
-struct, independent of the project's headers."""
+(two links), the stand-in main application beside it; bytes unpacked with the
+Python client module, independent of the project's headers."""
 
 import os
 import unittest

@@ -7,16 +7,16 @@ BusyBox is the only shell and the only tools, /etc, /var/run and /var/log are
 its own, /mivor holds the settings file. The build is installed into it with
 `DESTDIR=<root> cmake --install`, as into a camera image, and the script runs
 there with chroot, so nothing touches the build machine's /etc or /var/run.
-Searches come from the client host as 16-byte datagrams packed here.
+Searches come from the client host, packed with the Python client module.
 """
 
 import os
 import shutil
 import socket
-import struct
 import subprocess
 import unittest
 
+import camdisco
 from camsandbox import Sandbox
 
 PORT = 9333
@@ -25,10 +25,7 @@ PIDFILE = "/var/run/devfinder.pid"
 STORED_INI = ("dhcp=0\nipaddr=192.168.1.10\nnetmask=255.255.255.0\ngateway=192.168.1.1\n"
               "macaddr=00:11:22:33:44:55\nnettype=0\nipv6addr=\nipv6prefixlength=0\n"
               "ipv6gateway=\n")
-# MsgHead: byte Version|ExtSize<<2, byte Reserved, u16 AckFlag, u16 MsgType,
-# u16 MsgSubType, u32 MsgSize, u32 Seq
-HEAD = struct.Struct("<BBHHHII")
-SEARCH = HEAD.pack(1, 0, 0, 11, 0, 0, 7)
+SEARCH = camdisco.Header(camdisco.MSG_SEARCH, seq=7, version=1).pack()
 
 
 def inner_pid(pid):
@@ -138,7 +135,11 @@ class InitScript(unittest.TestCase):
                 data, _ = self.sock.recvfrom(2048)
             except socket.timeout:
                 continue
-            return len(data) == 464 and HEAD.unpack(data[:16])[5] == 448
+            try:
+                camdisco.SearchReply.unpack(data)   # 464 bytes, MsgSize 448
+            except camdisco.MalformedDatagram:
+                return False
+            return True
         return False
 
     def syslog(self):

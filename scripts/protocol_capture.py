@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""Captures real discovery datagrams for docs/protocol.md and prints them as hex.
+
+Runs the built devfinder and the zozid stand-in in a camera host of the device
+sandbox, with one client host on the same link:
+
+    cli eth0 192.168.1.50/24 --- eth0 192.168.1.10/24 [cam]  (account admin:1234)
+
+From the client it sends a search, a first-form and an extended-form
+modification (each changing the gateway or a DNS server only, so the camera
+keeps its address), a MAC set and a modification with a wrong password, and
+prints every datagram sent and received, byte for byte, as markdown. Needs
+root and a build (CAM_BIN_DIR, else build/normal/bin):
+
+    CAM_BIN_DIR=build/normal/bin python3 scripts/protocol_capture.py > /tmp/dumps.md
+"""
+
+import os
+import signal
+import socket
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "tools", "python"))
+
+import camdisco  # noqa: E402
+from camsandbox import Sandbox, wait_for  # noqa: E402
+
+CAM_IP, CLI_IP = "192.168.1.10", "192.168.1.50"
+INI = ("dhcp=0\nipaddr=192.168.1.10\nnetmask=255.255.255.0\ngateway=192.168.1.1\n"
+       "macaddr=00:11:22:33:44:55\nnettype=0\nipv6addr=\nipv6prefixlength=0\nipv6gateway=\n")
+USER, PASSWORD = "admin", "1234"
+
+
+def hexdump(data):
+    lines = []
+    for off in range(0, len(data), 16):
+        chunk = data[off:off + 16]
+        hexes = " ".join("%02x" % b for b in chunk)
+        text = "".join(chr(b) if 32 <= b < 127 else "." for b in chunk)
+        lines.append("%04x  %-47s  %s" % (off, hexes, text))
+    return "\n".join(lines)
+
+
+def show(title, data, note=""):
+    print("%s (%d bytes)%s\n" % (title, len(data), note))
+    print("```\n%s\n```\n" % hexdump(data))
+
+
+def exchange(sock, data, dest, wait):
+    """Sends data once (bounded repeats while nothing comes) and returns the first reply."""
+    for _ in range(5):
+        sock.sendto(data, dest)
+        sock.settimeout(wait)
+        try:
+            return sock.recvfrom(2048)[0]
+        except socket.timeout:
+            continue
+    return None
+
+
+def main():
+    if os.geteuid() != 0:
+        print("protocol_capture: needs root (network namespaces)", file=sys.stderr)
+        return 1
+    with Sandbox() as sb:
+        cam, cli = sb.host("cam"), sb.host("cli")
+        sb.link(cam, "eth0", CAM_IP + "/24", cli, "eth0", CLI_IP + "/24")
+        with open(os.path.join(cam.mivor, "network.ini"), "w") as f:
+            f.write(INI)
+        cam.start(["./zozid", "--user", "%s:%s" % (USER, PASSWORD)], name="zozid")
+        if not wait_for(lambda: "zozid: ready" in cam.output("zozid"), 10):
+            raise RuntimeError("stand-in not ready: " + cam.errors("zozid"))
+        cam.start([sb.binary("devfinder")], name="devfinder")
+        sock = cli.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+        sock.bind((CLI_IP, 0))
+        bcast = ("255.255.255.255", camdisco.PORT)
+
+        req = camdisco.encode_search(seq=0x00000101)
+        rsp = exchange(sock, req, bcast, 2.0)
+        if rsp is None:
+            raise RuntimeError("no search reply: " + cam.errors("devfinder")[-2000:])
+        dev = camdisco.SearchReply.unpack(rsp)
+        print("#### Search\n")
+        show("Request, broadcast from %s" % CLI_IP, req)
+        show("Reply from %s" % CAM_IP, rsp)
+
+        def modify(title, req, seq, dest=bcast, wait=2.0):
+            data = req.pack(seq=seq)
+            got = exchange(sock, data, dest, wait)
+            print("#### %s\n" % title)
+            show("Request, %s" % ("broadcast" if dest == bcast else "unicast to " + dest[0]),
+                 data)
+            if got is None:
+                print("No reply.\n")
+            else:
+                show("Reply", got)
+
+        base = dict(user=USER, password=PASSWORD, target=dev.ip, ip=dev.ip, netmask=dev.netmask,
+                    gateway="192.168.1.1", dns1="0.0.0.0", dns2="0.0.0.0",
+                    media_port=dev.media_port, web_port=dev.web_port, mode=camdisco.MODE_STATIC,
+                    mode_valid=True)
+        modify("Modification, first form: gateway 192.168.1.254",
+               camdisco.ModifyRequest(extended=False, msgid=b"PY00000000000201",
+                                      **dict(base, gateway="192.168.1.254")), 0x201)
+        modify("Modification, extended form: first DNS server 192.168.1.53",
+               camdisco.ModifyRequest(device_type_code=dev.device_type_code, mac=dev.mac,
+                                      msgid=b"PY00000000000301",
+                                      **dict(base, gateway="192.168.1.254", dns1="192.168.1.53")),
+               0x301)
+        modify("MAC set: 02-11-22-33-44-55",
+               camdisco.ModifyRequest(set_mac=True, device_type_code=dev.device_type_code,
+                                      mac="02-11-22-33-44-55", msgid=b"PY00000000000401",
+                                      **dict(base, gateway="192.168.1.254", dns1="192.168.1.53")),
+               0x401, dest=(CAM_IP, camdisco.PORT))
+        modify("Modification with a wrong password",
+               camdisco.ModifyRequest(device_type_code=dev.device_type_code,
+                                      mac="02-11-22-33-44-55", msgid=b"PY00000000000501",
+                                      **dict(base, password="4321", gateway="192.168.1.2")),
+               0x501, wait=0.5)
+        sock.close()
+        with open(os.path.join(cam.mivor, "network.ini")) as f:
+            print("Settings file afterwards:\n\n```\n%s```" % f.read())
+    return 0
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *a: sys.exit(1))
+    sys.exit(main())
