@@ -18,7 +18,12 @@ DEV_MAC = "02-C5-00-00-AA-01"
 USER, PASSWORD = "admin", "1234"
 NO_REPLY = ("devsearch: not applied (no reply: wrong password, settings refused, or device "
             "unreachable)")
-FAST = ("--timeout", "1")
+# How long devsearch collects answers per step. The device stores a change (fsync)
+# before it answers, and on a loaded machine that and the search replies can take
+# seconds: a step that must hear the camera waits long enough for that. Steps that
+# hear nothing (absent device, refusals) wait it whole, which only costs time.
+WAIT = ("--timeout", "5")
+SETTLE_S = 30  # bound of a poll for a change to show
 
 
 class DevsearchAgainstDaemon(unittest.TestCase):
@@ -47,7 +52,7 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         return run_devsearch(self.sb, self.inst, *args, input=input)
 
     def search(self):
-        res = self.ds("search", "--json", *FAST)
+        res = self.ds("search", "--json", *WAIT)
         self.assertEqual(0, res.returncode, res.stderr)
         return parse_json_lines(res.stdout)
 
@@ -55,7 +60,8 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         return self.cam.discovery_log().count("MSG_TYPE_MDEVINFO")
 
     def assert_camera_at(self, ip):
-        self.assertTrue(wait_for(lambda: "%s/%d" % (ip, PREFIX) in self.cam.live_addresses(), 5),
+        self.assertTrue(wait_for(lambda: "%s/%d" % (ip, PREFIX) in self.cam.live_addresses(),
+                                 SETTLE_S),
                         self.cam.live_addresses())
         self.assertEqual(ip, self.cam.settings()["ipaddr"])
         self.assertEqual([ip], [d["ip"] for d in self.search()])
@@ -63,10 +69,10 @@ class DevsearchAgainstDaemon(unittest.TestCase):
     def move(self, target, ip, *extra):
         reloads = self.cam.reloads()
         res = self.ds("modify", target, "--user", USER, "--password", PASSWORD, "--ip", ip,
-                      *extra, *FAST)
+                      *extra, *WAIT)
         self.assertEqual(0, res.returncode, res.stderr + self.cam.discovery_log()[-1500:])
         self.assertIn("applied", res.stdout)
-        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, 5))
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, SETTLE_S))
         self.assert_camera_at(ip)
 
     # -- search --------------------------------------------------------------------
@@ -87,17 +93,17 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         self.assertEqual("eth0", d["interface"])
 
     def test_search_table_and_exit_status(self):
-        res = self.ds("search", "--interface", "eth0", "--retries", "0", *FAST)
+        res = self.ds("search", "--interface", "eth0", "--retries", "0", *WAIT)
         self.assertEqual(0, res.returncode, res.stderr)
         lines = res.stdout.splitlines()
         self.assertEqual(2, len(lines), res.stdout)
         self.assertTrue(lines[0].startswith("ADDRESS"))
         self.assertIn(DEV_MAC, lines[1])
         # nobody answers on loopback: failure, said so
-        res = self.ds("search", "--interface", "lo", *FAST)
+        res = self.ds("search", "--interface", "lo", *WAIT)
         self.assertEqual(1, res.returncode)
         self.assertIn("no device answered", res.stderr)
-        res = self.ds("search", "--interface", "nosuch0", *FAST)
+        res = self.ds("search", "--interface", "nosuch0", *WAIT)
         self.assertEqual(1, res.returncode)
         self.assertIn("no such interface", res.stderr)
 
@@ -115,9 +121,9 @@ class DevsearchAgainstDaemon(unittest.TestCase):
 
     def test_modify_dhcp_is_stored_without_moving(self):
         reloads = self.cam.reloads()
-        res = self.ds("modify", DEV_MAC, "--user", USER, "--password", PASSWORD, "--dhcp", *FAST)
+        res = self.ds("modify", DEV_MAC, "--user", USER, "--password", PASSWORD, "--dhcp", *WAIT)
         self.assertEqual(0, res.returncode, res.stderr)
-        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, 5))
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, SETTLE_S))
         self.assertEqual("1", self.cam.settings()["dhcp"])
         self.assertEqual("dhcp", self.search()[0]["mode"])
         self.move(DEV_MAC, CAM_IP, "--static")
@@ -126,23 +132,23 @@ class DevsearchAgainstDaemon(unittest.TestCase):
     def test_set_mac_changes_only_the_mac(self):
         before = self.cam.settings()
         res = self.ds("set-mac", CAM_IP, "02:c5:00:00:be:ef", "--user", USER, "--password",
-                      PASSWORD, *FAST)
+                      PASSWORD, *WAIT)
         self.assertEqual(0, res.returncode, res.stderr + self.cam.discovery_log()[-1500:])
         self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == "02:C5:00:00:BE:EF",
-                                 5), self.cam.settings())
+                                 SETTLE_S), self.cam.settings())
         after = self.cam.settings()
         for key in ("dhcp", "ipaddr", "netmask", "gateway"):
             self.assertEqual(before[key], after[key], key)
         self.assertEqual(["02-C5-00-00-BE-EF"], [d["mac"] for d in self.search()])
         res = self.ds("set-mac", "02-C5-00-00-BE-EF", MAC, "--user", USER, "--password",
-                      PASSWORD, *FAST)
+                      PASSWORD, *WAIT)
         self.assertEqual(0, res.returncode, res.stderr)
-        self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == MAC, 5))
+        self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == MAC, SETTLE_S))
 
     # -- for scripts: one JSON object per modify / set-mac -------------------------------
     def ds_json(self, *args):
         """Runs a modify or set-mac with --json; returns (exit status, the one object)."""
-        res = self.ds(*args, "--json", *FAST)
+        res = self.ds(*args, "--json", *WAIT)
         lines = [ln for ln in res.stdout.splitlines() if ln.strip()]
         self.assertEqual(1, len(lines), res.stdout + res.stderr)
         return res, json.loads(lines[0])
@@ -163,7 +169,7 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         for key in ("netmask", "gateway", "mode", "media_port", "web_port"):
             self.assertEqual(obj["old"][key], obj["new"][key], key)
         self.assertEqual("", res.stderr)
-        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, 5))
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, SETTLE_S))
         self.assert_camera_at("10.88.0.60")
         self.move(DEV_MAC, CAM_IP)
 
@@ -196,17 +202,17 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         self.assertEqual(("applied", "set-mac", {"mac": DEV_MAC}, {"mac": "02-C5-00-00-BE-E0"}),
                          (obj["result"], obj["command"], obj["old"], obj["new"]))
         self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == "02:C5:00:00:BE:E0",
-                                 5), self.cam.settings())
+                                 SETTLE_S), self.cam.settings())
         res = self.ds("set-mac", "02-C5-00-00-BE-E0", MAC, "--user", USER, "--password",
-                      PASSWORD, *FAST)
+                      PASSWORD, *WAIT)
         self.assertEqual(0, res.returncode, res.stderr)
-        self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == MAC, 5))
+        self.assertTrue(wait_for(lambda: self.cam.settings()["macaddr"] == MAC, SETTLE_S))
 
     def test_every_message_carries_the_program_name(self):
         runs = [
-            ("search", "--interface", "lo", *FAST),
+            ("search", "--interface", "lo", *WAIT),
             ("modify", "02-C5-00-00-00-98", "--user", USER, "--password", PASSWORD, "--ip",
-             "10.88.0.63", *FAST),
+             "10.88.0.63", *WAIT),
             ("modify", DEV_MAC, "--bogus"),
             ("frobnicate",),
         ]
@@ -236,31 +242,31 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         for pwd in ("wrong", "", "12345"):
             res = self.assert_nothing_changed(lambda: self.ds(
                 "modify", DEV_MAC, "--user", USER, "--password", pwd, "--ip", "10.88.0.40",
-                *FAST))
+                *WAIT))
             self.assertEqual(1, res.returncode, pwd)
             self.assertEqual(NO_REPLY + "\n", res.stderr.splitlines(True)[-1])
         res = self.assert_nothing_changed(lambda: self.ds(
             "set-mac", DEV_MAC, "02:c5:00:00:00:77", "--user", "nobody", "--password",
-            PASSWORD, *FAST))
+            PASSWORD, *WAIT))
         self.assertEqual(1, res.returncode)
         self.assertIn(NO_REPLY, res.stderr)
 
     def test_password_from_standard_input(self):
         res = self.assert_nothing_changed(lambda: self.ds(
-            "modify", DEV_MAC, "--user", USER, "--password", "-", "--ip", "10.88.0.41", *FAST,
+            "modify", DEV_MAC, "--user", USER, "--password", "-", "--ip", "10.88.0.41", *WAIT,
             input="wrong\n"))
         self.assertEqual(1, res.returncode)
         self.move(DEV_MAC, "10.88.0.42")
         reloads = self.cam.reloads()
         res = self.ds("modify", DEV_MAC, "--user", USER, "--password", "-", "--ip", CAM_IP,
-                      *FAST, input=PASSWORD + "\n")
+                      *WAIT, input=PASSWORD + "\n")
         self.assertEqual(0, res.returncode, res.stderr + self.cam.discovery_log()[-3000:])
-        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, 5))
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, SETTLE_S))
         self.assert_camera_at(CAM_IP)
 
     def test_unreachable_or_absent_device(self):
         res = self.ds("modify", "02-C5-00-00-00-99", "--user", USER, "--password", PASSWORD,
-                      "--ip", "10.88.0.50", *FAST)
+                      "--ip", "10.88.0.50", *WAIT)
         self.assertEqual(1, res.returncode)
         self.assertIn("not found", res.stderr)
         # The camera answers searches with its live address, but its stored address
@@ -271,7 +277,7 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         try:
             reloads = self.cam.reloads()
             res = self.ds("modify", DEV_MAC, "--user", USER, "--password", PASSWORD, "--ip",
-                          "10.88.0.51", *FAST)
+                          "10.88.0.51", *WAIT)
             self.assertEqual(1, res.returncode, res.stdout)
             self.assertIn(NO_REPLY, res.stderr)
             self.assertEqual(reloads, self.cam.reloads())
@@ -294,7 +300,7 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         for case in cases:
             with self.subTest(case=case):
                 res = self.assert_nothing_changed(lambda: self.ds(
-                    *case, "--user", USER, "--password", PASSWORD, *FAST))
+                    *case, "--user", USER, "--password", PASSWORD, *WAIT))
                 self.assertNotEqual(0, res.returncode)
                 self.assertTrue(res.stderr.strip(), "a refusal says why")
         self.assertEqual(before, self.modify_requests())
