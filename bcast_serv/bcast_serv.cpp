@@ -19,6 +19,7 @@
 #include "comm_log.h"
 #include "devfinder_def.h"
 #include "intf_base.h"
+#include "intf_mactext.h"
 #include "intf_request.h"
 
 /* Every line of the receive loop carries the loop's name, also from the helpers
@@ -93,19 +94,6 @@ void PutInAddrText(S8 (&s8Dst)[N], const struct in_addr& stAddr)
     static_assert(sizeof(stAddr) == sizeof(u8Addr), "an IPv4 address is 4 bytes");
     memcpy(u8Addr, &stAddr, sizeof(u8Addr));
     PutAddrText(s8Dst, u8Addr);
-}
-
-BOOL IsHexDigit(S8 s8Char)
-{
-    return (s8Char >= '0' && s8Char <= '9') || (s8Char >= 'a' && s8Char <= 'f') ||
-           (s8Char >= 'A' && s8Char <= 'F');
-}
-
-U8 HexValue(S8 s8Char)
-{
-    if (s8Char >= '0' && s8Char <= '9') return (U8)(s8Char - '0');
-    if (s8Char >= 'a' && s8Char <= 'f') return (U8)(s8Char - 'a' + 10);
-    return (U8)(s8Char - 'A' + 10);
 }
 
 U32 AddrToHost(const U8* pu8Addr)
@@ -195,29 +183,21 @@ const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask)
 
 const char* BcastCheckMacText(const S8* ps8Mac, size_t uFieldLen)
 {
-    /* The provider's conversion, on a copy: '-' becomes ':'; the text ends two
-     * characters after the fifth replaced '-'. */
+    /* The provider's own conversion, run on a copy of the field. */
     S8 s8Text[64] = {};
     const size_t uLen = strnlen(ps8Mac, uFieldLen < sizeof(s8Text) - 1 ? uFieldLen
                                                                        : sizeof(s8Text) - 1);
     memcpy(s8Text, ps8Mac, uLen);
-    U32 u32Dashes = 0;
-    for (size_t i = 0; i < uLen; ++i) {
-        if (s8Text[i] != '-') continue;
-        s8Text[i] = ':';
-        if (++u32Dashes == 5) {
-            if (i + 3 < uLen) s8Text[i + 3] = '\0';
-            break;
-        }
-    }
     constexpr size_t MAC_TEXT_LEN = 17;   /* "hh:hh:hh:hh:hh:hh" */
-    if (strnlen(s8Text, sizeof(s8Text)) != MAC_TEXT_LEN) return "MAC text is not six hex pairs";
+    if (NetMacDashesToColons(s8Text, uLen) != MAC_TEXT_LEN) return "MAC text is not six hex pairs";
     U8 u8Mac[6] = {};
     for (size_t i = 0; i < sizeof(u8Mac); ++i) {
         const S8* ps8Pair = s8Text + 3 * i;
-        if (!IsHexDigit(ps8Pair[0]) || !IsHexDigit(ps8Pair[1])) return "MAC text is not six hex pairs";
+        const S32 s32High = NetMacHexValue(ps8Pair[0]);
+        const S32 s32Low = NetMacHexValue(ps8Pair[1]);
+        if (s32High < 0 || s32Low < 0) return "MAC text is not six hex pairs";
         if (i + 1 < sizeof(u8Mac) && ps8Pair[2] != ':') return "MAC text is not six hex pairs";
-        u8Mac[i] = (U8)(HexValue(ps8Pair[0]) << 4 | HexValue(ps8Pair[1]));
+        u8Mac[i] = (U8)(s32High << 4 | s32Low);
     }
     static const U8 u8Zero[6] = {};
     if (memcmp(u8Mac, u8Zero, sizeof(u8Mac)) == 0) return "MAC address all zero";

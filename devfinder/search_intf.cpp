@@ -17,6 +17,7 @@
 #include <new>
 
 #include "comm_log.h"
+#include "intf_mactext.h"
 #include "search_intf_internal.h"
 
 namespace {
@@ -123,14 +124,6 @@ bool IsDigit(int c)
     return c >= '0' && c <= '9';
 }
 
-S32 HexValue(int c)
-{
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 VOID SkipBlanks(IniScanner& sc)
 {
     while (IsBlank(sc.Peek())) sc.Get();
@@ -211,11 +204,11 @@ bool ReadMac(IniScanner& sc, U8 (&u8Mac)[6])
     for (size_t i = 0; i < sizeof(u8Val); ++i) {
         if (i > 0 && sc.Get() != ':') return false;
         SkipBlanks(sc);
-        S32 s32Digit = HexValue(sc.Peek());
+        S32 s32Digit = NetMacHexValue(sc.Peek());
         if (s32Digit < 0) return false;
         sc.Get();
         S32 s32Byte = s32Digit;
-        s32Digit = HexValue(sc.Peek());
+        s32Digit = NetMacHexValue(sc.Peek());
         if (s32Digit >= 0) {
             sc.Get();
             s32Byte = s32Byte * 16 + s32Digit;
@@ -587,24 +580,6 @@ S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize)
         pstIni->s32NetType, pstIni->s8Ipv6Addr, pstIni->s32Ipv6PrefixLen, pstIni->s8Ipv6GateWay);
     if (s32Len < 0 || (size_t)s32Len >= uBufSize) return -1;
     return s32Len;
-}
-
-size_t NetMacDashesToColons(S8* ps8Mac, size_t uFieldSize)
-{
-    COMM_ASSERT(ps8Mac != nullptr);
-    S32 s32Dashes = 0;
-    for (size_t i = 0; i < uFieldSize && ps8Mac[i] != '\0'; ++i) {
-        if (ps8Mac[i] != '-') continue;
-        ps8Mac[i] = ':';
-        if (++s32Dashes == 5) {
-            /* Six pairs are the whole address: keep the two characters after
-             * the fifth separator and end the text there. A text that reaches
-             * the end of the field has no room for (and needs no) terminator. */
-            if (i + 3 < uFieldSize) ps8Mac[i + 3] = '\0';
-            break;
-        }
-    }
-    return strnlen(ps8Mac, uFieldSize);
 }
 
 S32 NetIntfGetDevInfo(DEVINFO_S* pDevInfo, const char* ps8Path, NETINI_SHARE_S* pstShare)

@@ -16,6 +16,7 @@
 
 #include "devfinder_def.h"
 #include "VXNetProtocol.h"
+#include "intf_mactext.h"
 #include "intf_paramconfig.h"
 #include "type.h"
 
@@ -30,7 +31,7 @@ constexpr const char* NETINI_TMP_SUFFIX = ".new";
 
 /* Widths of the fields a modification request carries the MAC text, the user
  * name and the password in. */
-constexpr size_t NETINTF_MAC_FIELD_SIZE = sizeof(NewNetMDevInfoReq::macAddr);
+constexpr size_t NETINTF_MAC_FIELD_SIZE = INTF_MAC_FIELD_SIZE;
 constexpr size_t NETINTF_USER_NAME_SIZE = sizeof(NetMDevInfoReq::user);
 constexpr size_t NETINTF_USER_PWD_SIZE = sizeof(NetMDevInfoReq::pwd);
 
@@ -134,13 +135,6 @@ S32 NetIniReadShared(const char* ps8Path, NETINI_VIEW_E enView, NETINI_SHARE_S* 
  * white space or exceeds its capacity (it would not read back as written) or
  * the buffer is too small; ps8Buf is then unspecified */
 S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize);
-
-/* NetMacDashesToColons: the in-place conversion of a client's MAC text.
- * Walks up to a NUL or uFieldSize bytes, turns each "-" into ":", and right
- * after the fifth one ends the text two characters later (when that byte is
- * still inside the field). Nothing is written outside the field.
- * return the length of the resulting text (at most uFieldSize) */
-size_t NetMacDashesToColons(S8* ps8Mac, size_t uFieldSize);
 
 /* NetIntfGetDevInfo: body of NetInterface::GetDevInfo; reads through
  * NetIniReadShared with pstShare (may be null).
