@@ -396,29 +396,28 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
     BCAST_LOOP_LOG("%s\n", "MSG_TYPE_SEARCH");
 
     /* Arrival interface: the last IP_PKTINFO record wins; without one the index
-     * of an earlier datagram stays. Records are walked by offset and taken only
-     * when they lie wholly inside what the kernel reported. */
-    const U8* pu8Ctrl = pstLoop->u8CtrlBuf;
-    size_t uCtrlLen = pstLoop->stMsg.msg_controllen;
-    if (uCtrlLen > sizeof(pstLoop->u8CtrlBuf)) uCtrlLen = sizeof(pstLoop->u8CtrlBuf);
-    constexpr size_t CMSG_ALIGN_TO = sizeof(size_t);
-    size_t uOff = 0;
-    while (uOff + sizeof(struct cmsghdr) <= uCtrlLen) {
-        struct cmsghdr stCmsg;
-        memcpy(&stCmsg, pu8Ctrl + uOff, sizeof(stCmsg));
-        if (stCmsg.cmsg_len < sizeof(struct cmsghdr) || stCmsg.cmsg_len > uCtrlLen - uOff) break;
-        if (stCmsg.cmsg_level == IPPROTO_IP && stCmsg.cmsg_type == IP_PKTINFO &&
-            stCmsg.cmsg_len >= CMSG_LEN(sizeof(struct in_pktinfo))) {
+     * of an earlier datagram stays. A record is taken only when it lies wholly
+     * inside what the kernel reported. The walk has a header of its own,
+     * bounded by the buffer; the loop's header goes back out unchanged. */
+    struct msghdr stCtrl = {};
+    stCtrl.msg_control = pstLoop->u8CtrlBuf;
+    stCtrl.msg_controllen = pstLoop->stMsg.msg_controllen < sizeof(pstLoop->u8CtrlBuf)
+                                ? pstLoop->stMsg.msg_controllen
+                                : sizeof(pstLoop->u8CtrlBuf);
+    const U8* pu8CtrlEnd = pstLoop->u8CtrlBuf + stCtrl.msg_controllen;
+    for (struct cmsghdr* pstCmsg = CMSG_FIRSTHDR(&stCtrl); pstCmsg != nullptr;
+         pstCmsg = CMSG_NXTHDR(&stCtrl, pstCmsg)) {
+        const size_t uLeft = (size_t)(pu8CtrlEnd - reinterpret_cast<const U8*>(pstCmsg));
+        if (pstCmsg->cmsg_len < sizeof(struct cmsghdr) || pstCmsg->cmsg_len > uLeft) break;
+        if (pstCmsg->cmsg_level == IPPROTO_IP && pstCmsg->cmsg_type == IP_PKTINFO &&
+            pstCmsg->cmsg_len >= CMSG_LEN(sizeof(struct in_pktinfo))) {
             struct in_pktinfo stInfo;
-            memcpy(&stInfo, pu8Ctrl + uOff + CMSG_LEN(0), sizeof(stInfo));
+            memcpy(&stInfo, CMSG_DATA(pstCmsg), sizeof(stInfo));
             S8 s8Dst[INET_ADDRSTRLEN];
             PutInAddrText(s8Dst, stInfo.ipi_addr);
             BCAST_LOOP_LOG("index=%d ip_dst_addr=%s\n", stInfo.ipi_ifindex, s8Dst);
             pstLoop->u32IfIndex = (unsigned int)stInfo.ipi_ifindex;
         }
-        const size_t uStep = (stCmsg.cmsg_len + CMSG_ALIGN_TO - 1) & ~(CMSG_ALIGN_TO - 1);
-        if (uStep > uCtrlLen - uOff) break;
-        uOff += uStep;
     }
 
     pstLoop->stIfReq.ifr_ifindex = (int)pstLoop->u32IfIndex;
@@ -437,6 +436,10 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
     stReqHead.MsgSize = VXNetLe32(sizeof(SearchDevRsp));
     pstLoop->stSearchRsp.stMsgHeader = stReqHead;
 
+    /* The reply goes out with the request's own message header: the peer
+     * address as destination, and the echoed packet information, which makes
+     * the reply leave by the arrival interface from the address the request
+     * reached. */
     pstLoop->stIov.iov_base = &pstLoop->stSearchRsp;
     pstLoop->stIov.iov_len = sizeof(pstLoop->stSearchRsp);
     if (pstLoop->pfnSend(m_s32ConnSockFd, &pstLoop->stMsg, MSG_DONTROUTE) <= 0) {
