@@ -31,7 +31,6 @@ namespace {
 
 /* Modification replies and SaveFlash: fixed values of the protocol. */
 constexpr WORD BCAST_MODIFY_ACK_OK = 0;
-constexpr WORD BCAST_MODIFY_ACK_REJECTED = 50;
 constexpr WORD BCAST_SAVE_MSG_TYPE = 216;
 constexpr WORD BCAST_SAVE_MSG_SUBTYPE = 511;
 constexpr S32 BCAST_LOCAL_USER_ID = 1;
@@ -44,10 +43,6 @@ constexpr U64 BCAST_LOCK_POLL_MAX_MS = 1000;
 static_assert(sizeof(NetMDevInfoRsp) + sizeof(MsgHead) + 63 * BCAST_EXT_WORD_SIZE <=
                   BCAST_MODIFY_BUF_SIZE,
               "the largest modification reply fits its buffer");
-static_assert(sizeof(VXNet_NetworkBaseSet_t) == 272, "settings record of the adapter");
-static_assert(sizeof(((VXNet_NetworkBaseSet_t*)nullptr)->IPAddr) == 4 &&
-                  sizeof(((VXNet_NetworkBaseSet_t*)nullptr)->dns2) == 4,
-              "addresses of the settings record are 4 bytes");
 
 /* Zero-padded copy of at most min(N, uSrcLen) characters; no terminator when
  * the text fills the field. */
@@ -604,7 +599,6 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     CommLogEscape(s8UserLog, sizeof(s8UserLog), stBase.user, sizeof(stBase.user));
     S32 s32Ret = m_pIntf->CheckUser(s8User, s8Pwd, CHECK_USER_TYPE_IE);
     /* Passwords never reach the log. */
-    WORD u16Ack = BCAST_MODIFY_ACK_REJECTED;
     if (s32Ret < 0) {
         BCAST_LOOP_LOG("CheckUser Failed!(%s:%s)", s8UserLog, "***");
         if (BcastGuardFailed(&pstLoop->stGuard, stBase, u64Now)) {
@@ -613,15 +607,14 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
         }
     } else {
         BCAST_LOOP_LOG("authencate succefully!(%s:%s)\n", s8UserLog, "***");
-        u16Ack = BCAST_MODIFY_ACK_OK;
     }
 
-    /* Reply: the request's header, ExtSize zero words, the request's msgid. */
+    /* Reply: the request's header, ExtSize zero words, the request's msgid.
+     * Its AckFlag is set where it is sent; a refused request is not answered. */
     U8* pu8Rsp = pstLoop->u8ModifyBuf;
     const size_t uBodyOff = ModifyBodyOffset(stHead);
     const size_t uRspLen = uBodyOff + sizeof(NetMDevInfoRsp);
     MsgHead stRspHead = stHead;
-    stRspHead.AckFlag = VXNetLe16(u16Ack);
     stRspHead.MsgSize = VXNetLe32(sizeof(NetMDevInfoRsp));
     memcpy(pu8Rsp, &stRspHead, sizeof(stRspHead));
     memset(pu8Rsp + sizeof(MsgHead), 0, uBodyOff - sizeof(MsgHead));
@@ -652,14 +645,12 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
 VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& stReq)
 {
     const NetMDevInfoReq& stBase = stReq.DevInfoReq;
-    S32 s32AckFlag = 1;
     m_pIntf->UpdateSysParam();
     /* Read afresh: the outcome never depends on an earlier request. */
     VXNet_NetworkBaseSet_t bset;
     memset(&bset, 0, sizeof(bset));
     if (m_pIntf->NetBasicParamAdapter(&bset, nullptr, 0, true, sizeof(bset)) != 0) return;
     SAVE_FLASH_OPT_E enSaveOpt = SAVE_OPT_STOP_NONE;
-    s32AckFlag = 0;
 
     const U32 u32MPort = VXNetLe16(stBase.mport);
     const U32 u32WPort = VXNetLe16(stBase.wport);
@@ -722,7 +713,7 @@ VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& st
     }
 
     /* The requester hears first: a reboot may follow. */
-    SetModifyAck(pstLoop->u8ModifyBuf, (WORD)s32AckFlag);
+    SetModifyAck(pstLoop->u8ModifyBuf, BCAST_MODIFY_ACK_OK);
     BCAST_LOOP_LOG("Broad modify NVR network info return first\n");
     if (pstLoop->pfnSend(m_s32ConnSockFd, &pstLoop->stMsg, MSG_DONTROUTE) <= 0) {
         const int s32Err = errno;

@@ -23,6 +23,7 @@
 
 #include <memory>
 
+#include "comm_fd.h"
 #include "comm_funcs_internal.h"
 #include "comm_log.h"
 
@@ -35,29 +36,6 @@ namespace {
 /* ---------------------------------------------------------------------- */
 /* Handles                                                                */
 /* ---------------------------------------------------------------------- */
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int s32Fd = -1) noexcept : m_s32Fd(s32Fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const noexcept { return m_s32Fd; }
-    int Release() noexcept
-    {
-        const int s32Fd = m_s32Fd;
-        m_s32Fd = -1;
-        return s32Fd;
-    }
-    void Reset(int s32Fd = -1) noexcept
-    {
-        if (m_s32Fd >= 0) close(m_s32Fd);
-        m_s32Fd = s32Fd;
-    }
-
-private:
-    int m_s32Fd;
-};
 
 struct AddrInfoFree {
     void operator()(addrinfo* pstRes) const noexcept { freeaddrinfo(pstRes); }
@@ -1126,9 +1104,8 @@ int IPAddrAdapter(char* S8IPAddr, unsigned char* U8IPAddr, bool bDir)
         if (ps8Dot == nullptr) break;
         ps8Field = ps8Dot + 1;
     }
-    printf("Last ip = %s, cur ip = %d.%d.%d.%d \n", S8IPAddr, U8IPAddr[0], U8IPAddr[1],
-           U8IPAddr[2], U8IPAddr[3]);
-    fflush(stdout);
+    CommTrace("Last ip = %s, cur ip = %d.%d.%d.%d \n", S8IPAddr, U8IPAddr[0], U8IPAddr[1],
+              U8IPAddr[2], U8IPAddr[3]);
     return (s32Fields > 4) ? -1 : 0;
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <new>
 
+#include "comm_fd.h"
 #include "comm_log.h"
 #include "intf_mactext.h"
 #include "search_intf_internal.h"
@@ -27,28 +28,6 @@ namespace {
 
 typedef std::unique_ptr<FILE, int (*)(FILE*)> FilePtr;
 typedef std::unique_ptr<S8, void (*)(void*)> MallocText;
-
-/* Closes on every return path. */
-class UniqueFd {
-public:
-    explicit UniqueFd(int s32Fd = -1) noexcept : m_s32Fd(s32Fd) {}
-    ~UniqueFd()
-    {
-        if (m_s32Fd >= 0) close(m_s32Fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const noexcept { return m_s32Fd; }
-    int Release() noexcept
-    {
-        const int s32Fd = m_s32Fd;
-        m_s32Fd = -1;
-        return s32Fd;
-    }
-
-private:
-    int m_s32Fd;
-};
 
 /* ---- reading the settings file ---- */
 
@@ -806,12 +785,12 @@ S32 NetUserTableCheck(const S8* ps8Name, size_t uNameSize, const S8* ps8Pwd, siz
         memcpy(u8Block, shm.Get(), sizeof(u8Block));
     }
     for (U32 i = 0; i < DEVFINDER_USER_COUNT; ++i) {
-        const U8* pu8Entry = u8Block + DEVFINDER_USER_TABLE_OFFSET + i * DEVFINDER_USER_ENTRY_SIZE;
-        if (pu8Entry[0] == 0) continue; /* not in use */
-        const S8* ps8EntryName = reinterpret_cast<const S8*>(pu8Entry + DEVFINDER_USER_NAME_OFFSET);
-        const S8* ps8EntryPwd = reinterpret_cast<const S8*>(pu8Entry + DEVFINDER_USER_PWD_OFFSET);
-        if (SameText(ps8Name, uNameSize, ps8EntryName, DEVFINDER_USER_FIELD_SIZE) &&
-            SameText(ps8Pwd, uPwdSize, ps8EntryPwd, DEVFINDER_USER_FIELD_SIZE)) {
+        DEVFINDER_USER_ENTRY_S stEntry;
+        memcpy(&stEntry, u8Block + DEVFINDER_USER_TABLE_OFFSET + i * sizeof(stEntry),
+               sizeof(stEntry));
+        if (stEntry.u8InUse == 0) continue;
+        if (SameText(ps8Name, uNameSize, stEntry.s8UserName, sizeof(stEntry.s8UserName)) &&
+            SameText(ps8Pwd, uPwdSize, stEntry.s8Password, sizeof(stEntry.s8Password))) {
             return 1;
         }
     }
