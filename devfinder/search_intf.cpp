@@ -243,7 +243,7 @@ VOID ParseIni(IniScanner& sc, NETINI_VIEW_E enView, NETINI_S* pstIni)
 {
     NETINI_S stIni = {};
     const S32 s32Lines = (enView == NETINI_VIEW_REWRITE) ? NETINI_LINE_COUNT : 5;
-    /* A rewrite puts six zero bytes where no macaddr could be read. */
+    /* A rewrite writes the text of six zero bytes where no macaddr line was read. */
     if (enView == NETINI_VIEW_REWRITE) memcpy(stIni.s8MacAddr, "00:00:00:00:00:00", 18);
     stIni.enEnd = NETINI_END_COMPLETE;
     for (S32 i = 0; i < s32Lines; ++i) {

@@ -79,7 +79,6 @@ VOID AddWritten(int s32Count)
     }
 }
 
-/* The stream a message goes to, or null when it is dropped. */
 /* With the lock held: the size test comes before the write, so a file ends at
  * most one message past the limit. */
 VOID RotateIfFull()
@@ -92,6 +91,7 @@ VOID RotateIfFull()
     }
 }
 
+/* The stream a message goes to, or null when it is dropped. */
 FILE* LogStream()
 {
     if (sg_LogArgs.s32Dest == 0) {
