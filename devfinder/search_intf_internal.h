@@ -8,17 +8,22 @@
  *
  * The NetIntf* functions are the bodies of the overrides; the shipped class
  * calls them with the device paths of devfinder_def.h. Their trace lines carry
- * the name of the operation they serve. */
+ * the name of the operation they serve. The NetIni* functions (the settings
+ * file) are in netini.cpp, the rest in search_intf.cpp. */
 #ifndef DEVFINDER_SEARCH_INTF_INTERNAL_H
 #define DEVFINDER_SEARCH_INTF_INTERNAL_H
 
 #include <stddef.h>
 
+#include "comm_log.h"
 #include "devfinder_def.h"
 #include "VXNetProtocol.h"
 #include "intf_mactext.h"
 #include "intf_paramconfig.h"
 #include "type.h"
+
+/* A trace line "<FUNC>:(line), text", under the daemon's log budget. */
+#define NETINTF_TRACE(FUNC, ...) CommTraceLine(FUNC, __LINE__, __VA_ARGS__)
 
 /* Longest values the settings file holds, without terminator. */
 constexpr size_t NETINI_ADDR_TEXT_MAX = 31; /* ipaddr, netmask, gateway, macaddr */
