@@ -30,7 +30,6 @@ namespace {
 
 /* Modification replies and SaveFlash: fixed values of the protocol. */
 constexpr WORD BCAST_MODIFY_ACK_OK = 0;
-constexpr WORD BCAST_MODIFY_ACK_REJECTED = 50;
 constexpr WORD BCAST_SAVE_MSG_TYPE = 216;
 constexpr WORD BCAST_SAVE_MSG_SUBTYPE = 511;
 constexpr S32 BCAST_LOCAL_USER_ID = 1;
@@ -43,10 +42,6 @@ constexpr U64 BCAST_LOCK_POLL_MAX_MS = 1000;
 static_assert(sizeof(NetMDevInfoRsp) + sizeof(MsgHead) + 63 * BCAST_EXT_WORD_SIZE <=
                   BCAST_MODIFY_BUF_SIZE,
               "the largest modification reply fits its buffer");
-static_assert(sizeof(VXNet_NetworkBaseSet_t) == 272, "settings record of the adapter");
-static_assert(sizeof(((VXNet_NetworkBaseSet_t*)nullptr)->IPAddr) == 4 &&
-                  sizeof(((VXNet_NetworkBaseSet_t*)nullptr)->dns2) == 4,
-              "addresses of the settings record are 4 bytes");
 
 /* Zero-padded copy of at most min(N, uSrcLen) characters; no terminator when
  * the text fills the field. */
@@ -95,25 +90,6 @@ void PutInAddrText(S8 (&s8Dst)[N], const struct in_addr& stAddr)
     PutAddrText(s8Dst, u8Addr);
 }
 
-BOOL IsHexDigit(S8 s8Char)
-{
-    return (s8Char >= '0' && s8Char <= '9') || (s8Char >= 'a' && s8Char <= 'f') ||
-           (s8Char >= 'A' && s8Char <= 'F');
-}
-
-U8 HexValue(S8 s8Char)
-{
-    if (s8Char >= '0' && s8Char <= '9') return (U8)(s8Char - '0');
-    if (s8Char >= 'a' && s8Char <= 'f') return (U8)(s8Char - 'a' + 10);
-    return (U8)(s8Char - 'A' + 10);
-}
-
-U32 AddrToHost(const U8* pu8Addr)
-{
-    return ((U32)pu8Addr[0] << 24) | ((U32)pu8Addr[1] << 16) | ((U32)pu8Addr[2] << 8) |
-           (U32)pu8Addr[3];
-}
-
 /* The facade's request for one datagram, opened and closed around its
  * handling (a facade that is no IRequestScope has none). */
 class RequestGuard {
@@ -151,7 +127,7 @@ size_t ModifyBodyOffset(const MsgHead& stHead)
 }  // namespace
 
 /* ======================================================================== */
-/* Loop state and settings checks                                           */
+/* Loop state                                                               */
 /* ======================================================================== */
 
 VOID BcastLoopInit(BCAST_LOOP_S* pstLoop)
@@ -176,53 +152,6 @@ U64 BcastNowMs()
     struct timespec stNow;
     if (clock_gettime(CLOCK_MONOTONIC, &stNow) != 0) return 0;
     return (U64)stNow.tv_sec * 1000u + (U64)stNow.tv_nsec / 1000000u;
-}
-
-const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask)
-{
-    const U32 u32Ip = AddrToHost(pu8Ip);
-    const U32 u32Mask = AddrToHost(pu8Mask);
-    if (u32Ip == 0) return "address 0.0.0.0";
-    if (u32Ip == 0xFFFFFFFFu) return "address 255.255.255.255";
-    if ((u32Ip >> 24) == 127) return "loopback address";
-    if ((u32Ip >> 24) >= 224) return "multicast or reserved address";
-    if (u32Mask == 0) return "netmask 0.0.0.0";
-    /* Contiguous: the inverted mask plus one is a power of two. */
-    const U32 u32Host = ~u32Mask;
-    if ((u32Host & (u32Host + 1)) != 0) return "netmask not contiguous";
-    return nullptr;
-}
-
-const char* BcastCheckMacText(const S8* ps8Mac, size_t uFieldLen)
-{
-    /* The provider's conversion, on a copy: '-' becomes ':'; the text ends two
-     * characters after the fifth replaced '-'. */
-    S8 s8Text[64] = {};
-    const size_t uLen = strnlen(ps8Mac, uFieldLen < sizeof(s8Text) - 1 ? uFieldLen
-                                                                       : sizeof(s8Text) - 1);
-    memcpy(s8Text, ps8Mac, uLen);
-    U32 u32Dashes = 0;
-    for (size_t i = 0; i < uLen; ++i) {
-        if (s8Text[i] != '-') continue;
-        s8Text[i] = ':';
-        if (++u32Dashes == 5) {
-            if (i + 3 < uLen) s8Text[i + 3] = '\0';
-            break;
-        }
-    }
-    constexpr size_t MAC_TEXT_LEN = 17;   /* "hh:hh:hh:hh:hh:hh" */
-    if (strnlen(s8Text, sizeof(s8Text)) != MAC_TEXT_LEN) return "MAC text is not six hex pairs";
-    U8 u8Mac[6] = {};
-    for (size_t i = 0; i < sizeof(u8Mac); ++i) {
-        const S8* ps8Pair = s8Text + 3 * i;
-        if (!IsHexDigit(ps8Pair[0]) || !IsHexDigit(ps8Pair[1])) return "MAC text is not six hex pairs";
-        if (i + 1 < sizeof(u8Mac) && ps8Pair[2] != ':') return "MAC text is not six hex pairs";
-        u8Mac[i] = (U8)(HexValue(ps8Pair[0]) << 4 | HexValue(ps8Pair[1]));
-    }
-    static const U8 u8Zero[6] = {};
-    if (memcmp(u8Mac, u8Zero, sizeof(u8Mac)) == 0) return "MAC address all zero";
-    if ((u8Mac[0] & 0x01) != 0) return "MAC address is a group address";
-    return nullptr;
 }
 
 /* ======================================================================== */
@@ -416,29 +345,28 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
     BCAST_LOOP_LOG("%s\n", "MSG_TYPE_SEARCH");
 
     /* Arrival interface: the last IP_PKTINFO record wins; without one the index
-     * of an earlier datagram stays. Records are walked by offset and taken only
-     * when they lie wholly inside what the kernel reported. */
-    const U8* pu8Ctrl = pstLoop->u8CtrlBuf;
-    size_t uCtrlLen = pstLoop->stMsg.msg_controllen;
-    if (uCtrlLen > sizeof(pstLoop->u8CtrlBuf)) uCtrlLen = sizeof(pstLoop->u8CtrlBuf);
-    constexpr size_t CMSG_ALIGN_TO = sizeof(size_t);
-    size_t uOff = 0;
-    while (uOff + sizeof(struct cmsghdr) <= uCtrlLen) {
-        struct cmsghdr stCmsg;
-        memcpy(&stCmsg, pu8Ctrl + uOff, sizeof(stCmsg));
-        if (stCmsg.cmsg_len < sizeof(struct cmsghdr) || stCmsg.cmsg_len > uCtrlLen - uOff) break;
-        if (stCmsg.cmsg_level == IPPROTO_IP && stCmsg.cmsg_type == IP_PKTINFO &&
-            stCmsg.cmsg_len >= CMSG_LEN(sizeof(struct in_pktinfo))) {
+     * of an earlier datagram stays. A record is taken only when it lies wholly
+     * inside what the kernel reported. The walk has a header of its own,
+     * bounded by the buffer; the loop's header goes back out unchanged. */
+    struct msghdr stCtrl = {};
+    stCtrl.msg_control = pstLoop->u8CtrlBuf;
+    stCtrl.msg_controllen = pstLoop->stMsg.msg_controllen < sizeof(pstLoop->u8CtrlBuf)
+                                ? pstLoop->stMsg.msg_controllen
+                                : sizeof(pstLoop->u8CtrlBuf);
+    const U8* pu8CtrlEnd = pstLoop->u8CtrlBuf + stCtrl.msg_controllen;
+    for (struct cmsghdr* pstCmsg = CMSG_FIRSTHDR(&stCtrl); pstCmsg != nullptr;
+         pstCmsg = CMSG_NXTHDR(&stCtrl, pstCmsg)) {
+        const size_t uLeft = (size_t)(pu8CtrlEnd - reinterpret_cast<const U8*>(pstCmsg));
+        if (pstCmsg->cmsg_len < sizeof(struct cmsghdr) || pstCmsg->cmsg_len > uLeft) break;
+        if (pstCmsg->cmsg_level == IPPROTO_IP && pstCmsg->cmsg_type == IP_PKTINFO &&
+            pstCmsg->cmsg_len >= CMSG_LEN(sizeof(struct in_pktinfo))) {
             struct in_pktinfo stInfo;
-            memcpy(&stInfo, pu8Ctrl + uOff + CMSG_LEN(0), sizeof(stInfo));
+            memcpy(&stInfo, CMSG_DATA(pstCmsg), sizeof(stInfo));
             S8 s8Dst[INET_ADDRSTRLEN];
             PutInAddrText(s8Dst, stInfo.ipi_addr);
             BCAST_LOOP_LOG("index=%d ip_dst_addr=%s\n", stInfo.ipi_ifindex, s8Dst);
             pstLoop->u32IfIndex = (unsigned int)stInfo.ipi_ifindex;
         }
-        const size_t uStep = (stCmsg.cmsg_len + CMSG_ALIGN_TO - 1) & ~(CMSG_ALIGN_TO - 1);
-        if (uStep > uCtrlLen - uOff) break;
-        uOff += uStep;
     }
 
     pstLoop->stIfReq.ifr_ifindex = (int)pstLoop->u32IfIndex;
@@ -457,6 +385,10 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
     stReqHead.MsgSize = VXNetLe32(sizeof(SearchDevRsp));
     pstLoop->stSearchRsp.stMsgHeader = stReqHead;
 
+    /* The reply goes out with the request's own message header: the peer
+     * address as destination, and the echoed packet information, which makes
+     * the reply leave by the arrival interface from the address the request
+     * reached. */
     pstLoop->stIov.iov_base = &pstLoop->stSearchRsp;
     pstLoop->stIov.iov_len = sizeof(pstLoop->stSearchRsp);
     if (pstLoop->pfnSend(m_s32ConnSockFd, &pstLoop->stMsg, MSG_DONTROUTE) <= 0) {
@@ -621,7 +553,6 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     CommLogEscape(s8UserLog, sizeof(s8UserLog), stBase.user, sizeof(stBase.user));
     S32 s32Ret = m_pIntf->CheckUser(s8User, s8Pwd, CHECK_USER_TYPE_IE);
     /* Passwords never reach the log. */
-    WORD u16Ack = BCAST_MODIFY_ACK_REJECTED;
     if (s32Ret < 0) {
         BCAST_LOOP_LOG("CheckUser Failed!(%s:%s)", s8UserLog, "***");
         if (BcastGuardFailed(&pstLoop->stGuard, stBase, u64Now)) {
@@ -630,15 +561,14 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
         }
     } else {
         BCAST_LOOP_LOG("authencate succefully!(%s:%s)\n", s8UserLog, "***");
-        u16Ack = BCAST_MODIFY_ACK_OK;
     }
 
-    /* Reply: the request's header, ExtSize zero words, the request's msgid. */
+    /* Reply: the request's header, ExtSize zero words, the request's msgid.
+     * Its AckFlag is set where it is sent; a refused request is not answered. */
     U8* pu8Rsp = pstLoop->u8ModifyBuf;
     const size_t uBodyOff = ModifyBodyOffset(stHead);
     const size_t uRspLen = uBodyOff + sizeof(NetMDevInfoRsp);
     MsgHead stRspHead = stHead;
-    stRspHead.AckFlag = VXNetLe16(u16Ack);
     stRspHead.MsgSize = VXNetLe32(sizeof(NetMDevInfoRsp));
     memcpy(pu8Rsp, &stRspHead, sizeof(stRspHead));
     memset(pu8Rsp + sizeof(MsgHead), 0, uBodyOff - sizeof(MsgHead));
@@ -669,14 +599,12 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
 VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& stReq)
 {
     const NetMDevInfoReq& stBase = stReq.DevInfoReq;
-    S32 s32AckFlag = 1;
     m_pIntf->UpdateSysParam();
     /* Read afresh: the outcome never depends on an earlier request. */
     VXNet_NetworkBaseSet_t bset;
     memset(&bset, 0, sizeof(bset));
     if (m_pIntf->NetBasicParamAdapter(&bset, nullptr, 0, true, sizeof(bset)) != 0) return;
     SAVE_FLASH_OPT_E enSaveOpt = SAVE_OPT_STOP_NONE;
-    s32AckFlag = 0;
 
     const U32 u32MPort = VXNetLe16(stBase.mport);
     const U32 u32WPort = VXNetLe16(stBase.wport);
@@ -739,7 +667,7 @@ VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& st
     }
 
     /* The requester hears first: a reboot may follow. */
-    SetModifyAck(pstLoop->u8ModifyBuf, (WORD)s32AckFlag);
+    SetModifyAck(pstLoop->u8ModifyBuf, BCAST_MODIFY_ACK_OK);
     BCAST_LOOP_LOG("Broad modify NVR network info return first\n");
     if (pstLoop->pfnSend(m_s32ConnSockFd, &pstLoop->stMsg, MSG_DONTROUTE) <= 0) {
         const int s32Err = errno;

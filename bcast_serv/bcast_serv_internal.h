@@ -66,7 +66,8 @@ U64 BcastNowMs();
 const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask);
 
 /* BcastCheckMacText: the MAC text of a MAC-set request as the settings provider
- * will store it: '-' turned into ':' and the text cut after the sixth pair.
+ * will store it: NetMacDashesToColons run on a copy ('-' turned into ':' and
+ * the text cut after the sixth pair).
  * ps8Mac [in] 36-byte field, not necessarily terminated
  * return null when the result is six two-digit hex pairs joined by ':', not all
  *        zero, first octet without the group bit; else the reason text */

@@ -67,10 +67,13 @@ public:
     /* Trace line only. */
     VOID ResetNetServer() override;
 
-    /* Get direction: reads the file, changes nothing. Set direction: rewrites the
+    /* Get direction: reads the file, changes nothing. Set direction: replaces the
      * file with the addresses of pNetBasicSet (a VXNet_NetworkBaseSet_t) or the
-     * MAC text of pSoleNetBasicSet (36-byte field, converted in place), then
-     * sends the main application SIGUSR1. 0 on every path (no follow-up bits). */
+     * MAC text of pSoleNetBasicSet (36-byte field, converted in place) and, once
+     * the change is stored (or when neither is given), sends the main
+     * application SIGUSR1.
+     * return 0 (get direction, or the change stored; never follow-up bits), or
+     * -1 when nothing was stored; the main application is then not told. */
     S32 NetBasicParamAdapter(VOID* pNetBasicSet, VOID* pSoleNetBasicSet, S32 s32ChnNO,
                              BOOL bDirection, U32 u32Parsesize) override;
 

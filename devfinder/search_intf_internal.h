@@ -8,16 +8,22 @@
  *
  * The NetIntf* functions are the bodies of the overrides; the shipped class
  * calls them with the device paths of devfinder_def.h. Their trace lines carry
- * the name of the operation they serve. */
+ * the name of the operation they serve. The NetIni* functions (the settings
+ * file) are in netini.cpp, the rest in search_intf.cpp. */
 #ifndef DEVFINDER_SEARCH_INTF_INTERNAL_H
 #define DEVFINDER_SEARCH_INTF_INTERNAL_H
 
 #include <stddef.h>
 
+#include "comm_log.h"
 #include "devfinder_def.h"
 #include "VXNetProtocol.h"
+#include "intf_mactext.h"
 #include "intf_paramconfig.h"
 #include "type.h"
+
+/* A trace line "<FUNC>:(line), text", under the daemon's log budget. */
+#define NETINTF_TRACE(FUNC, ...) CommTraceLine(FUNC, __LINE__, __VA_ARGS__)
 
 /* Longest values the settings file holds, without terminator. */
 constexpr size_t NETINI_ADDR_TEXT_MAX = 31; /* ipaddr, netmask, gateway, macaddr */
@@ -30,7 +36,7 @@ constexpr const char* NETINI_TMP_SUFFIX = ".new";
 
 /* Widths of the fields a modification request carries the MAC text, the user
  * name and the password in. */
-constexpr size_t NETINTF_MAC_FIELD_SIZE = sizeof(NewNetMDevInfoReq::macAddr);
+constexpr size_t NETINTF_MAC_FIELD_SIZE = INTF_MAC_FIELD_SIZE;
 constexpr size_t NETINTF_USER_NAME_SIZE = sizeof(NetMDevInfoReq::user);
 constexpr size_t NETINTF_USER_PWD_SIZE = sizeof(NetMDevInfoReq::pwd);
 
@@ -134,13 +140,6 @@ S32 NetIniReadShared(const char* ps8Path, NETINI_VIEW_E enView, NETINI_SHARE_S* 
  * white space or exceeds its capacity (it would not read back as written) or
  * the buffer is too small; ps8Buf is then unspecified */
 S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize);
-
-/* NetMacDashesToColons: the in-place conversion of a client's MAC text.
- * Walks up to a NUL or uFieldSize bytes, turns each "-" into ":", and right
- * after the fifth one ends the text two characters later (when that byte is
- * still inside the field). Nothing is written outside the field.
- * return the length of the resulting text (at most uFieldSize) */
-size_t NetMacDashesToColons(S8* ps8Mac, size_t uFieldSize);
 
 /* NetIntfGetDevInfo: body of NetInterface::GetDevInfo; reads through
  * NetIniReadShared with pstShare (may be null).

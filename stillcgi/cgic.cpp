@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,10 +18,18 @@ namespace {
 char s_s8EmptyQuery[1] = {'\0'};
 char s_s8EmptyMethod[1] = {'\0'};
 
-/* What was read at start-up; lives until the process exits. */
-std::string* s_pQuery = nullptr;
-std::string* s_pMethod = nullptr;
-std::vector<std::pair<std::string, std::string>>* s_pCookies = nullptr;
+/* What was read at start-up; the globals point into it. */
+typedef struct {
+    std::string strQuery;
+    std::string strMethod;
+    std::vector<std::pair<std::string, std::string>> vecCookies;
+} CGIC_INPUT_S;
+
+CGIC_INPUT_S& Input()
+{
+    static CGIC_INPUT_S s_stInput;
+    return s_stInput;
+}
 
 /* The environment as cgicc sees it, but with no request body. cgicc would
  * allocate CONTENT_LENGTH bytes and read that much from standard input for
@@ -47,10 +54,10 @@ public:
 
 const std::string* FindCookie(const char* ps8Name)
 {
-    if (s_pCookies == nullptr || ps8Name == nullptr) {
+    if (ps8Name == nullptr) {
         return nullptr;
     }
-    for (const auto& stCookie : *s_pCookies) {
+    for (const auto& stCookie : Input().vecCookies) {
         if (stCookie.first == ps8Name) {
             return &stCookie.second;
         }
@@ -82,28 +89,22 @@ int cgicReadEnvironment()
     cgiOut = stdout;
     cgiQueryString = s_s8EmptyQuery;
     cgiRequestMethod = s_s8EmptyMethod;
-    delete s_pQuery;
-    delete s_pMethod;
-    delete s_pCookies;
-    s_pQuery = nullptr;
-    s_pMethod = nullptr;
-    s_pCookies = nullptr;
+    Input() = CGIC_INPUT_S();
     /* cgicc reports bad input by throwing; the request then goes on with no
      * input at all. */
     try {
         NoBodyInput stInput;
         const cgicc::CgiEnvironment stEnv(&stInput);
-        auto pQuery = std::make_unique<std::string>(stEnv.getQueryString());
-        auto pMethod = std::make_unique<std::string>(stEnv.getRequestMethod());
-        auto pCookies = std::make_unique<std::vector<std::pair<std::string, std::string>>>();
+        CGIC_INPUT_S stRead;
+        stRead.strQuery = stEnv.getQueryString();
+        stRead.strMethod = stEnv.getRequestMethod();
         for (const cgicc::HTTPCookie& stCookie : stEnv.getCookieList()) {
-            pCookies->emplace_back(stCookie.getName(), stCookie.getValue());
+            stRead.vecCookies.emplace_back(stCookie.getName(), stCookie.getValue());
         }
-        s_pQuery = pQuery.release();
-        s_pMethod = pMethod.release();
-        s_pCookies = pCookies.release();
-        cgiQueryString = &(*s_pQuery)[0];
-        cgiRequestMethod = &(*s_pMethod)[0];
+        CGIC_INPUT_S& stKept = Input();
+        stKept = std::move(stRead);
+        cgiQueryString = &stKept.strQuery[0];
+        cgiRequestMethod = &stKept.strMethod[0];
         return 0;
     } catch (...) {
         return -1;

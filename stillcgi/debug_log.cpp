@@ -79,7 +79,6 @@ VOID AddWritten(int s32Count)
     }
 }
 
-/* The stream a message goes to, or null when it is dropped. */
 /* With the lock held: the size test comes before the write, so a file ends at
  * most one message past the limit. */
 VOID RotateIfFull()
@@ -92,6 +91,7 @@ VOID RotateIfFull()
     }
 }
 
+/* The stream a message goes to, or null when it is dropped. */
 FILE* LogStream()
 {
     if (sg_LogArgs.s32Dest == 0) {
@@ -115,6 +115,45 @@ S32 SeqValue(const S8* ps8Line)
         return INT32_MIN;
     }
     return (S32)s64Val;
+}
+
+/* What a LOG message says of where it comes from; LOGT messages have none. */
+typedef struct {
+    S32 s32Level;
+    S32 s32Line;
+    const S8* ps8File;
+    const S8* ps8Func;
+} LOG_HEAD_S;
+
+/* One message under the lock: rotation first, then the stamp (long form with
+ * pstHead's fields, short form without), then the text. */
+__attribute__((format(printf, 2, 0)))
+VOID WriteMessage(const LOG_HEAD_S* pstHead, const S8* ps8Fmt, va_list ap)
+{
+    pthread_mutex_lock(&sg_LogArgs.stLock);
+    RotateIfFull();
+    struct timeval stNow = {};
+    gettimeofday(&stNow, nullptr);
+    S8 s8Stamp[LOG_STAMP_SIZE];
+    if (pstHead != nullptr) {
+        FormStampLong(stNow, s8Stamp, sizeof(s8Stamp));
+    } else {
+        FormStampShort(stNow, s8Stamp, sizeof(s8Stamp));
+    }
+
+    FILE* pOut = LogStream();
+    if (pOut != nullptr) {
+        if (pstHead != nullptr) {
+            AddWritten(fprintf(pOut, "[%s]-[%s][%s][%s][%d]", LogLevelName(pstHead->s32Level),
+                               s8Stamp, pstHead->ps8Func != nullptr ? pstHead->ps8Func : "",
+                               pstHead->ps8File != nullptr ? pstHead->ps8File : "",
+                               pstHead->s32Line));
+        } else {
+            AddWritten(fprintf(pOut, "[%s]", s8Stamp));
+        }
+        AddWritten(vfprintf(pOut, ps8Fmt, ap));
+    }
+    pthread_mutex_unlock(&sg_LogArgs.stLock);
 }
 
 } // namespace
@@ -196,24 +235,11 @@ VOID LOG(S32 s32Level, S32 s32Line, const S8* ps8File, const S8* ps8Func, const 
     if ((s32Level & sg_LogArgs.s32LevelMask) == 0) {
         return;
     }
-    pthread_mutex_lock(&sg_LogArgs.stLock);
-    RotateIfFull();
-    struct timeval stNow = {};
-    gettimeofday(&stNow, nullptr);
-    S8 s8Stamp[LOG_STAMP_SIZE];
-    FormStampLong(stNow, s8Stamp, sizeof(s8Stamp));
-
-    FILE* pOut = LogStream();
-    if (pOut != nullptr) {
-        AddWritten(fprintf(pOut, "[%s]-[%s][%s][%s][%d]", LogLevelName(s32Level), s8Stamp,
-                           ps8Func != nullptr ? ps8Func : "", ps8File != nullptr ? ps8File : "",
-                           s32Line));
-        va_list ap;
-        va_start(ap, ps8Fmt);
-        AddWritten(vfprintf(pOut, ps8Fmt, ap));
-        va_end(ap);
-    }
-    pthread_mutex_unlock(&sg_LogArgs.stLock);
+    const LOG_HEAD_S stHead = {s32Level, s32Line, ps8File, ps8Func};
+    va_list ap;
+    va_start(ap, ps8Fmt);
+    WriteMessage(&stHead, ps8Fmt, ap);
+    va_end(ap);
 }
 
 VOID LOGT(S32 s32Level, const S8* ps8Fmt, ...)
@@ -221,22 +247,10 @@ VOID LOGT(S32 s32Level, const S8* ps8Fmt, ...)
     if ((s32Level & sg_LogArgs.s32LevelMask) == 0) {
         return;
     }
-    pthread_mutex_lock(&sg_LogArgs.stLock);
-    RotateIfFull();
-    struct timeval stNow = {};
-    gettimeofday(&stNow, nullptr);
-    S8 s8Stamp[LOG_STAMP_SIZE];
-    FormStampShort(stNow, s8Stamp, sizeof(s8Stamp));
-
-    FILE* pOut = LogStream();
-    if (pOut != nullptr) {
-        AddWritten(fprintf(pOut, "[%s]", s8Stamp));
-        va_list ap;
-        va_start(ap, ps8Fmt);
-        AddWritten(vfprintf(pOut, ps8Fmt, ap));
-        va_end(ap);
-    }
-    pthread_mutex_unlock(&sg_LogArgs.stLock);
+    va_list ap;
+    va_start(ap, ps8Fmt);
+    WriteMessage(nullptr, ps8Fmt, ap);
+    va_end(ap);
 }
 
 VOID logChangeFile()

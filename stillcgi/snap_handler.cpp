@@ -333,6 +333,9 @@ S32 SnapTakeFile(const S8* ps8Path)
         return -1;
     }
     int s32Fd = -1;
+    /* No break needed: the loop's own condition ends the wait at the first
+     * open that succeeds, and only a failed check pauses. After the last pause
+     * comes one more check below, so a file written during it is still found. */
     for (S32 i = 0; i < SNAP_FILE_CHECKS && s32Fd < 0; ++i) {
         s32Fd = OpenRegular(ps8Path);
         if (s32Fd < 0) {

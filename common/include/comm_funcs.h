@@ -306,7 +306,7 @@ int GetMacAddress(const char* ps8EthName, unsigned char* pu8Mac);
  *             split at every '.'; each field converts like atoi (clamped to
  *             32 bits) and its low 8 bits go to U8IPAddr[i] for the first four
  *             fields; missing fields leave their bytes. The text and the bytes
- *             are printed on standard output.
+ *             go out as a trace line (standard output, under the log budget).
  * return 0, or -1 when the text has more than four fields */
 int IPAddrAdapter(char* S8IPAddr, unsigned char* U8IPAddr, bool bDir);
 

@@ -4,6 +4,8 @@
 #ifndef COMMON_DEVFINDER_DEF_H
 #define COMMON_DEVFINDER_DEF_H
 
+#include <stddef.h>
+
 /* Discovery service */
 constexpr int DEVFINDER_UDP_PORT = 9333;
 
@@ -21,9 +23,23 @@ constexpr unsigned DEVFINDER_OTHER_BLOCK_SIZE = 4312;
 constexpr unsigned DEVFINDER_USER_TABLE_OFFSET = 2080;
 constexpr unsigned DEVFINDER_USER_COUNT = 30;
 constexpr unsigned DEVFINDER_USER_ENTRY_SIZE = 36;
-constexpr unsigned DEVFINDER_USER_NAME_OFFSET = 4;   /* within an entry */
-constexpr unsigned DEVFINDER_USER_PWD_OFFSET = 20;   /* within an entry */
 constexpr unsigned DEVFINDER_USER_FIELD_SIZE = 16;
+
+/* One entry of the user table. */
+#pragma pack(push, 1)
+typedef struct {
+    unsigned char u8InUse; /* 0 = free slot */
+    unsigned char u8Privilege;
+    unsigned char u8Reserved[2];
+    char s8UserName[DEVFINDER_USER_FIELD_SIZE]; /* zero-padded, no terminator when full */
+    char s8Password[DEVFINDER_USER_FIELD_SIZE]; /* zero-padded, no terminator when full */
+} DEVFINDER_USER_ENTRY_S;
+#pragma pack(pop)
+static_assert(sizeof(DEVFINDER_USER_ENTRY_S) == DEVFINDER_USER_ENTRY_SIZE,
+              "a user entry is 36 bytes");
+static_assert(offsetof(DEVFINDER_USER_ENTRY_S, s8UserName) == 4 &&
+                  offsetof(DEVFINDER_USER_ENTRY_S, s8Password) == 20,
+              "name at 4, password at 20");
 
 static_assert(DEVFINDER_USER_TABLE_OFFSET + DEVFINDER_USER_COUNT * DEVFINDER_USER_ENTRY_SIZE <=
                   DEVFINDER_OTHER_BLOCK_SIZE,

@@ -53,10 +53,11 @@ std::string RunOnDevicePaths(const TempDir& dir)
     U8* pu8Block = s32ShmId >= 0 ? static_cast<U8*>(shmat(s32ShmId, nullptr, 0)) : (U8*)-1;
     if (pu8Block == (U8*)-1) return std::string("segment: ") + strerror(errno);
     memset(pu8Block, 0, DEVFINDER_OTHER_BLOCK_SIZE);
-    U8* pu8Entry = pu8Block + DEVFINDER_USER_TABLE_OFFSET + 4 * DEVFINDER_USER_ENTRY_SIZE;
-    pu8Entry[0] = 1;
-    memcpy(pu8Entry + DEVFINDER_USER_NAME_OFFSET, "admin", 5);
-    memcpy(pu8Entry + DEVFINDER_USER_PWD_OFFSET, "1234", 4);
+    DEVFINDER_USER_ENTRY_S stEntry = {};
+    stEntry.u8InUse = 1;
+    memcpy(stEntry.s8UserName, "admin", 5);
+    memcpy(stEntry.s8Password, "1234", 4);
+    memcpy(pu8Block + DEVFINDER_USER_TABLE_OFFSET + 4 * sizeof(stEntry), &stEntry, sizeof(stEntry));
 
     const pid_t s32Zozid = fork();
     if (s32Zozid == 0) {

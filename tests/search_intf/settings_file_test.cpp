@@ -1,4 +1,4 @@
-/* The settings file: the three readers, the rewrite and the MAC conversion,
+/* The settings file: the three readers, the rewrite and the MAC text it stores,
  * against files in a temporary directory. */
 #include <string.h>
 #include <sys/stat.h>
@@ -213,23 +213,6 @@ TEST_F(SettingsFile, MacSetConvertsCallerTextAndWritesIt)
         std::string strWant = TEST_INI;
         strWant.replace(strWant.find("0a:1b:2c:3d:4e:5f"), 17, c.ps8Stored);
         EXPECT_EQ(strWant, ReadFile(m_strIni));
-    }
-}
-
-TEST_F(SettingsFile, MacConversionStaysInsideField)
-{
-    /* Fifth "-" at 32, 33, 34: the terminator goes three further on only when
-     * that byte is in the field; the guard behind the field is never written. */
-    for (const size_t uFifth : {32u, 33u, 34u}) {
-        SCOPED_TRACE(uFifth);
-        S8 s8Buf[NETINTF_MAC_FIELD_SIZE + 4];
-        memset(s8Buf, 'A', sizeof(s8Buf));
-        for (size_t i = 0; i < 5; ++i) s8Buf[uFifth - 2 * i] = '-';
-        const size_t uWant =
-            uFifth + 3 < NETINTF_MAC_FIELD_SIZE ? uFifth + 3 : NETINTF_MAC_FIELD_SIZE;
-        EXPECT_EQ(uWant, NetMacDashesToColons(s8Buf, NETINTF_MAC_FIELD_SIZE));
-        EXPECT_EQ(':', s8Buf[uFifth]);
-        EXPECT_EQ(std::string(4, 'A'), std::string(s8Buf + NETINTF_MAC_FIELD_SIZE, 4));
     }
 }
 

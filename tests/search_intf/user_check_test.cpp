@@ -35,13 +35,12 @@ protected:
     /* Texts up to the 16-byte field width, without terminator when full. */
     void AddUser(U32 u32Index, const char* ps8Name, const char* ps8Pwd, U8 u8InUse = 1)
     {
-        U8* pu8Entry = Entry(u32Index);
-        pu8Entry[0] = u8InUse;
-        pu8Entry[1] = 1; /* privilege */
-        memcpy(pu8Entry + DEVFINDER_USER_NAME_OFFSET, ps8Name,
-               strnlen(ps8Name, DEVFINDER_USER_FIELD_SIZE));
-        memcpy(pu8Entry + DEVFINDER_USER_PWD_OFFSET, ps8Pwd,
-               strnlen(ps8Pwd, DEVFINDER_USER_FIELD_SIZE));
+        DEVFINDER_USER_ENTRY_S stEntry = {};
+        stEntry.u8InUse = u8InUse;
+        stEntry.u8Privilege = 1;
+        memcpy(stEntry.s8UserName, ps8Name, strnlen(ps8Name, sizeof(stEntry.s8UserName)));
+        memcpy(stEntry.s8Password, ps8Pwd, strnlen(ps8Pwd, sizeof(stEntry.s8Password)));
+        memcpy(Entry(u32Index), &stEntry, sizeof(stEntry));
     }
     /* Name and password in request fields of 10 and 14 bytes, as the server passes them. */
     S32 Check(const char* ps8Name, const char* ps8Pwd, const char* ps8Key = nullptr)

@@ -13,6 +13,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "comm_fd.h"
+
 namespace {
 
 /* Room for a few hundred 464-byte replies arriving at once. */
@@ -20,27 +22,6 @@ constexpr int DS_RCVBUF_BYTES = 4 * 1024 * 1024;
 /* Bound on datagrams read per exchange, far above any LAN's replies. */
 constexpr U32 DS_MAX_DATAGRAMS = 200000;
 constexpr size_t DS_RX_BUF = 2048;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int s32Fd = -1) noexcept : m_s32Fd(s32Fd) {}
-    ~UniqueFd()
-    {
-        if (m_s32Fd >= 0) close(m_s32Fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const noexcept { return m_s32Fd; }
-    int Release() noexcept
-    {
-        const int s32Fd = m_s32Fd;
-        m_s32Fd = -1;
-        return s32Fd;
-    }
-
-private:
-    int m_s32Fd;
-};
 
 std::string ErrText(const char* ps8What, int s32Err)
 {

@@ -165,15 +165,15 @@ void FillOtherBlock(const ZOZID_OPTIONS_S& stOpts, std::vector<U8>* pvecBlock)
     pvecBlock->assign(ZOZID_OTHER_BLOCK_SIZE, 0);
     U32 u32Off = ZOZID_USER_TABLE_OFFSET;
     for (const ZOZID_USER_S& stUser : stOpts.vecUsers) {
-        /* in use, privilege, two spare bytes, name[16], password[16]; a text
-         * that fills its field has no terminator */
-        (*pvecBlock)[u32Off] = 1;
-        (*pvecBlock)[u32Off + 1] = stUser.u8Privilege;
-        memcpy(pvecBlock->data() + u32Off + 4, stUser.strName.data(),
-               std::min<size_t>(stUser.strName.size(), ZOZID_USER_TEXT_LEN));
-        memcpy(pvecBlock->data() + u32Off + 20, stUser.strPassword.data(),
-               std::min<size_t>(stUser.strPassword.size(), ZOZID_USER_TEXT_LEN));
-        u32Off += ZOZID_USER_ENTRY_SIZE;
+        ZOZID_USER_ENTRY_S stEntry = {};
+        stEntry.u8InUse = 1;
+        stEntry.u8Privilege = stUser.u8Privilege;
+        memcpy(stEntry.s8UserName, stUser.strName.data(),
+               std::min(stUser.strName.size(), sizeof(stEntry.s8UserName)));
+        memcpy(stEntry.s8Password, stUser.strPassword.data(),
+               std::min(stUser.strPassword.size(), sizeof(stEntry.s8Password)));
+        memcpy(pvecBlock->data() + u32Off, &stEntry, sizeof(stEntry));
+        u32Off += sizeof(stEntry);
     }
 }
 

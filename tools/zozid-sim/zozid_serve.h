@@ -67,6 +67,17 @@ constexpr U32 ZOZID_CAPS_OFFSET = 1405;        /* base block: capability mask, L
 constexpr U32 ZOZID_POSTED_RES_OFFSET = 2933;  /* posted base block: requested index */
 constexpr U32 ZOZID_USER_TABLE_OFFSET = 2080;  /* other block: 30 entries */
 constexpr U32 ZOZID_USER_ENTRY_SIZE = 36;
+/* One entry of the user table. */
+#pragma pack(push, 1)
+typedef struct {
+    U8 u8InUse; /* 0 = free slot */
+    U8 u8Privilege;
+    U8 u8Reserved[2];
+    S8 s8UserName[ZOZID_USER_TEXT_LEN]; /* zero-padded, no terminator when full */
+    S8 s8Password[ZOZID_USER_TEXT_LEN]; /* zero-padded, no terminator when full */
+} ZOZID_USER_ENTRY_S;
+#pragma pack(pop)
+static_assert(sizeof(ZOZID_USER_ENTRY_S) == ZOZID_USER_ENTRY_SIZE, "a user entry is 36 bytes");
 constexpr S32 ZOZID_CMD_IMAGE = 36;
 constexpr S32 ZOZID_CMD_CAPTURE = 37;
 constexpr const char* ZOZID_SNAP_NAME = "snap.jpg";
