@@ -31,6 +31,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -95,6 +96,52 @@ def _children(pid):
         if len(fields) > 1 and int(fields[1]) == pid:
             kids.append(int(entry))
     return kids
+
+
+def _descendants(pid):
+    """pid and every process below it, parents before children."""
+    found, queue = [], [pid]
+    while queue and len(found) < 256:
+        p = queue.pop(0)
+        found.append(p)
+        queue.extend(_children(p))
+    return found
+
+
+def _read_text(path):
+    try:
+        with open(path) as f:
+            return f.read().strip()
+    except OSError as e:
+        return "(%s)" % e.strerror
+
+
+def _proc_text(pid, name):
+    return _read_text("/proc/%d/%s" % (pid, name))
+
+
+def stall_report(pid, title):
+    """What pid and the processes below it are doing: state, CPU time, the
+    kernel function each waits in and its system call. Written when a command
+    outlives its bound, so that a stall can be told from a slow machine."""
+    lines = ["--- %s" % title, "load: " + _read_text("/proc/loadavg")]
+    pressure = _read_text("/proc/pressure/cpu")
+    if not pressure.startswith("("):
+        lines.append("cpu pressure: " + pressure.replace("\n", " | "))
+    tick = os.sysconf("SC_CLK_TCK")
+    for p in _descendants(pid):
+        stat = _proc_text(p, "stat")
+        fields = stat[stat.rfind(")") + 2:].split()
+        comm = stat[stat.find("(") + 1:stat.rfind(")")]
+        cpu = ("user %.2f s sys %.2f s" % (int(fields[11]) / tick, int(fields[12]) / tick)
+               if len(fields) > 12 else "")
+        lines.append("pid %d (%s) state %s %s wchan %s syscall %s" % (
+            p, comm, fields[0] if fields else "?", cpu, _proc_text(p, "wchan"),
+            _proc_text(p, "syscall")))
+        stack = _proc_text(p, "stack")
+        if stack and not stack.startswith("("):
+            lines.extend("    " + line for line in stack.splitlines()[:12])
+    return "\n".join(lines) + "\n---\n"
 
 
 def remove_stale_namespaces():
@@ -178,21 +225,40 @@ class Host:
 
     def run(self, argv, timeout=30, check=False, input=None, env=None):
         """Runs argv inside the host and waits; returns a CompletedProcess (text)."""
-        full_env = dict(self.env)
-        if env:
-            full_env.update(env)
-        return subprocess.run(self.exec_argv(argv), stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, text=True, timeout=timeout,
-                              check=check, input=input, env=full_env)
+        return self._run_inside(argv, timeout, check, input, env, text=True)
 
     def run_bytes(self, argv, timeout=30, env=None, input=None):
         """Like run, but stdout and stderr stay bytes (for exact reply checks)."""
+        return self._run_inside(argv, timeout, False, input, env, text=False)
+
+    def _run_inside(self, argv, timeout, check, input, env, text):
+        """subprocess.run for a command inside the host, except at the timeout:
+        it first writes what every process of the command is doing to stderr,
+        then ends them all (the program too, which nsenter's end would leave
+        running inside), then raises TimeoutExpired."""
         full_env = dict(self.env)
         if env:
             full_env.update(env)
-        return subprocess.run(self.exec_argv(argv), stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout, input=input,
-                              env=full_env)
+        full_argv = self.exec_argv(argv)
+        proc = subprocess.Popen(full_argv, stdin=subprocess.PIPE if input is not None else None,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=text,
+                                env=full_env)
+        try:
+            out, err = proc.communicate(input, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            sys.stderr.write(stall_report(proc.pid, "%s: %s still running after %s s"
+                                          % (self.name, " ".join(map(str, argv)), timeout)))
+            for pid in reversed(_descendants(proc.pid)):
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, signal.SIGKILL)
+            proc.kill()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                proc.communicate(timeout=5)
+            raise subprocess.TimeoutExpired(full_argv, timeout)
+        res = subprocess.CompletedProcess(full_argv, proc.returncode, out, err)
+        if check:
+            res.check_returncode()
+        return res
 
     def start(self, argv, name=None, env=None):
         """Starts argv inside the host; stdout/stderr go to <dir>/<name>.out/.err.
