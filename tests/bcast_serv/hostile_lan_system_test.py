@@ -29,6 +29,11 @@ CHECK_LINE = "___________ CheckUser __________"
 LOCK_LINE = "modifications locked for 60 s after 5 failed user checks\n"
 UNLOCK_LINE = "modifications unlocked\n"
 REPLY_IGNORED = "a device's reply: not answered\n"
+# Bounds of waits for what must come (a reply, a log line, a reload, a start): wide,
+# because the camera shares a busy machine; a quick machine ends each at the event.
+# Waits for what must not come stay short.
+REPLY_S = 20.0
+SETTLE_S = 30
 LOG_BURST, LOG_RATE = 200, 50
 
 
@@ -64,7 +69,7 @@ def drain(sock):
         sock.setblocking(True)
 
 
-def searched(sock, dst, timeout=5.0, tries=10):
+def searched(sock, dst, timeout=REPLY_S, tries=40):
     """A search to dst is answered (bounded repeats, for a loaded machine)."""
     for _ in range(tries):
         sock.sendto(head(11), (dst, PORT))
@@ -109,7 +114,7 @@ class CameraHost:
                 self.write(self.old)
             self.zozid = self.cam.start(["./zozid", "--user", "%s:%s" % (USER, PASSWORD)],
                                         name="zozid")
-            if not wait_for(lambda: "zozid: ready" in self.cam.output("zozid"), 10):
+            if not wait_for(lambda: "zozid: ready" in self.cam.output("zozid"), SETTLE_S):
                 raise RuntimeError("stand-in not ready: " + self.cam.errors("zozid"))
             self.sock = udp_client(self.cli, self.cli_ip)
             self.devfinder = None
@@ -160,7 +165,7 @@ class CameraHost:
         return modify_request(cip=self.ip, ip=self.ip, gw=gateway or self.gateway, user=USER,
                               pwd=pwd, mac=mac or dev_mac(self.mac), msgid=msgid, **kw)
 
-    def send(self, req, timeout=2.0):
+    def send(self, req, timeout=REPLY_S):
         drain(self.sock)
         self.sock.sendto(req, (self.ip, PORT))
         return recv(self.sock, timeout)
@@ -210,7 +215,7 @@ class ReplyLoopTest(unittest.TestCase):
         cam0, cam1 = self.cams
         # camera 1 answers "camera 0"; camera 0 must not answer that reply
         self.spoof(cam0.ip, cam1.ip, head(11, seq=77))
-        self.assertTrue(wait_for(lambda: REPLY_IGNORED in cam0.discovery_log(), 10),
+        self.assertTrue(wait_for(lambda: REPLY_IGNORED in cam0.discovery_log(), SETTLE_S),
                         cam0.discovery_log()[-2000:])
         # a client's search is still answered by both
         cli = udp_client(self.att, "10.62.0.66")
@@ -268,7 +273,7 @@ class GuessingBoundTest(unittest.TestCase):
         for i in range(18):
             self.assertIsNone(c.send(c.request(pwd="guess%02d" % i, gateway="10.63.0.252",
                                                msgid=b"guess-%010d" % i), 0.3))
-        self.assertTrue(wait_for(lambda: c.log().count("MSG_TYPE_MDEVINFO") >= 6 + 1 + 18, 10))
+        self.assertTrue(wait_for(lambda: c.log().count("MSG_TYPE_MDEVINFO") >= 6 + 1 + 18, SETTLE_S))
         self.assertEqual(1, c.log().count(LOCK_LINE))
         self.assertEqual(2 + 1 + 3, self.checks(), "five failures reach the user table, no more")
         # the right password is refused while locked; searches are answered
@@ -314,9 +319,9 @@ class RewriteFaultTest(unittest.TestCase):
         self.seen.append(new_gw)
         new = c.old.replace("gateway=%s\n" % c.gateway, "gateway=%s\n" % new_gw)
         got = c.send(c.request(gateway=new_gw, msgid=b"fault-%010d" % len(self.seen)),
-                     2.0 if expect_reply else 1.0)
+                     REPLY_S if expect_reply else 1.0)
         if killed:
-            self.assertTrue(wait_for(lambda: c.devfinder.poll() is not None, 10),
+            self.assertTrue(wait_for(lambda: c.devfinder.poll() is not None, SETTLE_S),
                             "the injected SIGKILL did not end the daemon")
         text = c.read()
         self.assertIn(text, (c.old, new), "torn settings file")
@@ -325,7 +330,7 @@ class RewriteFaultTest(unittest.TestCase):
         if got is not None:
             self.assertEqual(new, text, "a reply only for the new file")
         if expect_reply:
-            self.assertTrue(wait_for(lambda: c.reloads() == reloads + 1, 5))
+            self.assertTrue(wait_for(lambda: c.reloads() == reloads + 1, SETTLE_S))
         else:
             self.assertEqual(reloads, c.reloads(), "nothing stored, nothing signalled")
         if not killed:
@@ -435,7 +440,7 @@ class OddSettingsPathTest(unittest.TestCase):
         self.assertTrue(os.path.islink(c.ini))
         with open(target) as f:
             self.assertEqual(c.old.replace("gateway=10.66.0.254", "gateway=10.66.0.77"), f.read())
-        self.assertTrue(wait_for(lambda: c.reloads() == 1, 5))
+        self.assertTrue(wait_for(lambda: c.reloads() == 1, SETTLE_S))
 
 
 class SignalDecoyTest(unittest.TestCase):
@@ -479,7 +484,7 @@ class SignalDecoyTest(unittest.TestCase):
                     "sh -c sleep 1000; : ./zozid"):
             self.assertLess(pids[cmd], zozid_pid, "decoy %r must come first in ps" % cmd)
         self.assertIsNotNone(c.send(c.request(gateway="10.67.0.5")))
-        self.assertTrue(wait_for(lambda: c.reloads() == 1, 5), c.trace()[-1000:])
+        self.assertTrue(wait_for(lambda: c.reloads() == 1, SETTLE_S), c.trace()[-1000:])
         self.assertIn("szPidBuf [%d]" % zozid_pid, c.trace())
         for proc in self.decoys:
             self.assertIsNone(proc.poll(), "%s was signalled" % proc.cam_name)
@@ -499,7 +504,7 @@ class LogTest(unittest.TestCase):
         req = modify_request(cip=c.ip, mac="00\n[BCAST][x] line[1] \x1bforged", user=USER,
                              pwd=PASSWORD)
         self.assertIsNone(c.send(req, 1.0))
-        self.assertTrue(wait_for(lambda: "cDevType:" in c.log()[len(before):], 5))
+        self.assertTrue(wait_for(lambda: "cDevType:" in c.log()[len(before):], SETTLE_S))
         new = c.log()[len(before):]
         self.assertNotIn("\x1b", new)
         lines = new.splitlines()
