@@ -62,31 +62,6 @@ def _port_in(table_path, port, listen_state=None):
     return False
 
 
-def _child_of(pid):
-    """The PID of a child of pid, found through /proc/*/stat (the children file of
-    /proc is not reliable while the task runs), or None."""
-    for name in os.listdir("/proc"):
-        if not name.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % name) as f:
-                stat = f.read()
-        except OSError:
-            continue
-        fields = stat.rsplit(")", 1)[-1].split()
-        if len(fields) > 1 and fields[1] == str(pid):
-            return int(name)
-    return None
-
-
-def program_pid(proc):
-    """The program's PID of a process started on a host (inside nsenter), looked up
-    again when the sandbox could not tell it at start; stored on proc."""
-    if getattr(proc, "program_pid", None) is None and proc.poll() is None:
-        proc.program_pid = _child_of(proc.pid)
-    return getattr(proc, "program_pid", None)
-
-
 def _udp_port_bound(pid, port):
     """True when the network namespace of pid has a UDP socket on port."""
     return _port_in("/proc/%d/net/udp" % pid, port)
@@ -152,32 +127,34 @@ class Camera:
         return self.host.errors("devfinder")
 
     # -- processes -----------------------------------------------------------------
-    def start_zozid(self):
+    def start_zozid(self, find_program=True):
         self.write_settings()
         self.zozid = self.host.start(["./zozid", "--user", "%s:%s" % (self.user, self.password),
-                                      "--iface", self.iface], name="zozid")
+                                      "--iface", self.iface], name="zozid",
+                                     find_program=find_program)
 
     def zozid_ready(self):
         return "zozid: ready" in self.host.output("zozid")
 
-    def start_devfinder(self):
-        self.devfinder = self.host.start([self.sb.binary("devfinder")], name="devfinder")
+    def start_devfinder(self, find_program=True):
+        self.devfinder = self.host.start([self.sb.binary("devfinder")], name="devfinder",
+                                         find_program=find_program)
 
     def devfinder_ready(self):
-        return (self.devfinder is not None and program_pid(self.devfinder) is not None and
+        return (self.devfinder is not None and self.host.program_pid(self.devfinder) and
                 _udp_port_bound(self.devfinder.program_pid, DISCOVERY_PORT))
 
-    def start_httpd(self):
+    def start_httpd(self, find_program=True):
         www = os.path.join(self.host.dir, "www")
         os.makedirs(os.path.join(www, "cgi-bin"), exist_ok=True)
         cgi = os.path.join(www, "cgi-bin", "stillcgi")
         shutil.copy(self.sb.binary("stillcgi"), cgi)
         os.chmod(cgi, 0o755)
         self.httpd_proc = self.host.start(["busybox", "httpd", "-f", "-p", "80", "-h", www],
-                                          name="httpd")
+                                          name="httpd", find_program=find_program)
 
     def httpd_ready(self):
-        return (self.httpd_proc is not None and program_pid(self.httpd_proc) is not None and
+        return (self.httpd_proc is not None and self.host.program_pid(self.httpd_proc) and
                 _tcp_port_listening(self.httpd_proc.program_pid, 80))
 
     def start(self, timeout=10.0):
@@ -221,6 +198,20 @@ def _quiet_ipv6(netns):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=False)
 
 
+def _wait_all(cameras, ready, timeout):
+    """Waits until ready(camera) holds for every camera; a camera found ready is
+    not asked again, so one wait costs what the cameras cost, once. Returns the
+    cameras still not ready when the timeout passed."""
+    pending = list(cameras)
+
+    def check():
+        pending[:] = [c for c in pending if not ready(c)]
+        return not pending
+
+    wait_for(check, timeout)
+    return pending
+
+
 class CameraLan:
     """N cameras and one installer host on one bridge (switch) of a sandbox.
 
@@ -236,15 +227,13 @@ class CameraLan:
         self.sb = sb
         self.switch = sb.switch("lan")
         _quiet_ipv6(self.switch.netns)
-        self.installer = sb.host("installer")
-        _quiet_ipv6(self.installer.netns)
+        self.installer = sb.host("installer", ipv6=False)
         sb.attach(self.installer, "eth0", "%s/%d" % (self.INSTALLER_IP, self.PREFIX),
                   self.switch)
         self.cameras = []
         for i in range(count):
             ip = self.camera_ip(i)
-            host = sb.host("cam%d" % i)
-            _quiet_ipv6(host.netns)
+            host = sb.host("cam%d" % i, ipv6=False)
             sb.attach(host, "eth0", "%s/%d" % (ip, self.PREFIX), self.switch)
             self.cameras.append(Camera(sb, host, "eth0", ip, self.PREFIX, self.GATEWAY,
                                        camera_mac(i + 1), user, password, httpd))
@@ -254,18 +243,21 @@ class CameraLan:
         return "%s.%d.%d" % (cls.SUBNET, 1 + index // 250, index % 250 + 2)
 
     def start(self, timeout=30.0):
-        """Stand-ins first (all at once), then the daemons; waits for all of them."""
+        """Stand-ins first (all at once), then the daemons; waits for all of them.
+        Nothing waits for one program's start before the next is started; the
+        programs' PIDs are known when this returns."""
         for cam in self.cameras:
-            cam.start_zozid()
-        if not wait_for(lambda: all(c.zozid_ready() for c in self.cameras), timeout):
-            bad = [c.host.name for c in self.cameras if not c.zozid_ready()]
-            raise RuntimeError("stand-ins not ready: %s" % ", ".join(bad[:10]))
+            cam.start_zozid(find_program=False)
+        bad = _wait_all(self.cameras, Camera.zozid_ready, timeout)
+        if bad:
+            raise RuntimeError("stand-ins not ready: %s" % ", ".join(c.host.name for c in bad[:10]))
         for cam in self.cameras:
-            cam.start_devfinder()
+            cam.host.program_pid(cam.zozid)
+            cam.start_devfinder(find_program=False)
             if cam.httpd:
-                cam.start_httpd()
-        if not wait_for(lambda: all(c.devfinder_ready() for c in self.cameras), timeout):
-            bad = [c for c in self.cameras if not c.devfinder_ready()]
+                cam.start_httpd(find_program=False)
+        bad = _wait_all(self.cameras, Camera.devfinder_ready, timeout)
+        if bad:
             raise RuntimeError("daemons not listening: %s" % "; ".join(
                 "%s (pid %s, exit %s: %s)" % (c.host.name, c.devfinder.program_pid,
                                               c.devfinder.poll(),

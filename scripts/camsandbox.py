@@ -27,6 +27,7 @@ import contextlib
 import ctypes
 import os
 import re
+import selectors
 import shutil
 import signal
 import socket
@@ -40,6 +41,8 @@ NETNS_DIR = "/run/netns"
 NAME_PREFIX = "csb"
 SYSTEM_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 BUSYBOX = shutil.which("busybox") or "/bin/busybox"
+# Bound of each step of setting up a host (its holder's start, finding its init).
+SETUP_TIMEOUT_S = 30
 
 _libc = ctypes.CDLL(None, use_errno=True)
 
@@ -52,6 +55,25 @@ def _run(argv, check=True, timeout=30, **kw):
         raise RuntimeError("%s failed (%d): %s%s" % (" ".join(argv), res.returncode,
                                                      res.stdout, res.stderr))
     return res
+
+
+def _read_line(stream, timeout):
+    """The first line a binary pipe delivers within timeout seconds (shorter
+    when the writer ended or the time ran out: then whatever came)."""
+    deadline = time.monotonic() + timeout
+    fd = stream.fileno()
+    got = b""
+    with selectors.DefaultSelector() as sel:
+        sel.register(fd, selectors.EVENT_READ)
+        while not got.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not sel.select(left):
+                break
+            chunk = os.read(fd, 256)
+            if not chunk:
+                break
+            got += chunk
+    return got
 
 
 def _setns(fd):
@@ -70,19 +92,23 @@ def _pid_alive(pid):
     return True
 
 
+def _kernel_children(pid):
+    """The kernel's list of pid's children (empty when it has none or is gone)."""
+    try:
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+            return [int(x) for x in f.read().split()]
+    except (FileNotFoundError, ProcessLookupError):
+        return []
+
+
 def _children(pid):
     """PIDs of the direct children of pid (empty when it has none or is gone).
 
     The kernel's children list can miss a child of a running task, so an empty
     answer is checked against the parent field of every process."""
-    try:
-        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
-            kids = [int(x) for x in f.read().split()]
-        if kids:
-            return kids
-    except (FileNotFoundError, ProcessLookupError):
-        return []
-    kids = []
+    kids = _kernel_children(pid)
+    if kids or not os.path.exists("/proc/%d" % pid):
+        return kids
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -159,9 +185,10 @@ def remove_stale_namespaces():
 class Host:
     """One machine of the sandbox (see the module docstring)."""
 
-    def __init__(self, sandbox, name):
+    def __init__(self, sandbox, name, ipv6=True):
         self.sandbox = sandbox
         self.name = name
+        self.ipv6 = ipv6
         self.netns = "%s%d-%d-%s" % (NAME_PREFIX, os.getpid(), sandbox._serial, name)
         self.dir = os.path.join(sandbox.root, name)
         self.mivor = os.path.join(self.dir, "mivor")
@@ -178,6 +205,13 @@ class Host:
 
     # -- construction --------------------------------------------------------
     def _setup(self):
+        try:
+            self._build()
+        except BaseException:
+            self.close()  # a half-made host leaves no holder behind
+            raise
+
+    def _build(self):
         for d in (self.dir, self.mivor, self.snap, self.bin):
             os.makedirs(d, exist_ok=True)
         os.symlink(BUSYBOX, os.path.join(self.bin, "ps"))
@@ -192,23 +226,41 @@ class Host:
 
         _run(["ip", "netns", "add", self.netns])
         self.sandbox._netns.append(self.netns)
-        _run(["ip", "-n", self.netns, "link", "set", "lo", "up"])
-        script = ("mount --bind '%s' /mivor && mount --bind '%s' /dev/snap && "
-                  "echo ready && exec sleep 1000000" % (self.mivor, self.snap))
-        # The holder is the first process of its own PID namespace: `ps` inside
-        # lists only this host's processes (as on a camera), and ending the
-        # holder ends everything that still runs inside.
-        self.holder = subprocess.Popen(
-            ["ip", "netns", "exec", self.netns, "unshare", "--mount", "--ipc", "--pid",
-             "--fork", "--kill-child=SIGKILL", "--mount-proc", "--propagation", "private",
-             "--", "sh", "-c", script],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            text=True)
-        line = self.holder.stdout.readline()
-        if line.strip() != "ready":
-            err = self.holder.stderr.read() if self.holder.poll() is not None else ""
-            raise RuntimeError("host %s did not start: %r %s" % (self.name, line, err))
-        kids = wait_for(lambda: _children(self.holder.pid), timeout=20.0)
+        # The holder's shell is the first process of its own PID namespace: `ps`
+        # inside lists only this host's processes (as on a camera), ending the
+        # holder ends everything that still runs inside, and the shell reaps the
+        # orphans it inherits (its wait collects any child, not only its sleep).
+        # It brings up the loopback first, and with ipv6=False turns IPv6 off
+        # before any link exists (where the kernel has IPv6 at all); "ready"
+        # comes once its sleep runs, so the host's process list is complete.
+        no_ipv6 = "" if self.ipv6 else (
+            "for f in all default; do echo 1 > /proc/sys/net/ipv6/conf/$f/disable_ipv6; "
+            "done 2>/dev/null; ")
+        script = (no_ipv6 + "ip link set lo up && "
+                  "mount --bind '%s' /mivor && mount --bind '%s' /dev/snap && "
+                  "while :; do sleep 1000000 & [ -n \"$up\" ] || { up=1; echo ready; }; "
+                  "wait $!; done"
+                  % (self.mivor, self.snap))
+        # Its errors go to a file and its pipe is closed once it is up: a LAN of
+        # hundreds of hosts holds no descriptor per host.
+        err_path = os.path.join(self.dir, "holder.err")
+        with open(err_path, "wb") as err:
+            self.holder = subprocess.Popen(
+                ["ip", "netns", "exec", self.netns, "unshare", "--mount", "--ipc", "--pid",
+                 "--fork", "--kill-child=SIGKILL", "--mount-proc", "--propagation", "private",
+                 "--", "sh", "-c", script],
+                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err)
+        line = _read_line(self.holder.stdout, SETUP_TIMEOUT_S)
+        self.holder.stdout.close()
+        if line != b"ready\n":
+            self.holder.kill()
+            self.holder.wait(timeout=5)
+            with open(err_path, "rb") as err:
+                raise RuntimeError("host %s did not start within %d s: %r %s"
+                                   % (self.name, SETUP_TIMEOUT_S, line,
+                                      err.read().decode(errors="replace")))
+        # unshare's only child, there once "ready" is written
+        kids = wait_for(lambda: _children(self.holder.pid), timeout=SETUP_TIMEOUT_S)
         if not kids:
             raise RuntimeError("host %s: no init process found" % self.name)
         self.init_pid = kids[0]
@@ -260,10 +312,13 @@ class Host:
             res.check_returncode()
         return res
 
-    def start(self, argv, name=None, env=None):
+    def start(self, argv, name=None, env=None, find_program=True):
         """Starts argv inside the host; stdout/stderr go to <dir>/<name>.out/.err.
 
-        The process is ended (SIGTERM, then SIGKILL) when the sandbox closes."""
+        The process is ended (SIGTERM, then SIGKILL) when the sandbox closes.
+        proc.program_pid is the program's PID; with find_program=False start()
+        returns at once and program_pid(proc) finds it when first asked (for
+        starting many programs without waiting for each one's fork)."""
         name = name or os.path.basename(argv[0])
         full_env = dict(self.env)
         if env:
@@ -276,11 +331,29 @@ class Host:
         err.close()
         proc.cam_name = name
         # The program runs as nsenter's child; signals must go to it, not to nsenter.
-        kids = wait_for(lambda: _children(proc.pid) or proc.poll() is not None, timeout=20.0,
-                        interval=0.002)
-        proc.program_pid = kids[0] if isinstance(kids, list) else None
+        proc.program_pid = self._program_of(proc) if find_program else None
         self.procs.append(proc)
         return proc
+
+    def program_pid(self, proc):
+        """The program's PID of a started process (looked up now if start() did
+        not); None when nsenter ended without starting it."""
+        if proc.program_pid is None and proc.poll() is None:
+            proc.program_pid = self._program_of(proc)
+        return proc.program_pid
+
+    @staticmethod
+    def _program_of(proc):
+        """The PID of nsenter's child, once nsenter has forked it; None when
+        nsenter ended first. Polls the kernel's children file, which costs one
+        read; only if it stays empty are all processes looked through once (a
+        look through /proc per poll made starting N programs cost N squared)."""
+        kids = wait_for(lambda: _kernel_children(proc.pid) or proc.poll() is not None,
+                        timeout=SETUP_TIMEOUT_S, interval=0.002)
+        if isinstance(kids, list):
+            return kids[0]
+        kids = _children(proc.pid) if proc.poll() is None else []
+        return kids[0] if kids else None
 
     def output(self, name):
         """What a started process has written to standard output so far."""
@@ -294,7 +367,7 @@ class Host:
 
     def signal(self, proc, signum):
         """Sends signum to the program of a started process (not to nsenter)."""
-        if proc.poll() is None and proc.program_pid:
+        if proc.poll() is None and self.program_pid(proc):
             with contextlib.suppress(ProcessLookupError):
                 os.kill(proc.program_pid, signum)
 
@@ -336,9 +409,9 @@ class Host:
 
     def processes(self):
         """(pid, command name) of every living process in this host's PID
-        namespace, as the build machine numbers them; the holder included.
-        Zombies are left out: the holder, the namespace's init, never reaps
-        the orphans it inherits."""
+        namespace, as the build machine numbers them; the holder's shell and
+        its sleep included. Zombies are left out (an orphan is one until the
+        holder's shell reaps it)."""
         try:
             own = os.readlink("/proc/%d/ns/pid" % self.init_pid)
         except OSError:
@@ -459,10 +532,6 @@ class Host:
         if self.holder is not None and self.holder.poll() is None:
             self.holder.kill()
             self.holder.wait(timeout=5)
-        if self.holder is not None:
-            for stream in (self.holder.stdout, self.holder.stderr):
-                if stream:
-                    stream.close()
 
 
 class Switch:
@@ -525,9 +594,11 @@ class Sandbox:
             raise RuntimeError("program %s not built (looked in %s)" % (name, bin_dir))
         return None
 
-    def host(self, name):
+    def host(self, name, ipv6=True):
+        """A new host; ipv6=False keeps IPv6 off its links (no router and
+        neighbour solicitations: what makes a LAN of hundreds cost minutes)."""
         self._serial += 1
-        h = Host(self, name)
+        h = Host(self, name, ipv6)
         self.hosts[name] = h
         return h
 
@@ -537,11 +608,12 @@ class Sandbox:
 
     @staticmethod
     def _configure(ns, ifname, addrs):
+        """Addresses on ifname and the link up: one `ip` run."""
         if isinstance(addrs, str):
             addrs = [addrs]
-        for addr in addrs or []:
-            _run(["ip", "-n", ns, "addr", "add", addr, "dev", ifname])
-        _run(["ip", "-n", ns, "link", "set", ifname, "up"])
+        steps = ["addr add %s dev %s" % (addr, ifname) for addr in addrs or []]
+        steps.append("link set %s up" % ifname)
+        _run(["ip", "-n", ns, "-batch", "-"], input="\n".join(steps) + "\n")
 
     def link(self, a, if_a, addr_a, b, if_b, addr_b):
         """A veth pair between hosts a and b, both ends up, with the given
@@ -557,8 +629,7 @@ class Sandbox:
         port = "p%d" % switch.ports
         _run(["ip", "-n", host.netns, "link", "add", ifname, "type", "veth",
               "peer", "name", port, "netns", switch.netns])
-        switch.ip("link", "set", port, "master", "br0")
-        switch.ip("link", "set", port, "up")
+        switch.ip("link", "set", port, "master", "br0", "up")
         self._configure(host.netns, ifname, addr)
         return port
 

@@ -75,8 +75,11 @@ def main():
     with Sandbox() as sb:
         t0 = time.monotonic()
         lan = CameraLan(sb, n)
-        lan.start(timeout=120)
-        print("lan_bench: %d cameras up in %.1f s" % (n, time.monotonic() - t0))
+        t1 = time.monotonic()
+        lan.start(timeout=max(120, n))
+        t2 = time.monotonic()
+        print("lan_bench: %d cameras up in %.1f s (hosts and links %.1f s, programs %.1f s)"
+              % (n, t2 - t0, t1 - t0, t2 - t1))
 
         sock = lan.installer.socket(socket.AF_INET, socket.SOCK_DGRAM)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
@@ -112,6 +115,8 @@ def main():
                 print("devsearch --retries %s --timeout %-3s: found %s of %d, lost %s, wall "
                       "%.2f s" % (retries, timeout, found, n, [n - f for f in found],
                                   statistics.median(walls)))
+        t3 = time.monotonic()
+    print("lan_bench: torn down in %.1f s" % (time.monotonic() - t3))
     return 0
 
 

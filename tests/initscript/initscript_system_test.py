@@ -71,7 +71,7 @@ class InitScript(unittest.TestCase):
         with open(os.path.join(cls.cam.mivor, "network.ini"), "w") as f:
             f.write(STORED_INI)
         # A copy of BusyBox named tail: a program that runs (tail -f) but serves
-        # nothing. (The host's own holder process is a sleep: never named here.)
+        # nothing. (The host's own holder is a shell and a sleep: never named here.)
         shutil.copy2(os.path.join(cls.root, "bin/busybox"), os.path.join(cls.root, "usr/sbin/tail"))
         cls.syslogd = cls.cam.start_in_root(cls.root, ["syslogd", "-n", "-O", "/var/log/messages"],
                                             name="syslogd")

@@ -1,0 +1,85 @@
+"""The sandbox leaves nothing behind: orphans inside a host are reaped, a command
+past its bound is ended with everything it started, and a host whose set-up
+fails leaves no process in its namespace."""
+
+import os
+import subprocess
+import unittest
+from unittest import mock
+
+import camsandbox
+from camsandbox import Sandbox, wait_for
+
+
+def zombies(host):
+    """PIDs of the zombies in host's PID namespace."""
+    own = os.readlink("/proc/%d/ns/pid" % host.init_pid)
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/ns/pid" % entry) != own:
+                continue
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        if stat[stat.rfind(")") + 2:].split()[0] == "Z":
+            found.append(int(entry))
+    return found
+
+
+def pids(host):
+    """PIDs of the living processes of host (their names change while a fork execs)."""
+    return sorted(pid for pid, _ in host.processes())
+
+
+def in_netns(name):
+    """PIDs of the processes in the named network namespace."""
+    want = os.stat(os.path.join(camsandbox.NETNS_DIR, name)).st_ino
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.stat("/proc/%s/ns/net" % entry).st_ino == want:
+                found.append(int(entry))
+        except OSError:
+            continue
+    return found
+
+
+class SandboxCleansUp(unittest.TestCase):
+    def setUp(self):
+        self.sb = Sandbox()
+        self.addCleanup(self.sb.close)
+
+    def test_orphans_inside_a_host_are_reaped(self):
+        host = self.sb.host("cam")
+        before = pids(host)
+        for _ in range(5):
+            host.run(["sh", "-c", "sleep 0.05 & sleep 0.05 & exit 0"])
+        # the orphans end (processes() leaves zombies out), then nothing of them stays
+        self.assertTrue(wait_for(lambda: pids(host) == before, 10))
+        self.assertTrue(wait_for(lambda: not zombies(host), 10), zombies(host))
+
+    def test_a_command_past_its_bound_is_ended_whole(self):
+        host = self.sb.host("cam")
+        before = pids(host)
+        with self.assertRaises(subprocess.TimeoutExpired):
+            host.run(["sh", "-c", "sleep 100 & sleep 100"], timeout=1)
+        self.assertTrue(wait_for(lambda: pids(host) == before, 10), host.processes())
+
+    def test_a_host_that_does_not_come_up_leaves_no_process(self):
+        with mock.patch.object(camsandbox, "_read_line", return_value=b""):
+            with self.assertRaises(RuntimeError):
+                self.sb.host("broken")
+        netns = self.sb._netns[-1]
+        self.assertTrue(wait_for(lambda: not in_netns(netns), 10), in_netns(netns))
+
+    def test_set_up_reads_are_bounded(self):
+        r, w = os.pipe()
+        self.addCleanup(os.close, w)
+        with os.fdopen(r, "rb") as silent:
+            self.assertEqual(b"", camsandbox._read_line(silent, 0.2))
+
+
+if __name__ == "__main__":
+    unittest.main()
