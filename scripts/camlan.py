@@ -263,6 +263,9 @@ class CameraLan:
                                               c.devfinder.poll(),
                                               c.discovery_log()[-300:].strip())
                 for c in bad[:5]))
+        for cam in self.cameras:
+            if cam.httpd:
+                cam.host.program_pid(cam.httpd_proc)
 
     def devsearch(self, *args, timeout=60, input=None):
         return run_devsearch(self.sb, self.installer, *args, timeout=timeout, input=input)
