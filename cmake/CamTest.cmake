@@ -15,6 +15,12 @@ if(BUILD_TESTING)
             endif()
         endforeach()
     else()
+        # GTest::gtest_main and GTest::gmock from GoogleTest's own package
+        # configuration, which FindGTest consults from 3.20 on.
+        if(CMAKE_VERSION VERSION_LESS 3.20)
+            message(FATAL_ERROR "The tests need CMake 3.20 or later, this is ${CMAKE_VERSION}; "
+                "the programs alone build with -DBUILD_TESTING=OFF -DCAM_TOOLS=OFF")
+        endif()
         find_package(GTest REQUIRED)
     endif()
     include(GoogleTest)
