@@ -16,6 +16,8 @@ PACKAGES=(
     nodejs ffmpeg                                       # strict clients: Node's http, ffprobe
     strace                                              # fault injection into the daemon
     tshark                                              # the discovery dissector's test
+    groff-base                                          # the man pages' test
+    ninja-build systemd                                 # recipe replays: Yocto's generator, unit check
 )
 
 missing=()
@@ -41,6 +43,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     # tshark's package asks whether non-root users may capture; the tests read files only.
     echo "wireshark-common wireshark-common/install-setuid boolean false" |
         debconf-set-selections
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt-get -o DPkg::Lock::Timeout=600 update -qq
+    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
