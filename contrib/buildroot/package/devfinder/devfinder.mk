@@ -12,6 +12,8 @@ DEVFINDER_VERSION = 2.0.0
 # (or keep this site and use devfinder-rebuild while working on the sources)
 DEVFINDER_SITE = $(BR2_EXTERNAL_CAMSVC_PATH)/../..
 DEVFINDER_SITE_METHOD = local
+# The tree's own build directories stay out of Buildroot's copy.
+DEVFINDER_OVERRIDE_SRCDIR_RSYNC_EXCLUSIONS = --exclude /build
 DEVFINDER_LICENSE = MIT
 DEVFINDER_LICENSE_FILES = LICENSE
 DEVFINDER_SUPPORTS_IN_SOURCE_BUILD = NO
