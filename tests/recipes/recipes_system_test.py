@@ -54,7 +54,8 @@ def staging_root(root, debs):
     os.makedirs(os.path.join(root, "usr/lib"))
     for path in glob.glob(os.path.join(TOOLCHAIN_LIBS, "*.so.*")):
         os.symlink(path, os.path.join(root, "lib", os.path.basename(path)))
-    shutil.copytree(os.path.join(debs, "usr/include/cgicc"), os.path.join(root, "usr/include/cgicc"))
+    shutil.copytree(os.path.join(debs, "usr/include/cgicc"),
+                    os.path.join(root, "usr/include/cgicc"))
     for path in glob.glob(os.path.join(debs, "usr/lib", CROSS, "libcgicc.so*")):
         dst = os.path.join(root, "usr/lib", os.path.basename(path))
         if os.path.islink(path):
@@ -149,8 +150,8 @@ class BitbakeData:
         """PACKAGECONFIG_CONFARGS and the DEPENDS it adds."""
         chosen = set(self.getVar("PACKAGECONFIG").split())
         args, depends = [], []
-        for name, spec in sorted(self.flags.get("PACKAGECONFIG", {}).items()):
-            on, off, deps = (self.expand(spec).split(",") + ["", ""])[:3]
+        for name, value in sorted(self.flags.get("PACKAGECONFIG", {}).items()):
+            on, off, deps = (self.expand(value).split(",") + ["", ""])[:3]
             args.append(on if name in chosen else off)
             if name in chosen:
                 depends += deps.split()
