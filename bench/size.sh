@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Flash and memory figures of the two camera programs:
 #   bench/size.sh [--update]
 # Builds devfinder and stillcgi as a camera build (build type Camera, no tests,

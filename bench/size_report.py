@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The report of bench/size.sh (which makes the builds first):
 
     python3 bench/size_report.py BUILD_ROOT [--update]

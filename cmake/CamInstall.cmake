@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules: a fragment of the camera's root file system, installed into a
 # staging root as Buildroot and Yocto do:
 #   DESTDIR=<staging root> cmake --install <build>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Helpers that register tests with the labels the suite is run by:
 #   unit   - GoogleTest, no root, temporary paths only
 #   system - real binaries in a namespace sandbox (root)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* devfinder: the LAN discovery daemon. The device and the server live until
  * the process ends; all work happens on the server's own thread. */
 #include <stddef.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* netini.cpp: the settings file of the main application: the readers, the
  * shared read of one request, the format and the replacing write. */
 #include <errno.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes a root directory with the target libraries a cross build for the camera
 # needs (cgicc for 32-bit ARM), for CMAKE_FIND_ROOT_PATH:
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs, with apt-get, every Debian package the build, the tests, the demo and
 # the benchmarks need, and only those that are missing. Run as root.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The whole test suite, as CI runs it: installs what is missing, then builds and
 # runs every test three times:
 #   normal  gcc, everything (also installs the host tools: CAM_INSTALL_TOOLS)

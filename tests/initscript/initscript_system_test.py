@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The init script /etc/init.d/S50devfinder under BusyBox alone.
 
     cli eth0 10.1.0.2/24 --- eth0 10.1.0.1/24 [cam]

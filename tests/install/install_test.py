@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """`DESTDIR=<root> cmake --install <build>`: a camera root file system fragment.
 
 The build under test is CAM_BUILD_DIR (configured with the prefix /usr). What
