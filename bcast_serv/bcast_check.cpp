@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* bcast_check.cpp: the settings checks a modification request passes before
  * anything is written: a static address and netmask that can work, a MAC text
  * that is a unicast address once the settings provider has converted it. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bcast_guard.h"
 
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* bcast_guard.h: the bound on password guessing through modification requests.
  *
  *   BCAST_GUARD_S stGuard = {};                       // zero: unlocked, nothing seen

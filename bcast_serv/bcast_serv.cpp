@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bcast_serv.h"
 
 #include <arpa/inet.h>

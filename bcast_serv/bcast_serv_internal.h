@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* bcast_serv_internal.h: the receive loop's state and the settings checks of
  * the discovery server, declared for its unit tests, fuzz target and load tools.
  *

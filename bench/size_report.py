@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The report of bench/size.sh (which makes the builds first):
 
-    sudo python3 bench/size_report.py BUILD_ROOT
+    python3 bench/size_report.py BUILD_ROOT [--update]
 
 Reads BUILD_ROOT/size-<arch>-<link>/bin/{devfinder,stillcgi} and their linker
-maps, measures devfinder's private dirty memory in the device sandbox, prints
-the figures and writes them into bench/README.md, section "Flash and memory".
-Exit status 1 when an armhf budget is exceeded.
+maps, measures devfinder's private dirty memory in the device sandbox (as root
+only), prints the figures and, with --update, writes them into
+bench/README.md, section "Flash and memory". Exit status 1 when an armhf
+budget is exceeded.
 """
 
 import collections
@@ -145,7 +147,9 @@ def kb(n):
 
 
 def main():
-    root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(SRC, "build"))
+    args = [a for a in sys.argv[1:] if a != "--update"]
+    update = "--update" in sys.argv[1:]
+    root = os.path.abspath(args[0] if args else os.path.join(SRC, "build"))
     sizes = {}
     for arch, strip in ARCHES:
         for link in LINKS:
@@ -176,9 +180,10 @@ def main():
                              % (program, arch, link, size, kb(size), note))
 
     memory = {}
-    for link in LINKS:
-        memory[link] = daemon_memory(os.path.join(root, "size-x86_64-%s" % link, "bin",
-                                                  "devfinder"))
+    if os.geteuid() == 0:   # the device sandbox's namespaces
+        for link in LINKS:
+            memory[link] = daemon_memory(os.path.join(root, "size-x86_64-%s" % link, "bin",
+                                                      "devfinder"))
 
     def breakdown(arch, link, program, top=6):
         build_dir = os.path.join(root, "size-%s-%s" % (arch, link))
@@ -202,7 +207,7 @@ def main():
                              ).replace("\u00a0", " ")
 
     out = [HEADING, "",
-           para("`sudo bench/size.sh` builds both programs as a camera build (build type "
+           para("`bench/size.sh` builds both programs as a camera build (build type "
                 "`Camera`: `-Os`, `-ffunction-sections -fdata-sections`, `--gc-sections`; no "
                 "tests, no tools) for x86-64 and for armhf (Debian's arm-linux-gnueabihf-gcc "
                 "%s), each linked dynamically (`-DCAM_STILLCGI_STATIC=OFF`) and fully "
@@ -213,7 +218,9 @@ def main():
            para("`devfinder` private dirty memory (x86-64, /proc/<pid>/smaps_rollup, in the "
                 "device sandbox): dynamic %d kB after start, %d kB after one search; static "
                 "%d kB and %d kB. Not measured for armhf: under qemu-arm the emulator's own "
-                "memory would be counted." % (memory["dynamic"] + memory["static"]), "- "),
+                "memory would be counted." % (memory["dynamic"] + memory["static"])
+                if memory else "`devfinder` private dirty memory: not measured (the device "
+                "sandbox needs root).", "- "),
            para("What takes the space, from the linker's map (allocated input sections, "
                 "before stripping and alignment):", "- "),
            para("`devfinder`, armhf, dynamic: " + breakdown("armhf", "dynamic", "devfinder"),
@@ -228,6 +235,8 @@ def main():
                             "- "))
     report = "\n".join(out)
     print(report)
+    if not update:
+        return 1 if over else 0
 
     readme = os.path.join(HERE, "README.md")
     with open(readme) as f:

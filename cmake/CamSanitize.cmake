@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # AddressSanitizer + UndefinedBehaviorSanitizer for everything we compile; the
 # first report ends the process so a test cannot pass over it.
 if(CAM_SANITIZE)

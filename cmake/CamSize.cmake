@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Size of what goes on the camera's flash (8-32 MB for everything).
 #
 # Build type Camera: optimised for size, no debug information. Toolchains that

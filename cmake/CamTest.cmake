@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Helpers that register tests with the labels the suite is run by:
 #   unit   - GoogleTest, no root, temporary paths only
 #   system - real binaries in a namespace sandbox (root)
@@ -15,6 +16,12 @@ if(BUILD_TESTING)
             endif()
         endforeach()
     else()
+        # GTest::gtest_main and GTest::gmock from GoogleTest's own package
+        # configuration, which FindGTest consults from 3.20 on.
+        if(CMAKE_VERSION VERSION_LESS 3.20)
+            message(FATAL_ERROR "The tests need CMake 3.20 or later, this is ${CMAKE_VERSION}; "
+                "the programs alone build with -DBUILD_TESTING=OFF -DCAM_TOOLS=OFF")
+        endif()
         find_package(GTest REQUIRED)
     endif()
     include(GoogleTest)

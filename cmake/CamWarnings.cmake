@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Warning set for the project's own targets. Third-party code (GoogleTest, cgicc)
 # comes prebuilt from the system and is never compiled with these flags.
 set(CAM_WARNING_FLAGS

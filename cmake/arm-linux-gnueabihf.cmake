@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for the camera (32-bit ARM, hard float) with Debian's cross
 # compiler (g++-arm-linux-gnueabihf):
 #   cmake -S . -B build/arm -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake \

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_encode.cpp: guarded counters, random numbers, time keys and encoders of
  * the helper library (comm_funcs.h). */
 #include "comm_funcs.h"

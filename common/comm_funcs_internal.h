@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_funcs_internal.h: helpers of comm_funcs that have their own tests and
  * the fuzz target. Not part of the library's public surface. */
 #ifndef COMMON_COMM_FUNCS_INTERNAL_H

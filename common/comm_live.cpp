@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "comm_live.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_log_internal.h: the log budget's bucket, declared for its unit tests.
  *
  *   CommLogBucket stBucket(COMM_LOG_BURST, COMM_LOG_RATE);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_netquery.cpp: live interface, route, DNS and MAC queries of the helper
  * library (comm_funcs.h), with the routing-netlink reader behind GetGateWay. */
 #include "comm_funcs.h"

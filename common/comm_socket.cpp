@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_socket.cpp: threads, sockets, readiness waits and transfers of the
  * helper library (comm_funcs.h). */
 #include "comm_funcs.h"

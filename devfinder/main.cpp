@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: MIT
 /* devfinder: the LAN discovery daemon. The device and the server live until
  * the process ends; all work happens on the server's own thread. */
 #include <stddef.h>
+#include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <new>
@@ -8,8 +11,40 @@
 #include "bcast_serv.h"
 #include "search_intf.h"
 
-int main()
+namespace {
+
+const char s_s8Usage[] =
+    "usage: devfinder [--help | --version]\n"
+    "The camera's LAN discovery daemon: answers searches and authenticated changes of\n"
+    "the network settings on UDP port 9333. Started by the init system; without an\n"
+    "argument it runs until it is stopped.\n"
+    "  --help     this text\n"
+    "  --version  the version\n";
+
+/* --help and --version print and end the program before anything is opened or
+ * bound. return the exit status, or -1: no argument, run the daemon. */
+int HandleArgs(int argc, char** argv)
 {
+    if (argc < 2) return -1;
+    if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+        fputs(s_s8Usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        fputs("devfinder " CAM_VERSION "\n", stdout);
+        return 0;
+    }
+    fputs("devfinder: takes --help or --version only\n", stderr);
+    fputs(s_s8Usage, stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int s32Exit = HandleArgs(argc, argv);
+    if (s32Exit >= 0) return s32Exit;
     DevInterface* pIntf = new (std::nothrow) NetInterface(NULL);
     if (pIntf == nullptr) return 1;
     BcastServer* pServer = new (std::nothrow) BcastServer(pIntf);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* netini.cpp: the settings file of the main application: the readers, the
  * shared read of one request, the format and the replacing write. */
 #include <errno.h>
@@ -376,7 +377,9 @@ bool ReplaceFile(const char* ps8Target, const struct stat& stOld, const S8* ps8B
     if (bOk) {
         /* The owner where we may set it (as root), then the mode as the file
          * had it, whatever the umask (a change of owner may clear set-id bits). */
-        if (geteuid() == 0) (void)fchown(stTmp.Get(), stOld.st_uid, stOld.st_gid);
+        if (geteuid() == 0 && fchown(stTmp.Get(), stOld.st_uid, stOld.st_gid) != 0) {
+            /* Left root's: the daemon, as root, still reads and replaces it. */
+        }
         (void)fchmod(stTmp.Get(), uMode);
         ps8Step = "write";
         bOk = WriteAll(stTmp.Get(), ps8Buf, uLen);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* search_intf.cpp: NetInterface, the operations it answers from the settings
  * file, the user table and the signal to the main application. */
 #include "search_intf.h"

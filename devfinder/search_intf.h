@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* search_intf.h: NetInterface, the discovery daemon's own device.
  *
  *   DevInterface* pIntf = new NetInterface(NULL);   // lives until the process ends

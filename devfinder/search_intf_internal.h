@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* search_intf_internal.h: the helpers behind NetInterface, each taking the path
  * it touches so unit tests can point it at a temporary directory.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_base.cpp: the not-implemented line, and the destructors that anchor
  * the facade's vtables here (each is its class's first out-of-line virtual),
  * so the inline default bodies are emitted once for the whole program. */

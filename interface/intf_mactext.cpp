@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_mactext.cpp: the MAC text conversion both the settings provider and
  * the discovery server's check run. */
 #include "intf_mactext.h"

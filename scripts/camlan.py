@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Simulated cameras in the namespace sandbox, alone or as a LAN of many.
 
     from camsandbox import Sandbox

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Device sandbox: camera and client hosts made of Linux namespaces.
 
 Every system test, the demo and the benchmarks run the real programs here, so

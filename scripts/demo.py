@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The main job, played in a sandbox of namespaces, one line per step.
 
 A camera host (stand-in zozid with one account, devfinder, busybox httpd serving

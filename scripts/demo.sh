@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The main job in one command, on a fresh Debian 12 machine as root: installs what is
 # missing, builds everything into build/demo, then plays the installer's job in a sandbox
 # of network namespaces (scripts/demo.py): find the camera, move it to a new address, find

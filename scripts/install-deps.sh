@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs, with apt-get, every Debian package the build, the tests, the demo and
 # the benchmarks need, and only those that are missing. Run as root.
 set -euo pipefail
@@ -16,6 +17,8 @@ PACKAGES=(
     nodejs ffmpeg                                       # strict clients: Node's http, ffprobe
     strace                                              # fault injection into the daemon
     tshark                                              # the discovery dissector's test
+    groff-base                                          # the man pages' test
+    ninja-build systemd                                 # recipe replays: Yocto's generator, unit check
 )
 
 missing=()
@@ -41,6 +44,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     # tshark's package asks whether non-root users may capture; the tests read files only.
     echo "wireshark-common wireshark-common/install-setuid boolean false" |
         debconf-set-selections
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt-get -o DPkg::Lock::Timeout=600 update -qq
+    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Captures real discovery datagrams for docs/protocol.md and prints them as hex.
 
 Runs the built devfinder and the zozid stand-in in a camera host of the device

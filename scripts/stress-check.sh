@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the whole suite (scripts/test.sh) several times in a row while every CPU
 # is kept busy by a load generator started beside it, and stops at the first
 # failure. A test whose outcome depends on scheduling fails here sooner or

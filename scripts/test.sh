@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The whole test suite, as CI runs it: installs what is missing, then builds and
 # runs every test three times:
 #   normal  gcc, everything (also installs the host tools: CAM_INSTALL_TOOLS)
@@ -38,7 +39,9 @@ run_suite() {
 
 run_suite normal -j 1 -- -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DCAM_INSTALL_TOOLS=ON
 scripts/cross-sysroot.sh build/arm/sysroot
+# A cross build leaves the tests out unless asked.
 run_suite arm -L unit -j "$JOBS" -- -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake \
-    -DCMAKE_FIND_ROOT_PATH="$PWD/build/arm/sysroot" -DCMAKE_BUILD_TYPE=Camera -DCAM_TOOLS=OFF
+    -DCMAKE_FIND_ROOT_PATH="$PWD/build/arm/sysroot" -DCMAKE_BUILD_TYPE=Camera -DCAM_TOOLS=OFF \
+    -DBUILD_TESTING=ON
 run_suite asan -j 1 -- -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
     -DCAM_SANITIZE=ON -DCAM_FUZZ=ON -DCAM_BENCH=OFF

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* cgic.cpp: the cgic-style layer over GNU cgicc. */
 #include "cgic.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* cgic.h: a small cgic-style layer over GNU cgicc, offering the names the
  * handler uses with cgic-compatible signatures, so a build that has the real
  * cgic library could link that instead.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* cgic_main.cpp: the process entry of the CGI: read the request, run it, and
  * exit with what cgiMain returned. */
 #include "cgic.h"

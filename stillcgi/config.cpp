@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* config.cpp: settings exchange with zozid, user lookups, script replies and
  * the query readers. */
 #include "config.h"

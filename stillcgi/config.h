@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* config.h: the CGI side of the settings exchange with zozid over System V
  * shared memory, the user lookups, script replies and the query readers.
  *

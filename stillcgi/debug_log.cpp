@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* debug_log.cpp: the rotating debug log. */
 #include "debug_log.h"
 

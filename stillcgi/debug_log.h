@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* debug_log.h: level-filtered diagnostic lines to standard output or to a ring
  * of numbered files rotated by size.
  *

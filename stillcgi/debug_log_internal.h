@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* debug_log_internal.h: pieces of the log module that tests drive directly. */
 #ifndef STILLCGI_DEBUG_LOG_INTERNAL_H
 #define STILLCGI_DEBUG_LOG_INTERNAL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* public.cpp: System V IPC primitives, system queries and range checks. */
 #include "public.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* public.h: System V semaphore and shared-memory primitives of both sides of
  * the settings exchange, two system queries and two range checks.
  *

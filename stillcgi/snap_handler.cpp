@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* snap_handler.cpp: the snapshot request handler. */
 #include "snap_handler.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* snap_handler.h: the snapshot request handler, run once per CGI process.
  *
  *   GET /cgi-bin/stillcgi?user=NAME&psw=PASSWORD[&mode=1&reason=R][&resolution=N]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* snap_handler_internal.h: the request road with its paths as parameters, so
  * tests can run it against their own key files and snapshot file, and the
  * helpers of the road worth a test of their own. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* stillcgi_def.h: the snapshot CGI's fixed paths, IPC keys, block layout and
  * budgets, each named once. Functions that touch a path or derive a key take
  * it as a parameter defaulting to the constant here. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* bcast_serv.h: the discovery server on UDP port 9333.
  *
  *   DevInterface* pIntf = new NetInterface(NULL);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* dfbare: the transport of a discovery responder and nothing else, as the
  * benchmark's baseline: recvmsg with IP_PKTINFO into 132 bytes, sendmsg of a
  * 464-byte reply (the request's header, MsgSize 448) with the control data

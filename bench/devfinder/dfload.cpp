@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* dfload: keeps K discovery searches outstanding against one address and
  * reports replies per second, loss and latency.
  *

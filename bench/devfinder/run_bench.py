@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Discovery benchmark: the real devfinder in the device sandbox against a bare
 responder doing only the transport, in the same run. Needs root and a build
 with devfinder, zozid, dfload and dfbare:

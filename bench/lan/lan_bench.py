@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """How one search fares on a LAN of N simulated cameras (default 200).
 
 Two measurements in one run, on one bridge with an installer host:

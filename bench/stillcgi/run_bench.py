@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Snapshot benchmark: the CGI under busybox httpd against the stand-in,
 compared in the same run with the same server sending the same file
 statically. Needs root (the device sandbox) and a build with snapload:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* snapload: a small HTTP/1.0 load generator for the snapshot benchmark.
  *
  *   snapload ADDR PORT PATH CONCURRENCY MAX_REQUESTS MAX_SECONDS

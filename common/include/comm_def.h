@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_def.h: small records shared by the daemon's modules. */
 #ifndef COMMON_COMM_DEF_H
 #define COMMON_COMM_DEF_H

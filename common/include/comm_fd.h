@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_fd.h: the owner of one descriptor, shared by the daemon and the host
  * tools. It closes what it holds on every return path.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_funcs.h: the daemon's helper library. Threads, BSD sockets, readiness
  * waits, live interface/route/DNS queries and small encoders, as free functions.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_live.h: the live address, netmask and gateway of an interface, asked
  * over descriptors kept open from one query to the next, for a server that
  * asks on every request. GetIpAndNetMask and GetGateWay open and close their

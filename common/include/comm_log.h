@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* comm_log.h: the daemon's log lines, trace lines and assertion.
  *
  *   BCAST_LOG("recvmsg failed (%s)!\n", strerror(s32Err));   // in bcast_serv

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* devfinder_def.h: the daemon's fixed device values, each named once.
  * Functions that touch one of these paths take it as a parameter whose default
  * is the constant here, so unit tests can pass a temporary path instead. */

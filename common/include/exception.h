@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* exception.h: the one exception type of the device facade. Ten facade
  * defaults throw it by value; nothing in the daemon calls them. */
 #ifndef COMMON_EXCEPTION_H

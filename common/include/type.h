@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* type.h: explicit-width type names shared by the daemon's modules.
  * The camera is 32-bit ARM; the checks below keep every width the same on a
  * 64-bit build host, where plain `long` is 8 bytes. */

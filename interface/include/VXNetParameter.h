@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* VXNetParameter.h: the basic network settings record that crosses the
  * device facade (first pointer of NetBasicParamAdapter).
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* VXNetProtocol.h: the datagrams of the discovery port (UDP 9333).
  *
  *   MsgHead stHead;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_alarmreport.h: alarm list readers, alarm information, snapshots,
  * card lists and status requests. */
 #ifndef INTERFACE_INTF_ALARMREPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_base.h: DevInterface, the one door through which the daemon reaches
  * the device.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_default.h: the default bodies shared by the role interfaces.
  *
  *   INTF_DEFAULT(S32, GetDevChnNum, (), -1)    // prints the line, returns -1

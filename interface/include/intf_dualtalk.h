@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_dualtalk.h: two-way audio: decoding, storing and playing a client's voice. */
 #ifndef INTERFACE_INTF_DUALTALK_H
 #define INTERFACE_INTF_DUALTALK_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_gps.h: GPS track replay and search. */
 #ifndef INTERFACE_INTF_GPS_H
 #define INTERFACE_INTF_GPS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_gui.h: the local display: OSD, rule drawing, display mode. */
 #ifndef INTERFACE_INTF_GUI_H
 #define INTERFACE_INTF_GUI_H

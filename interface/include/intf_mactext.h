@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_mactext.h: the MAC text of a modification request, as the device
  * stores it. The settings provider converts the request's field with
  * NetMacDashesToColons before it writes the settings file; the discovery

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_mdvr.h: electronic locks and related data of vehicle recorders. */
 #ifndef INTERFACE_INTF_MDVR_H
 #define INTERFACE_INTF_MDVR_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_misc.h: tests (e-mail, DDNS, FTP), time, colour, disks, sensors,
  * remote camera control and the product customisation. */
 #ifndef INTERFACE_INTF_MISC_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_paramconfig.h: device information, network state, the user check,
  * saving, restart, and one get/set adapter per settings block.
  *

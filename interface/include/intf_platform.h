@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_platform.h: connection data and parameter adapters of a central
  * management platform. */
 #ifndef INTERFACE_INTF_PLATFORM_H

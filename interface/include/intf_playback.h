@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_playback.h: recordings on disk: file lists, calendars, a seek/read
  * file reader, record search, the device log and the disk state. */
 #ifndef INTERFACE_INTF_PLAYBACK_H

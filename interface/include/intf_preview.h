@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_preview.h: live-stream readers and frames, per channel and stream. */
 #ifndef INTERFACE_INTF_PREVIEW_H
 #define INTERFACE_INTF_PREVIEW_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_ptzcontrol.h: pan/tilt/zoom commands and presets. */
 #ifndef INTERFACE_INTF_PTZCONTROL_H
 #define INTERFACE_INTF_PTZCONTROL_H

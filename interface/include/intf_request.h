@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_request.h: IRequestScope, for a device class whose answers to the
  * calls of one request may come from one reading of their source.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_snaptreport.h: registration of snapshot-report consumers. */
 #ifndef INTERFACE_INTF_SNAPTREPORT_H
 #define INTERFACE_INTF_SNAPTREPORT_H

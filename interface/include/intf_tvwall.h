@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_tvwall.h: decoders and video outputs of a video wall. */
 #ifndef INTERFACE_INTF_TVWALL_H
 #define INTERFACE_INTF_TVWALL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* intf_upgrade.h: firmware packet checks, upgrade handling, writing upgrade files. */
 #ifndef INTERFACE_INTF_UPGRADE_H
 #define INTERFACE_INTF_UPGRADE_H

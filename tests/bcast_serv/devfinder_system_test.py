@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The real devfinder in a camera namespace with two links in different subnets.
 
     cli1 eth0 10.1.0.2/24 --- eth0 10.1.0.1/24 [cam] eth1 10.2.0.1/24 --- eth0 10.2.0.2/24 cli2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* libFuzzer target: arbitrary datagrams with arbitrary ancillary data through
  * the server's dispatch, over a fake facade whose answers the input chooses.
  *

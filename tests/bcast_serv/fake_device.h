@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* fake_device.h: a recording device facade and a steppable server for the
  * discovery server's unit tests and fuzz target.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The bound on password guessing, over a fake clock: when the lock starts and
  * ends, what counts as a failure, and what is a repeat. */
 #include <gtest/gtest.h>

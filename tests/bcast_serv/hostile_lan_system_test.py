@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The real devfinder on a hostile LAN and through faults, in the device sandbox.
 
 A camera on a LAN meets forged datagrams, floods and password guessing, and a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Every search is answered from the device as it is when the search comes: a
 changed address, netmask, default route or settings file shows in the very next
 reply. The real devfinder in the camera namespace of devfinder_system_test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The server opens a request on a facade that is an IRequestScope for every
  * datagram it handles, and closes it when the datagram is done, so a facade
  * may share reads between the calls of one datagram and never beyond it. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The discovery server over a loopback socket: a TestServer on an ephemeral
  * port of 127.0.0.1, a client socket beside it, a recording FakeDevice. Request
  * and reply bytes are laid out here by offset (little-endian), independent of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The settings checks a modification request passes before anything is
  * written: the MAC text as the provider will store it, static addresses. */
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The discovery datagrams byte for byte. Every expected array below is written
  * from the protocol's field tables (offset, width, little-endian integers), not
  * produced by the records under test. */

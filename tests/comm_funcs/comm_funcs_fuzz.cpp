@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Arbitrary bytes through the parsers that read outside data: hex text, dotted
  * text and a route dump (with the end-of-dump search of the netlink reader). */
 #include <stddef.h>

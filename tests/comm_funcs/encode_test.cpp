@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Counters, random numbers, time keys, hex, Base64 and the bit transform. */
 #include <gtest/gtest.h>
 #include <time.h>

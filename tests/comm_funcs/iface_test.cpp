@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Interface queries that loopback alone can answer, the resolver file read
  * from temporary files, and the dotted-text converter. */
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* CommLiveQuery, the kept-open address and route queries, in a network of the
  * test's own (root: the process moves into a new network namespace and builds
  * veth links, addresses and routes with `ip`; all of it goes with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Interface, route, link, resolver and connect-timeout behaviour against a
  * network the test builds itself: the process moves into its own network and
  * mount namespaces (root), creates veth links, addresses and routes with `ip`,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Route-dump parsing and the netlink reader over hand-built messages. */
 #include <gtest/gtest.h>
 #include <linux/netlink.h>

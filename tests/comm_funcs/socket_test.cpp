@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Threads, passive and active sockets on loopback. */
 #include <fcntl.h>
 #include <gtest/gtest.h>

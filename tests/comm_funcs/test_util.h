@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Small helpers shared by the comm_funcs tests. */
 #ifndef TESTS_COMM_FUNCS_TEST_UTIL_H
 #define TESTS_COMM_FUNCS_TEST_UTIL_H

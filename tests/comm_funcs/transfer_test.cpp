@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Timed and whole-buffer transfers against a peer that sends less, closes
  * early or stalls. */
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Readiness waits: timeouts, ready descriptors, descriptor 0 and descriptors
  * beyond the set. */
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Log lines and the assertion line of the daemon: exact prefixes, one line per
 // call, long texts kept whole.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Command line and value checks: nothing invalid may reach the wire. */
 #include <gtest/gtest.h>
 

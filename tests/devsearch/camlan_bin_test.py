@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """camlan.py takes the programs of whichever build holds them, and without one says
 where it looked and how to build (no root needed: it stops before the sandbox)."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Choosing the target and building a checked request from the options and the device's
  * record: what is not given comes from the record; unusable settings never leave. */
 #include <gtest/gtest.h>

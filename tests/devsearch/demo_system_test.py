@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The demo driver as CI runs it: every step must pass, with the programs of this build."""
 
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """devsearch against the real daemon: one camera host (stand-in zozid with one account,
 devfinder) and an installer host joined by a veth link in the namespace sandbox.
 

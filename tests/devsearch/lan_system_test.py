@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Fifty simulated cameras on one bridge with an installer host: one search finds every
 camera at its own address, and an extended-form modification (a broadcast that every
 camera receives) changes only the camera it names."""

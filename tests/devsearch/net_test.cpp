@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The network side over loopback against a scripted responder on an ephemeral port:
  * repeats, replies to other requests and garbage are sorted out; waits are bounded. */
 #include <gtest/gtest.h>

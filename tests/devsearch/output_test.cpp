@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* One entry per device, a stable order, and output that stays well-formed whatever bytes
  * a device puts into its texts. */
 #include <gtest/gtest.h>

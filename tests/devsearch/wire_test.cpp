@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Datagram layout of the client: bytes written from the protocol's tables, never produced
  * by the code under test. */
 #include <gtest/gtest.h>

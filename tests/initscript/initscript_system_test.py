@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The init script /etc/init.d/S50devfinder under BusyBox alone.
 
     cli eth0 10.1.0.2/24 --- eth0 10.1.0.1/24 [cam]
@@ -156,6 +157,7 @@ class InitScript(unittest.TestCase):
 
     # -- the verbs -------------------------------------------------------------
     def test_start_double_start_restart_stop(self):
+        earlier = len(self.syslog())
         self.assertStatus(3, "stopped")
 
         res = self.sh("start")
@@ -189,11 +191,29 @@ class InitScript(unittest.TestCase):
         self.assertEqual(res.returncode, 0, res.stdout + res.stderr)
         self.assertIn("not running", res.stdout)
 
-        # The daemon's own lines and the script's reach syslog, tagged.
-        log = self.syslog()
-        self.assertRegex(log, r"devfinder: .*BcastServer Version")
-        self.assertRegex(log, r"devfinder: S50devfinder: started \(pid %d\)" % pid)
-        self.assertRegex(log, r"devfinder: S50devfinder: stopped \(pid %d\)" % new_pid)
+        # The daemon's own lines and the script's reach syslog, tagged, as
+        # facility daemon; none of these is an error.
+        log = self.syslog()[earlier:]
+        self.assertRegex(log, r"daemon\.info devfinder: .*BcastServer Version")
+        self.assertRegex(log, r"daemon\.info devfinder: S50devfinder: started \(pid %d\)" % pid)
+        self.assertRegex(log, r"daemon\.info devfinder: S50devfinder: stopped \(pid %d\)"
+                         % new_pid)
+        self.assertNotRegex(log, r"daemon\.err|user\.")
+
+    def test_text_from_a_datagram_does_not_choose_the_priority(self):
+        res = self.sh("start")
+        self.assertEqual(res.returncode, 0, res.stdout + res.stderr)
+        # Words that mark error lines, as the MAC text of a modification.
+        forged = camdisco.ModifyRequest(user="admin", password="x", target="192.168.1.10",
+                                        mac="error failed", extended=True)
+        self.sock.sendto(forged.pack(seq=9), ("10.1.0.1", PORT))
+        self.assertTrue(self.cam.wait_for(lambda: "MacAddr:error failed" in self.syslog(), 20),
+                        self.syslog())
+        self.assertTrue(self.answered(), "the daemon stopped answering")
+        lines = [line for line in self.syslog().splitlines() if "error failed" in line]
+        self.assertTrue(lines)
+        for line in lines:
+            self.assertIn(" daemon.info devfinder: ", line)
 
     def test_stale_pid_file_of_a_dead_process(self):
         res = self.cam.run_in_root(self.root, ["sh", "-c", "echo $$"])
@@ -263,7 +283,15 @@ class InitScript(unittest.TestCase):
             # The daemon that cannot bind ends itself rather than idle on.
             self.assertTrue(self.cam.wait_for(lambda: not self.processes("devfinder"), 10))
             self.assertNotEqual(self.sh("status").returncode, 0)
-            self.assertIn("udp_server error", self.syslog())
+            # The daemon's error lines and the script's failure as daemon.err.
+            log = self.syslog()
+            self.assertRegex(log, r"daemon\.err devfinder: \[COMM\]\[\w+\] line\[\d+\] "
+                                  r"udp_server error for \(null\), 9333")
+            # (the line above has no line end of its own: this one follows it)
+            self.assertRegex(log, r"daemon\.err devfinder: .*\[BCAST\]\[Listen\] line\[\d+\] "
+                                  r"cannot serve UDP port 9333, exiting")
+            self.assertRegex(log, r"daemon\.err devfinder: S50devfinder: did not start")
+            self.assertRegex(log, r"daemon\.info devfinder: .*BcastServer Version")
         finally:
             squatter.close()
         res = self.sh("start")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The declaration order of each role interface fixes its vtable layout, which
  * a device class built elsewhere relies on; the compiler cannot see a swapped
  * or sorted pair, so the headers' own lines are read back and compared. */

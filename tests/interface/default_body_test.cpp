@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* What a device class gets for every operation it does not override: the
  * not-implemented line on standard output and the fixed result of its kind. */
 #include <gtest/gtest.h>

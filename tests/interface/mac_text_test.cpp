@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The MAC text conversion the settings provider stores and the discovery
  * server checks: it never writes behind the request's field. */
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The settings record's tail, where the packing puts fields off their natural
  * alignment: PPPoEIPaddr right after PPPoEState at 255, IpKBPort at 262. */
 #include <gtest/gtest.h>

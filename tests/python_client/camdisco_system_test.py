@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """camdisco against the real devfinder and the stand-in main application.
 
     cli eth0 10.71.0.2/24 --- eth0 10.71.0.1/24 [cam]  (account admin:1234)

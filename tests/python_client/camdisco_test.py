@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """camdisco against byte arrays written by hand from the field tables of the
 protocol (offsets, widths, little-endian), not from the module's own formats;
 then the exchange loops against a fake device on loopback (no root)."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The README's commands work as written.
 
 Every fenced sh/bash block of README.md carries a marker in the line before it

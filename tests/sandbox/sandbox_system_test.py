@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The sandbox leaves nothing behind: orphans inside a host are reaped, a command
 past its bound is ended with everything it started, a host whose set-up
 fails leaves no process in its namespace, and closing asks every program to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* NetInterface on the device paths: a child in its own mount, PID and IPC
  * namespaces binds a temporary directory on /mivor, mounts its own /proc (so
  * busybox ps lists only its processes), starts ./zozid and drives the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Telling the main application and rebooting: shell commands run against fakes
  * first in PATH (a fake ps lists only what the test says, so no process the
  * test did not start can be signalled). */

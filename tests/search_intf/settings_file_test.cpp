@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The settings file: the three readers, the rewrite and the MAC text it stores,
  * against files in a temporary directory. */
 #include <string.h>

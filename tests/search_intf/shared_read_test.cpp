@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* One read of the settings file for the readers of one request: the answers
  * and the trace lines are those of readers that read for themselves, and
  * nothing read in one request serves the next. Files in a temporary directory. */

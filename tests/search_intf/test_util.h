@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* test_util.h: temporary directories, files and PATH for the provider's tests. */
 #ifndef TESTS_SEARCH_INTF_TEST_UTIL_H
 #define TESTS_SEARCH_INTF_TEST_UTIL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The user check against a user table in a segment the test owns, keyed from a
  * temporary key file as the main application keys its own. */
 #include <string.h>

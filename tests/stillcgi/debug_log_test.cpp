@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The rotating debug log: level mask, names, rotation ring, sequence file,
  * directory and prefix handling, and the reset-time file. */
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* System V primitives on private keys: fresh creation over a stale object,
  * lookups by count, and undo-on-exit of every semaphore operation. */
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Fuzz target: the query readers over arbitrary query strings and keys. The
  * input is "key\0query"; the text value must stay inside its buffer and keep
  * its terminator, and the integer reader must give -1 or a digit value. The

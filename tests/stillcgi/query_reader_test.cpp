@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The query readers: first case-insensitive occurrence of the key, the "="
  * rule, value ends, no decoding, the digit run, overlong values; and the
  * percent-decoding of the second credential check. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The whole request road with test-owned segments and snapshot file: exact
  * reply bytes, exit values, and what is posted to the main application. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The settings exchange against segments and semaphores the test owns:
  * copy-out, posting, and the wait for the answer. */
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The resolution check, the picture-size table, script replies, the line
  * appender, the range checks and the system queries. */
 #include <stdio.h>

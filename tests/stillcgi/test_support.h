@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* test_support.h: temporary directories, output capture and test-owned IPC
  * objects for the stillcgi unit tests. */
 #ifndef TESTS_STILLCGI_TEST_SUPPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* User table matching: the snapshot check (name and password), the password
  * lookup by name, and the cookie check. */
 #include <signal.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Reads System V objects by their ftok keys; run inside a sandbox host.
 
     python3 ipcpeek.py sems PATH KEYNO          -> "<val0> <val1>" or "none"

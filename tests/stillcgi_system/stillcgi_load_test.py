@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The snapshot CGI under load through busybox httpd, and while the main
 application dies and comes back.
 

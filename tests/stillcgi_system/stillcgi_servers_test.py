@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The snapshot CGI behind the web servers cameras ship, read by strict clients.
 
 One sandbox: a camera host running the stand-in and three web servers on its

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The snapshot CGI, run for real against the stand-in main application.
 
 Every test runs inside the device sandbox: a camera host (own network, mount,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Wireshark dissector (tools/wireshark/devfinder.lua) against real traffic.
 
 A camera host (stand-in zozid, the real devfinder) and an installer host are joined by a

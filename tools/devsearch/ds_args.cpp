@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_args.cpp: command-line parsing and value checks for devsearch. */
 #include "ds_args.h"
 

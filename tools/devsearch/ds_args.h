@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_args.h: command line of devsearch and the checks on addresses, MACs and ports.
  *
  *   DsOptions stOpt; std::string strErr;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_cmd.cpp: search, modify and set-mac. */
 #include "ds_cmd.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_cmd.h: the three commands of devsearch, and the steps of a modification that can be
  * checked without a network: choosing the target and building a checked request.
  *

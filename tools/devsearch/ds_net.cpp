@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_net.cpp: sockets, interface list and the timed send/collect loops of devsearch. */
 #include "ds_net.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_net.h: the network side of devsearch: interfaces, one UDP socket, timed exchanges.
  *
  *   std::vector<DsIface> vecIf; DsListIfaces("", &vecIf, &strErr);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_output.cpp: de-duplication, table and JSON lines. */
 #include "ds_output.h"
 

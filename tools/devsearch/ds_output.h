@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_output.h: the devices a search found, kept once each, and how they are printed.
  *
  *   DsDeviceList stList; stList.Add(stDev);          // per reply; false for a repeat

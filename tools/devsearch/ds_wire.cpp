@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_wire.cpp: explicit little-endian encode and decode of the discovery datagrams. */
 #include "ds_wire.h"
 

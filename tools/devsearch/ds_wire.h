@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ds_wire.h: the discovery datagrams as the management client sends and reads them.
  *
  *   U8 u8Buf[DS_SEARCH_REQ_LEN]; DsEncodeSearch(u32Seq, u8Buf);            // send it

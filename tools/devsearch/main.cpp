@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* devsearch: management client of the LAN discovery service (search, modify, set-mac). */
 #include <stdio.h>
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """camdisco: a client of the camera discovery protocol (UDP port 9333).
 
 Standard library only, Python 3.9 or later, Linux. The wire format is written

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: MIT
 -- devfinder.lua: Wireshark dissector for the camera discovery datagrams (UDP 9333).
 --
 --   tshark -X lua_script:tools/wireshark/devfinder.lua -r lan.pcap -V

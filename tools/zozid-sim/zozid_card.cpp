@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zozid_card.h"
 
 #include <errno.h>

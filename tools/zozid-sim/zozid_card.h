@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* zozid_card.h: the JPEG test card the stand-in hands out as a snapshot.
  *
  *   std::vector<U8> vecJpeg;

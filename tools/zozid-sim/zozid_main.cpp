@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* zozid: stand-in for the camera's main application (see zozid_serve.h). */
 #include <errno.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zozid_opts.h"
 
 #include <string.h>

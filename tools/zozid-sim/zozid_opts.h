@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* zozid_opts.h: command line of the stand-in main application.
  *
  *   ZozidOptions_S stOpts;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* zozid_serve.h: the System V side of the stand-in: key files, the check and
  * request segments and the run semaphore set of both families, the published
  * blocks, and the answers to posted commands.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zozid_settings.h"
 
 #include <arpa/inet.h>

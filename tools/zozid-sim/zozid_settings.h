@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* zozid_settings.h: the network settings file "network.ini" the stand-in owns.
  *
  *   EnsureSettingsFile(strDir + "/network.ini");        // at start-up

@@ -1,0 +1,2 @@
+# SPDX-License-Identifier: MIT
+include $(sort $(wildcard $(BR2_EXTERNAL_CAMSVC_PATH)/package/*/*.mk))
