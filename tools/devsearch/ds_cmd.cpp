@@ -254,12 +254,12 @@ void RunModify(const DsOptions& stOpt, const std::string& strPwd, DsOutcome_S* p
     vecWatch[0].stBefore = stDev;
     vecWatch[0].bAnswered = s32Got == 1;
     vecWatch[0].u64SinceMs = s32Got == 1 ? DsNowMs() : u64SentMs;
-    const U32 u32CheckMs = stOpt.bWait ? stOpt.u32WaitMs : stOpt.u32TimeoutMs;
+    vecWatch[0].u32BoundMs = DsWatchBoundMs(stOpt, s32Got == 1);
     std::string strSearchErr;
-    if (DsWatchChanges(vecIf, stOpt.u16Port, u32CheckMs, &vecWatch, &strSearchErr) != 0) {
+    if (DsWatchChanges(vecIf, stOpt.u16Port, &vecWatch, &strSearchErr) != 0) {
         vecWatch[0].bSeen = false;
     }
-    DsSettle(vecWatch[0], u32CheckMs, &stOut);
+    DsSettle(vecWatch[0], &stOut);
 }
 
 /* The "applied" line of the text output. */
@@ -507,37 +507,44 @@ BOOL DsConfirmApplied(const DsModifyReq& stReq, const DsDevice& stBefore,
     return false;
 }
 
-S32 DsWatchChanges(const std::vector<DsIface>& vecIfaces, U16 u16Port, U32 u32TimeoutMs,
+U32 DsWatchBoundMs(const DsOptions& stOpt, BOOL bAnswered)
+{
+    return bAnswered ? stOpt.u32WaitMs : stOpt.u32TimeoutMs;
+}
+
+S32 DsWatchChanges(const std::vector<DsIface>& vecIfaces, U16 u16Port,
                    std::vector<DsWatch_S>* pvecWatch, std::string* pstrErr)
 {
     if (pvecWatch == nullptr || pstrErr == nullptr) return -1;
     std::vector<DsWatch_S>& vecWatch = *pvecWatch;
-    size_t u32Left = 0;
+    U32 u32TimeoutMs = 0;
     for (DsWatch_S& stWatch : vecWatch) {
         stWatch.bSeen = false;
         stWatch.u32SeenAfterMs = 0;
-        ++u32Left;
+        u32TimeoutMs = std::max(u32TimeoutMs, stWatch.u32BoundMs);
     }
-    if (u32Left == 0) return 0;
+    if (vecWatch.empty()) return 0;
     DsOptions stOpt{};
     stOpt.u16Port = u16Port;
     stOpt.u32TimeoutMs = u32TimeoutMs;
     stOpt.u32Retries =
         u32TimeoutMs / DS_WAIT_INTERVAL_MS > 0 ? u32TimeoutMs / DS_WAIT_INTERVAL_MS - 1 : 0;
+    const U64 u64Start = DsNowMs();
     auto fnStop = [&](const DsDevice& stNow, const DsDeviceList&) {
         const U64 u64Now = DsNowMs();
+        BOOL bAllDone = true;
         for (DsWatch_S& stWatch : vecWatch) {
-            if (stWatch.bSeen) continue;
-            const BOOL bShows = stWatch.bAnswered
-                                    ? DsShowsSettings(stWatch.stReq, stWatch.stBefore, stNow)
-                                    : DsShowsLostReply(stWatch.stReq, stWatch.stBefore, stNow);
-            if (!bShows) continue;
-            stWatch.bSeen = true;
-            const U64 u64After = u64Now > stWatch.u64SinceMs ? u64Now - stWatch.u64SinceMs : 0;
-            stWatch.u32SeenAfterMs = (U32)std::min<U64>(u64After, 0xFFFFFFFFu);
-            --u32Left;
+            if (!stWatch.bSeen &&
+                (stWatch.bAnswered ? DsShowsSettings(stWatch.stReq, stWatch.stBefore, stNow)
+                                   : DsShowsLostReply(stWatch.stReq, stWatch.stBefore, stNow))) {
+                stWatch.bSeen = true;
+                const U64 u64After =
+                    u64Now > stWatch.u64SinceMs ? u64Now - stWatch.u64SinceMs : 0;
+                stWatch.u32SeenAfterMs = (U32)std::min<U64>(u64After, 0xFFFFFFFFu);
+            }
+            bAllDone = bAllDone && (stWatch.bSeen || u64Now - u64Start >= stWatch.u32BoundMs);
         }
-        return u32Left == 0;
+        return bAllDone;
     };
     DsDeviceList stList;
     return DsSearch(vecIfaces, DsBaseParams(stOpt), &stList, nullptr, pstrErr, fnStop) < 0 ? -1 : 0;
@@ -600,8 +607,9 @@ BOOL DsTakeReply(BOOL bAnswered, U16 u16Ack, BOOL bWait, DsOutcome_S* pstOut)
     return true;
 }
 
-void DsSettle(const DsWatch_S& stWatch, U32 u32WaitMs, DsOutcome_S* pstOut)
+void DsSettle(const DsWatch_S& stWatch, DsOutcome_S* pstOut)
 {
+    const U32 u32WaitMs = stWatch.u32BoundMs;
     DsOutcome_S& stOut = *pstOut;
     if (stWatch.bSeen) {
         stOut.enResult = DS_RESULT_APPLIED;

@@ -74,6 +74,7 @@ typedef struct {
     DsDevice stBefore;  /* the device's record before the request */
     BOOL bAnswered;     /* answered: DsShowsSettings; else DsShowsLostReply */
     U64 u64SinceMs;     /* DsNowMs() of the reply (of the first send when none came) */
+    U32 u32BoundMs;     /* looked for this long from the start of the search */
     BOOL bSeen;         /* out: a reply showed it ... */
     U32 u32SeenAfterMs; /* ... this long after u64SinceMs */
 } DsWatch_S;
@@ -82,10 +83,15 @@ typedef struct {
  * repeat is one more chance to see it at its new address. */
 constexpr U32 DS_WAIT_INTERVAL_MS = 500;
 
+/* DsWatchBoundMs: how long a change is looked for: an answered one for the wait
+ * (--wait-timeout), an unanswered one for a search's time (--timeout): a device that took
+ * the request moves a moment after its reply, and a refusing one never does. */
+U32 DsWatchBoundMs(const DsOptions& stOpt, BOOL bAnswered);
+
 /* DsWatchChanges: one search (a fresh Seq, repeated every DS_WAIT_INTERVAL_MS out of
- * every interface in vecIfaces) until every watch has been seen or u32TimeoutMs passed.
+ * every interface in vecIfaces) until every watch has been seen or its bound has passed.
  * return 0 (look at each watch's bSeen), or -1 when the search failed (pstrErr) */
-S32 DsWatchChanges(const std::vector<DsIface>& vecIfaces, U16 u16Port, U32 u32TimeoutMs,
+S32 DsWatchChanges(const std::vector<DsIface>& vecIfaces, U16 u16Port,
                    std::vector<DsWatch_S>* pvecWatch, std::string* pstrErr);
 
 /* Helpers the commands share. DsBaseParams: a broadcast exchange with the options' port,
@@ -115,8 +121,8 @@ S32 DsSendRequest(const DsOptions& stOpt, const std::vector<DsIface>& vecIf, con
 BOOL DsTakeReply(BOOL bAnswered, U16 u16Ack, BOOL bWait, DsOutcome_S* pstOut);
 
 /* DsSettle: the outcome after a watch: applied and confirmed by search (with the time),
- * not_confirmed (answered, not seen within u32WaitMs), or no_reply. */
-void DsSettle(const DsWatch_S& stWatch, U32 u32WaitMs, DsOutcome_S* pstOut);
+ * not_confirmed (answered, not seen within its bound), or no_reply. */
+void DsSettle(const DsWatch_S& stWatch, DsOutcome_S* pstOut);
 
 /* DsRun: runs the parsed command; prints results on stdout, errors on stderr. */
 int DsRun(const DsOptions& stOpt);

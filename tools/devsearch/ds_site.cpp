@@ -307,6 +307,7 @@ int DsRunApply(const DsOptions& stOpt)
         stApply.stWatch.stBefore = stOut.stDevice;
         stApply.stWatch.bAnswered = s32Got == 1;
         stApply.stWatch.u64SinceMs = s32Got == 1 ? DsNowMs() : u64SentMs;
+        stApply.stWatch.u32BoundMs = DsWatchBoundMs(stRun, s32Got == 1);
     }
 
     /* one search confirms every change that was sent */
@@ -314,16 +315,14 @@ int DsRunApply(const DsOptions& stOpt)
     for (const ApplyRow& stApply : vecRows) {
         if (stApply.bWatched) vecWatch.push_back(stApply.stWatch);
     }
-    const U32 u32CheckMs = stOpt.bWait ? stOpt.u32WaitMs : stOpt.u32TimeoutMs;
-    if (!vecWatch.empty() &&
-        DsWatchChanges(vecIf, stOpt.u16Port, u32CheckMs, &vecWatch, &strErr) != 0) {
+    if (!vecWatch.empty() && DsWatchChanges(vecIf, stOpt.u16Port, &vecWatch, &strErr) != 0) {
         fprintf(stderr, "devsearch: the confirming search failed: %s\n", strErr.c_str());
         for (DsWatch_S& stWatch : vecWatch) stWatch.bSeen = false;
     }
     size_t u32Next = 0;
     for (ApplyRow& stApply : vecRows) {
         if (!stApply.bWatched) continue;
-        DsSettle(vecWatch[u32Next++], u32CheckMs, &stApply.stOut);
+        DsSettle(vecWatch[u32Next++], &stApply.stOut);
         PrintRow(stOpt, stApply);
     }
 

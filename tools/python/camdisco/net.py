@@ -592,28 +592,32 @@ def shows_lost_reply(req: ModifyRequest, before: Device, now: Device) -> bool:
 
 @dataclass
 class Watch:
-    """One device a wait looks for: `rule(now)` tells when a reply shows it."""
+    """One device a wait looks for: `rule(now)` tells when a reply shows it; it is
+    looked for `bound` seconds from the start of the search."""
     rule: Callable[[Device], bool]
     since: float                          # monotonic time the wait counts from
+    bound: float
     seen: Optional[Device] = None
     seen_after: Optional[float] = None    # seconds from `since` to the reply that showed it
 
 
 def watch_flow(sock: socket.socket, links: List[Interface], watches: Sequence[Watch],
-               timeout: float, port: int = PORT, dest: str = BROADCAST,
+               port: int = PORT, dest: str = BROADCAST,
                dontroute: bool = False) -> "Flow[None]":
     """One search, repeated every WAIT_INTERVAL_S until every watch has been seen
-    or the timeout passed; fills in each watch's seen and seen_after."""
+    or its bound has passed; fills in each watch's seen and seen_after."""
     if not watches:
         return
+    timeout = max(w.bound for w in watches)
     retries = max(0, int(timeout / WAIT_INTERVAL_S) - 1)
+    start = time.monotonic()
 
     def stop(dev: Device, _: Dict[str, Device]) -> bool:
         now = time.monotonic()
         for w in watches:
             if w.seen is None and w.rule(dev):
                 w.seen, w.seen_after = dev, max(0.0, now - w.since)
-        return all(w.seen is not None for w in watches)
+        return all(w.seen is not None or now - start >= w.bound for w in watches)
 
     yield from search_flow(sock, links, timeout, retries, port, dest, stop=stop,
                            dontroute=dontroute)
@@ -671,13 +675,15 @@ def modify_flow(sock: socket.socket, dev: Device, req: ModifyRequest, timeout: f
         raise Rejected(reply.header.ack_flag, req, dev)
     if reply is not None and not wait:
         return ModifyResult(device=dev, request=req, reply=reply)
-    since = time.monotonic() if answered else sent_at
+    # an answered change is looked for the wait's time, an unanswered one a reply
+    # wait's: a device that took it moves a moment after its reply, a refusing one never
     if answered:
-        watch = Watch(lambda now: shows_settings(req, dev, now), since)
+        watch = Watch(lambda now: shows_settings(req, dev, now), time.monotonic(),
+                      wait_timeout)
     else:
-        watch = Watch(lambda now: shows_lost_reply(req, dev, now), since)
-    check_timeout = wait_timeout if wait else timeout
-    yield from watch_flow(sock, links, [watch], check_timeout, port, dest, dontroute)
+        watch = Watch(lambda now: shows_lost_reply(req, dev, now), sent_at, timeout)
+    check_timeout = watch.bound
+    yield from watch_flow(sock, links, [watch], port, dest, dontroute)
     if watch.seen is None:
         if answered:
             raise NotConfirmed("%s answered, but no search showed it with the new settings "
@@ -764,8 +770,8 @@ def move_rule(mac: str, address: Optional[str], netmask: Optional[str] = None,
 def wait_steps(sock: socket.socket, mac: str, address: Optional[str], timeout: float,
                netmask: Optional[str], mode: Optional[Mode], ifaces: IfaceSpec, port: int,
                dest: str) -> "Flow[Device]":
-    watch = Watch(move_rule(mac, address, netmask, mode), time.monotonic())
-    yield from watch_flow(sock, pick_interfaces(sock, ifaces), [watch], timeout, port, dest)
+    watch = Watch(move_rule(mac, address, netmask, mode), time.monotonic(), timeout)
+    yield from watch_flow(sock, pick_interfaces(sock, ifaces), [watch], port, dest)
     if watch.seen is None:
         raise NotConfirmed("no device %s answered at %s within %.1f s" %
                            (normalize_mac(mac), address or "any address", timeout))

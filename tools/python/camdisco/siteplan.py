@@ -416,13 +416,12 @@ def apply_flow(sock: socket.socket, plan: Sequence[PlanRow], user: str, password
             done(ApplyResult(row.line, row.mac, NO_REPLY, _NO_REPLY, device=dev, request=req))
         elif reply is not None:
             pending.append((row, dev, req, 0, Watch(_rule(shows_settings, req, dev),
-                                                    time.monotonic())))
-        else:
+                                                    time.monotonic(), wait_timeout)))
+        else:   # looked for a search's time: a device that took it moves at once
             pending.append((row, dev, req, None, Watch(_rule(shows_lost_reply, req, dev),
-                                                       sent_at)))
+                                                       sent_at, timeout)))
     if pending:
-        yield from watch_flow(sock, links, [p[4] for p in pending],
-                              wait_timeout if wait else timeout, port, dest)
+        yield from watch_flow(sock, links, [p[4] for p in pending], port, dest)
     for row, dev, req, ack, watch in pending:
         if watch.seen is not None:
             done(ApplyResult(row.line, row.mac, APPLIED, confirmed_by="search",
@@ -449,8 +448,10 @@ def apply(plan: Sequence[PlanRow], user: str, password: str, *, dry_run: bool = 
     """Applies a plan: one search finds the devices (it ends when every row's MAC
     has answered, else after `timeout`; `devices` skips it), then each row is
     sent to its device in turn (a reply wait of `reply_timeout` each), and with
-    `wait` one search repeated every half second confirms every change, for at
-    most `wait_timeout`. Rows that are not found, refused or not confirmed are
+    `wait` one search repeated every half second confirms every change, looking
+    for an answered one up to `wait_timeout` and for an unanswered one (a reply
+    may be lost while the device moves) up to `timeout`; without `wait` only the
+    unanswered ones are looked for. Rows that are not found, refused or not confirmed are
     reported and the others go on. `progress` is called with each row's result
     as soon as it is known. Returns one ApplyResult per row, in plan order."""
     s = client_socket() if sock is None else sock
