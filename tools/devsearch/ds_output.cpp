@@ -37,29 +37,28 @@ size_t Utf8SeqLen(const unsigned char* p, size_t u32Left)
     return u32Len;
 }
 
-std::string JsonString(const std::string& strIn)
+/* A device's text made safe for an output: valid UTF-8 and printable ASCII are kept (fnAscii
+ * may escape some of it), a control byte becomes fnControl's text, and each byte that is no
+ * part of valid UTF-8 becomes ps8Bad. */
+template <typename AsciiFn, typename ControlFn>
+std::string CleanText(const std::string& strIn, AsciiFn fnAscii, ControlFn fnControl,
+                      const char* ps8Bad)
 {
-    std::string strOut = "\"";
+    std::string strOut;
     const unsigned char* p = (const unsigned char*)strIn.data();
     const size_t u32Len = strIn.size();
     for (size_t i = 0; i < u32Len;) {
         const unsigned char c = p[i];
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += (char)c;
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            char s8Esc[8];
-            const int n = snprintf(s8Esc, sizeof(s8Esc), "\\u%04x", c);
-            if (n > 0 && (size_t)n < sizeof(s8Esc)) strOut.append(s8Esc, (size_t)n);
+        if (c < 0x20 || c == 0x7F) {
+            strOut += fnControl(c);
             ++i;
         } else if (c < 0x80) {
-            strOut += (char)c;
+            fnAscii((char)c, &strOut);
             ++i;
         } else {
             const size_t u32Seq = Utf8SeqLen(p + i, u32Len - i);
             if (u32Seq == 0) {
-                strOut += "\\ufffd";
+                strOut += ps8Bad;
                 ++i;
             } else {
                 strOut.append((const char*)p + i, u32Seq);
@@ -67,8 +66,30 @@ std::string JsonString(const std::string& strIn)
             }
         }
     }
-    strOut += '"';
     return strOut;
+}
+
+std::string JsonString(const std::string& strIn)
+{
+    auto fnAscii = [](char c, std::string* pstrOut) {
+        if (c == '"' || c == '\\') *pstrOut += '\\';
+        *pstrOut += c;
+    };
+    auto fnControl = [](unsigned char c) {
+        char s8Esc[8];
+        const int n = snprintf(s8Esc, sizeof(s8Esc), "\\u%04x", c);
+        return (n > 0 && (size_t)n < sizeof(s8Esc)) ? std::string(s8Esc, (size_t)n) : std::string();
+    };
+    return "\"" + CleanText(strIn, fnAscii, fnControl, "\\ufffd") + "\"";
+}
+
+/* A device's text as a CSV cell: what JSON escapes is replaced instead, so that every
+ * device stays one line: invalid UTF-8 as U+FFFD, control bytes as '?'. */
+std::string CsvText(const std::string& strIn)
+{
+    return CleanText(
+        strIn, [](char c, std::string* pstrOut) { *pstrOut += c; },
+        [](unsigned char) { return std::string("?"); }, "\xEF\xBF\xBD");
 }
 
 std::string Printable(const std::string& strIn)
@@ -78,35 +99,6 @@ std::string Printable(const std::string& strIn)
     for (char& c : strOut) {
         const unsigned char u8 = (unsigned char)c;
         if (u8 < 0x20 || u8 >= 0x7F) c = '?';
-    }
-    return strOut;
-}
-
-/* A device's text as a CSV cell: what JSON escapes is replaced instead, so that every
- * device stays one line: invalid UTF-8 as U+FFFD, control bytes as '?'. */
-std::string CsvText(const std::string& strIn)
-{
-    std::string strOut;
-    const unsigned char* p = (const unsigned char*)strIn.data();
-    const size_t u32Len = strIn.size();
-    for (size_t i = 0; i < u32Len;) {
-        const unsigned char c = p[i];
-        if (c < 0x20 || c == 0x7F) {
-            strOut += '?';
-            ++i;
-        } else if (c < 0x80) {
-            strOut += (char)c;
-            ++i;
-        } else {
-            const size_t u32Seq = Utf8SeqLen(p + i, u32Len - i);
-            if (u32Seq == 0) {
-                strOut += "\xEF\xBF\xBD";
-                ++i;
-            } else {
-                strOut.append((const char*)p + i, u32Seq);
-                i += u32Seq;
-            }
-        }
     }
     return strOut;
 }
