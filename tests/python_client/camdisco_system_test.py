@@ -10,6 +10,7 @@ snapshots on the web port it reports.
 """
 
 import asyncio
+import json
 import os
 import shutil
 import socket
@@ -123,6 +124,14 @@ class CamdiscoSystemTest(unittest.TestCase):
         self.cam.start(["busybox", "httpd", "-f", "-p", str(web_port), "-h", www],
                        name="httpd")
         self.assertTrue(wait_for(lambda: self.cli.port_open("10.71.0.1", web_port), 20))
+
+        # the package's command prints the very objects devsearch prints
+        mine = self.cli.run([sys.executable, "-m", "camdisco", "search", "--json", "--expect",
+                             "1", "--timeout", "20"], timeout=120, env={"PYTHONPATH": PACKAGE})
+        theirs = self.cli.run([self.sb.binary("devsearch"), "search", "--json", "--expect", "1",
+                               "--timeout", "20"], timeout=120)
+        self.assertEqual((0, 0), (mine.returncode, theirs.returncode), mine.stderr)
+        self.assertEqual(json.loads(theirs.stdout), json.loads(mine.stdout))
 
         out = self.example("find_cameras.py", "--expect", "1", "--timeout", "20")
         self.assertEqual(out.split(), ["10.71.0.1", "02-C5-00-00-71-01", "static",
