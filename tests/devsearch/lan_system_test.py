@@ -2,7 +2,8 @@
 camera at its own address and ends when the fiftieth answered, an extended-form
 modification (a broadcast that every camera receives) changes only the camera it names,
 and a site is re-addressed by a plan: assign, a dry run, apply (a row for a camera that is
-missing and a camera with another password among them), then an edited search CSV."""
+missing and a camera with another password among them), the same plan with that camera's
+password, then an edited search CSV."""
 
 import csv
 import io
@@ -143,6 +144,13 @@ class LanOfCameras(unittest.TestCase):
                 self.assertIn(by_mac[mac]["new"]["ip"] + "/16", cam.live_addresses(), mac)
         self.assertEqual(wrong_before, wrong.settings_text())
         self.assertIn("%d applied, 1 no_reply, 1 not_found" % (CAMERAS - 1), res.stderr)
+        # the same plan with that camera's password: it moves, the others are done already
+        res, by_mac, _ = self.apply(path, "--user", "admin", "--password", "other",
+                                    "--wait-timeout", "30")
+        self.assertEqual(("applied", "search"), (by_mac[wrong_mac]["result"],
+                                                 by_mac[wrong_mac]["confirmed_by"]), res.stdout)
+        self.assertIn("1 applied, 1 not_found, %d unchanged" % (CAMERAS - 1), res.stderr)
+        self.assertEqual(by_mac[wrong_mac]["new"]["ip"], wrong.settings()["ipaddr"])
 
         # an edited search CSV is a plan: one camera moves, the others hold their settings
         res = self.lan.installer.run_bytes([self.sb.binary("devsearch"), "search", "--csv",
