@@ -56,6 +56,14 @@ S32 PickPort(BOOL bSet, U16 u16Given, U32 u32Record, const char* ps8Opt, U16* pu
     return 0;
 }
 
+U32 NewSeq()
+{
+    U8 au8Rand[4] = {};
+    DsRandomBytes(au8Rand, sizeof(au8Rand));
+    return (U32)au8Rand[0] | ((U32)au8Rand[1] << 8) | ((U32)au8Rand[2] << 16) |
+           ((U32)au8Rand[3] << 24);
+}
+
 }  // namespace
 
 S32 DsReadPassword(const DsOptions& stOpt, std::string* pstrPwd, std::string* pstrErr)
@@ -89,18 +97,6 @@ void DsNewMsgId(U8 (&au8MsgId)[DS_MSGID_LEN])
     au8MsgId[1] = 'S';
     for (size_t i = 2; i < sizeof(au8MsgId); ++i) au8MsgId[i] = (U8)s8Hex[au8Rand[i] & 0xF];
 }
-
-namespace {
-
-U32 NewSeq()
-{
-    U8 au8Rand[4] = {};
-    DsRandomBytes(au8Rand, sizeof(au8Rand));
-    return (U32)au8Rand[0] | ((U32)au8Rand[1] << 8) | ((U32)au8Rand[2] << 16) |
-           ((U32)au8Rand[3] << 24);
-}
-
-}  // namespace
 
 DsExchangeParams DsBaseParams(const DsOptions& stOpt)
 {
