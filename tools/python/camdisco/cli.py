@@ -22,6 +22,11 @@ def _say(text: str) -> None:
     print("camdisco: " + text, file=sys.stderr)
 
 
+def _json(obj: object) -> str:
+    """One object on one line, written as devsearch writes it."""
+    return json.dumps(obj, ensure_ascii=False, separators=(",", ":"))
+
+
 def _seconds(text: str) -> float:
     try:
         value = float(text)
@@ -132,7 +137,7 @@ def _print_devices(devs: Sequence[Device], as_json: bool, as_csv: bool) -> None:
         sys.stdout.write(to_csv(devs))
     elif as_json:
         for d in devs:
-            print(json.dumps(d.to_json()))
+            print(_json(d.to_json()))
     elif devs:
         row = "%-15s %-15s %-15s %-17s %-6s %5s  %s"
         print(row % ("ADDRESS", "NETMASK", "GATEWAY", "MAC", "MODE", "WEB", "URL"))
@@ -172,7 +177,7 @@ def _target(args: argparse.Namespace) -> Device:
 
 def _report(res: ModifyResult, as_json: bool) -> int:
     if as_json:
-        print(json.dumps(res.to_json()))
+        print(_json(res.to_json()))
     elif res.confirm_ms is not None:
         print("applied: %s now %s, confirmed by a search after %.1f s" % (
             res.device.mac, ", ".join("%s %s" % kv for kv in res.new.items()),
@@ -231,7 +236,7 @@ def _cmd_apply(args: argparse.Namespace) -> int:
 
     def show(r: ApplyResult) -> None:
         if args.json:
-            print(json.dumps(r.to_json()), flush=True)
+            print(_json(r.to_json()), flush=True)
         else:
             new = r.request.ip if r.request is not None else "-"
             old = r.device.ip if r.device is not None else "-"
