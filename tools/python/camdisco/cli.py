@@ -13,8 +13,8 @@ import sys
 from typing import Callable, Dict, List, Optional, Sequence
 
 from . import __version__
-from .errors import CamDiscoError, PlanError
-from .net import Device, ModifyResult, find, modify, search, set_mac
+from .errors import CamDiscoError, NoReply, NotConfirmed, PlanError, Rejected
+from .net import Device, ModifyResult, change_values, find, modify, search, set_mac
 from .siteplan import ApplyResult, apply, assign, parse_plan, plan_to_csv, to_csv
 
 
@@ -188,9 +188,36 @@ def _report(res: ModifyResult, as_json: bool) -> int:
     return 0
 
 
+def _failure(args: argparse.Namespace, exc: CamDiscoError, dev: Optional[Device]) -> int:
+    """A modify or set-mac that did not take effect: the message, and with --json the
+    object devsearch prints for it."""
+    _say(str(exc))
+    if args.json:
+        res = getattr(exc, "result", None)
+        req = getattr(exc, "request", None) or (res.request if res is not None else None)
+        set_mac = args.command == "set-mac"
+        result = {NotConfirmed: "not_confirmed", NoReply: "no_reply",
+                  Rejected: "refused_by_device"}.get(type(exc), "refused_locally")
+        print(_json({"result": result, "command": args.command, "reason": str(exc),
+                     "confirmed_by": "", "confirm_ms": None,
+                     "ack_flag": getattr(exc, "ack_flag", 0 if res is not None else None),
+                     "device": dev.to_json() if dev is not None else None,
+                     "old": change_values(dev, None, set_mac) if dev is not None else None,
+                     "new": change_values(None, req, set_mac) if req is not None else None}))
+    return 1
+
+
 def _cmd_modify(args: argparse.Namespace) -> int:
     pwd = _password(args)
-    dev = _target(args)
+    dev: Optional[Device] = None
+    try:
+        dev = _target(args)
+        return _report(_change(args, dev, pwd), args.json)
+    except CamDiscoError as exc:
+        return _failure(args, exc, dev)
+
+
+def _change(args: argparse.Namespace, dev: Device, pwd: str) -> ModifyResult:
     if args.command == "set-mac":
         res = set_mac(dev, args.new_mac, args.user, pwd, timeout=args.reply_timeout,
                       retries=args.retries, wait=args.wait, wait_timeout=args.wait_timeout)
@@ -200,7 +227,7 @@ def _cmd_modify(args: argparse.Namespace) -> int:
                      media_port=args.media_port, web_port=args.web_port, mode=args.mode,
                      extended=not args.legacy, timeout=args.reply_timeout,
                      retries=args.retries, wait=args.wait, wait_timeout=args.wait_timeout)
-    return _report(res, args.json)
+    return res
 
 
 def _cmd_assign(args: argparse.Namespace) -> int:
