@@ -11,6 +11,7 @@ PACKAGES=(
     libjpeg62-turbo-dev                                 # the stand-in's JPEG test card
     busybox                                             # ps for the sandbox, httpd for the CGI
     iproute2 util-linux procps curl python3             # namespaces, veth, system tests
+    python3-venv python3-pip python3-setuptools mypy    # the Python package: install, typing
     g++-arm-linux-gnueabihf qemu-user                   # the camera's 32-bit ARM build
     time                                                # peak memory of the CGI (system tests)
     lighttpd mini-httpd                                 # more CGI hosts of the system tests

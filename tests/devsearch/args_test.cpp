@@ -244,6 +244,22 @@ TEST(CommandLine, RefusesBadInputWithAReason)
         {{"set-mac", "1.2.3.4", "02:11:22:33:44:55", "--user", "u", "--password", "p", "--ip",
           "1.2.3.5"},
          "unknown option"},
+        {{"search", "--expect", "0"}, "--expect"},
+        {{"search", "--mac", "02:11:22:33:44"}, "--mac"},
+        {{"search", "--csv", "--json"}, "exclude"},
+        {{"search", "--wait"}, "unknown option"},
+        {{"modify", "1.2.3.4", "--user", "u", "--password", "p", "--dhcp", "--no-wait"},
+         "unknown option"},
+        {{"modify", "1.2.3.4", "--user", "u", "--password", "p", "--dhcp", "--wait-timeout", "0"},
+         "--wait-timeout"},
+        {{"assign"}, "--from is required"},
+        {{"assign", "--from", "0.0.0.0"}, "--from"},
+        {{"assign", "--from", "10.0.0.1", "--order", "size"}, "--order"},
+        {{"assign", "--from", "10.0.0.1", "--ip", "10.0.0.2"}, "unknown option"},
+        {{"assign", "--from", "10.0.0.1", "--json"}, "unknown option"},
+        {{"apply"}, "PLAN.csv missing"},
+        {{"apply", "plan.csv"}, "--user and --password are required"},
+        {{"apply", "-", "--user", "u", "--password", "-"}, "cannot both"},
     };
     for (const auto& c : cases) {
         std::string strTrace;
@@ -256,6 +272,47 @@ TEST(CommandLine, RefusesBadInputWithAReason)
         EXPECT_NE(std::string::npos, e.find(c.why)) << e;
         EXPECT_EQ("untouched", o.strUser);
     }
+}
+
+TEST(CommandLine, ManyDevicesAtOnce)
+{
+    DsOptions o;
+    std::string e;
+    ASSERT_EQ(0, Parse({"search", "--expect", "50", "--mac", "02:c5:00:00:00:01", "--csv"}, &o, &e))
+        << e;
+    EXPECT_EQ(50u, o.u32Expect);
+    EXPECT_EQ("02-C5-00-00-00-01", o.strExpectMac);
+    EXPECT_TRUE(o.bCsv);
+    EXPECT_FALSE(o.bTimeoutGiven);
+
+    ASSERT_EQ(0, Parse({"assign", "--from", "10.0.0.100", "--order", "found", "--mask",
+                        "255.255.0.0", "--gateway", "10.0.0.1"},
+                       &o, &e))
+        << e;
+    EXPECT_EQ(DS_CMD_ASSIGN, o.enCmd);
+    EXPECT_EQ(100, o.stFrom.au8Addr[3]);
+    EXPECT_EQ(DS_ORDER_FOUND, o.enOrder);
+    EXPECT_TRUE(o.stMask.bSet && o.stGw.bSet);
+
+    // apply confirms by default; a dry run needs no credentials
+    ASSERT_EQ(0, Parse({"apply", "plan.csv", "--user", "u", "--password", "-"}, &o, &e)) << e;
+    EXPECT_EQ(DS_CMD_APPLY, o.enCmd);
+    EXPECT_EQ("plan.csv", o.strPlanPath);
+    EXPECT_TRUE(o.bWait);
+    EXPECT_EQ(DS_DEFAULT_WAIT_MS, o.u32WaitMs);
+    ASSERT_EQ(0, Parse({"apply", "-", "--dry-run", "--no-wait", "--wait-timeout", "3"}, &o, &e))
+        << e;
+    EXPECT_TRUE(o.bDryRun);
+    EXPECT_FALSE(o.bWait);
+    EXPECT_EQ(3000u, o.u32WaitMs);
+
+    // modify waits for the move only when asked; --timeout given is also its reply wait
+    ASSERT_EQ(0, Parse({"modify", "10.1.0.1", "--user", "u", "--password", "p", "--dhcp"}, &o, &e));
+    EXPECT_FALSE(o.bWait);
+    ASSERT_EQ(0, Parse({"modify", "10.1.0.1", "--user", "u", "--password", "p", "--dhcp", "--wait",
+                        "--timeout", "1"},
+                       &o, &e));
+    EXPECT_TRUE(o.bWait && o.bTimeoutGiven);
 }
 
 TEST(CommandLine, JsonOnEveryCommand)
@@ -293,10 +350,29 @@ TEST(CommandLine, HelpAndVersionAnywhere)
     EXPECT_GT(strlen(DsVersionLine()), strlen("devsearch "));
 
     const std::string strUsage = DsUsage();
-    for (const char* p :
-         {"SYNOPSIS", "devsearch search", "devsearch modify", "devsearch set-mac", "EXIT STATUS",
-          "--legacy", "--json", "--version", "\"applied\"", "\"no_reply\"", "\"refused_locally\"",
-          "\"refused_by_device\"", "\"devsearch: \""}) {
+    for (const char* p : {"SYNOPSIS",
+                          "devsearch search",
+                          "devsearch modify",
+                          "devsearch set-mac",
+                          "devsearch assign",
+                          "devsearch apply",
+                          "EXIT STATUS",
+                          "--legacy",
+                          "--json",
+                          "--csv",
+                          "--expect",
+                          "--wait",
+                          "--dry-run",
+                          "--version",
+                          "\"applied\"",
+                          "\"no_reply\"",
+                          "\"refused_locally\"",
+                          "\"refused_by_device\"",
+                          "\"not_confirmed\"",
+                          "\"unchanged\"",
+                          "\"not_found\"",
+                          "\"would_change\"",
+                          "\"devsearch: \""}) {
         EXPECT_NE(std::string::npos, strUsage.find(p)) << p;
     }
     // each exit status is explained

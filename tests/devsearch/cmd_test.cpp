@@ -259,6 +259,7 @@ TEST(LostReply, ModeAndMacChanges)
     DsDeviceList nowDhcp, stillStatic;
     nowDhcp.Add(dhcp);
     stillStatic.Add(before);
+    EXPECT_TRUE(DsShowsSettings(r, before, dhcp));  // DHCP: the address stays
     EXPECT_TRUE(DsConfirmApplied(r, before, nowDhcp));
     EXPECT_FALSE(DsConfirmApplied(r, before, stillStatic));
 
@@ -275,6 +276,40 @@ TEST(LostReply, ModeAndMacChanges)
     DsDevice sameMac = before;
     sameMac.strMacAddr = "02-00-00-00-00-0F";
     EXPECT_FALSE(DsConfirmApplied(r, sameMac, hasNew));  // it had that MAC already
+}
+
+/* A wait ends only on a reply that shows the device with the settings a search can show,
+ * whatever else the device reports. */
+TEST(WaitForMove, TheSameDeviceAtItsNewAddressNetmaskAndMode)
+{
+    const DsDevice before = Record();
+    DsModifyReq r;
+    std::string e;
+    ASSERT_EQ(0, DsBuildModifyReq(Opts({"modify", "10.1.0.10", "--user", "u", "--password", "p",
+                                        "--ip", "10.1.0.20", "--gateway", "10.1.0.1"}),
+                                  before, "p", &r, &e))
+        << e;
+    EXPECT_TRUE(DsVisibleChange(r, before));
+    EXPECT_FALSE(DsShowsSettings(r, before, before));  // the reply from the old address
+    DsDevice moved = before;
+    moved.strIp = "10.1.0.20";
+    moved.strGateWay = "10.1.0.254";  // a route the device has not changed yet: not shown
+    EXPECT_TRUE(DsShowsSettings(r, before, moved));
+    DsDevice other = moved;
+    other.strMacAddr = "02-00-00-00-00-0B";  // another device at that address
+    EXPECT_FALSE(DsShowsSettings(r, before, other));
+    DsDevice dhcp = moved;
+    dhcp.u32NetworkMode = 0;
+    EXPECT_FALSE(DsShowsSettings(r, before, dhcp));
+
+    // a change no search shows (the gateway): a lost reply cannot be confirmed by one
+    ASSERT_EQ(0, DsBuildModifyReq(Opts({"modify", "10.1.0.10", "--user", "u", "--password", "p",
+                                        "--gateway", "10.1.0.1"}),
+                                  before, "p", &r, &e))
+        << e;
+    EXPECT_FALSE(DsVisibleChange(r, before));
+    EXPECT_TRUE(DsShowsSettings(r, before, before));
+    EXPECT_FALSE(DsShowsLostReply(r, before, before));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@ devfinder) and an installer host joined by a veth link in the namespace sandbox.
 The checks read what the camera really holds (network.ini, the interface's addresses,
 the stand-in's reload count, the daemon's log), never the client's own opinion."""
 
+import csv
+import io
 import json
 import os
 import time
@@ -53,7 +55,8 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         return run_devsearch(self.sb, self.inst, *args, input=input)
 
     def search(self):
-        res = self.ds("search", "--json", *WAIT)
+        # one camera on this link: the search ends when it answered
+        res = self.ds("search", "--json", "--expect", "1", "--timeout", "30")
         self.assertEqual(0, res.returncode, res.stderr)
         return parse_json_lines(res.stdout)
 
@@ -108,7 +111,69 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         self.assertEqual(1, res.returncode)
         self.assertIn("no such interface", res.stderr)
 
+    def test_search_ends_when_the_expected_devices_answered(self):
+        ended = "the search ended when the expected devices had answered"
+        for args in (("--expect", "1"), ("--mac", DEV_MAC.lower().replace("-", ":"))):
+            with self.subTest(args=args):
+                res = self.ds("search", "--json", "--timeout", "60", *args)
+                self.assertEqual(0, res.returncode, res.stderr)
+                self.assertIn(ended, res.stderr)
+                devs = parse_json_lines(res.stdout)
+                self.assertEqual([DEV_MAC], [d["mac"] for d in devs])
+        # every result carries the URLs of the camera, without credentials
+        self.assertEqual(("http://%s:85/" % CAM_IP, "http://%s:85/cgi-bin/stillcgi" % CAM_IP),
+                         (devs[0]["url"], devs[0]["snapshot_url"]))
+        # an expectation not met fails, and says so, after printing what was found
+        res = self.ds("search", "--expect", "2", "--timeout", "1")
+        self.assertEqual(1, res.returncode)
+        self.assertIn("only 1 of 2 expected devices answered", res.stderr)
+        self.assertIn(DEV_MAC, res.stdout)
+        # the CSV holds the JSON's fields under the JSON's names (RFC 4180, CRLF)
+        res = self.inst.run_bytes([self.sb.binary("devsearch"), "search", "--csv", "--expect", "1",
+                                   "--timeout", "60"], timeout=120)
+        self.assertEqual(0, res.returncode, res.stderr)
+        self.assertTrue(res.stdout.endswith(b"\r\n"))
+        rows = list(csv.DictReader(io.StringIO(res.stdout.decode(), newline="")))
+        self.assertEqual([{k: str(v) for k, v in devs[0].items()}], rows)
+
+    def test_malformed_plans_are_refused_before_anything_is_sent(self):
+        before = self.modify_requests()
+        head = "mac,ip\n%s,10.88.0.70\n" % DEV_MAC
+        cases = [("mac,ip,speed\n%s,10.88.0.70,fast\n" % DEV_MAC, 1, 'unknown column "speed"'),
+                 (head + "02-C5-00-00-AA-02,10.88.0.300\n", 3, "ip: not an IPv4 address"),
+                 (head + DEV_MAC.lower() + ",10.88.0.71\n", 3,
+                  "mac %s is also on line 2" % DEV_MAC),
+                 (head + "02-C5-00-00-AA-02,10.88.0.70\n", 3, "ip 10.88.0.70 is also on line 2")]
+        path = os.path.join(self.inst.dir, "plan.csv")
+        for text, line, why in cases:
+            with self.subTest(why=why):
+                with open(path, "w") as f:
+                    f.write(text)
+                res = self.assert_nothing_changed(lambda: self.ds(
+                    "apply", path, "--user", USER, "--password", PASSWORD, *WAIT))
+                self.assertEqual(1, res.returncode)
+                self.assertEqual("", res.stdout)
+                self.assertIn("devsearch: %s: line %d: %s" % (path, line, why), res.stderr)
+                self.assertIn("nothing was sent", res.stderr)
+        self.assertEqual(before, self.modify_requests())
+
     # -- modify ----------------------------------------------------------------------
+    def test_modify_wait_confirms_the_move_by_a_search(self):
+        reloads = self.cam.reloads()
+        res, obj = self.ds_json("modify", DEV_MAC, "--user", USER, "--password", PASSWORD,
+                                "--ip", "10.88.0.65", "--wait", "--wait-timeout", "30")
+        self.assertEqual(0, res.returncode, res.stderr)
+        self.assertEqual(("applied", "search", 0), (obj["result"], obj["confirmed_by"],
+                                                    obj["ack_flag"]))
+        self.assertIsInstance(obj["confirm_ms"], int)
+        self.assertTrue(wait_for(lambda: self.cam.reloads() == reloads + 1, SETTLE_S))
+        self.assert_camera_at("10.88.0.65")
+        res = self.ds("modify", DEV_MAC, "--user", USER, "--password", PASSWORD, "--ip", CAM_IP,
+                      "--wait", "--wait-timeout", "30", *WAIT)
+        self.assertEqual(0, res.returncode, res.stderr)
+        self.assertIn("; a search showed it after ", res.stdout)
+        self.assert_camera_at(CAM_IP)
+
     def test_modify_extended_form_moves_the_camera_and_back(self):
         self.move(DEV_MAC, "10.88.0.20")
         # the request named the device by MAC text and type; back by address, MAC in any case
@@ -155,15 +220,16 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         return res, json.loads(lines[0])
 
     def test_json_results_of_modify_and_set_mac(self):
-        keys = ["result", "command", "reason", "confirmed_by", "ack_flag", "device", "old", "new"]
+        keys = ["result", "command", "reason", "confirmed_by", "confirm_ms", "ack_flag", "device",
+                "old", "new"]
         reloads = self.cam.reloads()
         res, obj = self.ds_json("modify", DEV_MAC, "--user", USER, "--password", PASSWORD,
                                 "--ip", "10.88.0.60")
         self.assertEqual(0, res.returncode, res.stderr)
         self.assertEqual(keys, list(obj))
-        self.assertEqual(("applied", "modify", "", "reply", 0),
+        self.assertEqual(("applied", "modify", "", "reply", None, 0),
                          (obj["result"], obj["command"], obj["reason"], obj["confirmed_by"],
-                          obj["ack_flag"]))
+                          obj["confirm_ms"], obj["ack_flag"]))
         self.assertEqual((DEV_MAC, CAM_IP, "eth0"),
                          (obj["device"]["mac"], obj["device"]["ip"], obj["device"]["interface"]))
         self.assertEqual((CAM_IP, "10.88.0.60"), (obj["old"]["ip"], obj["new"]["ip"]))

@@ -171,6 +171,26 @@ std::vector<U8> ModifyReplyTo(const std::vector<U8>& req, U8 u8Ack)
     return v;
 }
 
+/* --expect and the waits end a search on the reply that meets them, not at its timeout. */
+TEST(SearchExchange, EndsWhenTheStopRuleHolds)
+{
+    Responder r([](int, const std::vector<U8>& req, auto send) {
+        send(ReplyTo(req, "127.0.0.1", "02-00-00-00-00-01"));
+        send(ReplyTo(req, "127.0.0.1", "02-00-00-00-00-02"));
+    });
+    DsDeviceList l;
+    std::string e;
+    int calls = 0;
+    const DsStopFn fnStop = [&calls](const DsDevice& d, const DsDeviceList& now) {
+        ++calls;
+        return d.strMacAddr == "02-00-00-00-00-02" && now.Size() == 2;
+    };
+    // 60 s unless the stop rule ends it
+    ASSERT_EQ(1, DsSearch(Loopback(), Params(r.Port(), 60000, 0), &l, nullptr, &e, fnStop)) << e;
+    EXPECT_EQ(2u, l.Size());
+    EXPECT_EQ(2, calls);
+}
+
 TEST(ModifyExchange, WaitsForTheReplyEchoingItsMsgid)
 {
     Responder r([](int n, const std::vector<U8>& req, auto send) {

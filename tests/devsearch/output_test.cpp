@@ -172,10 +172,63 @@ DsModifyReq Request()
     return r;
 }
 
+/* The URL of a device is built only from a dotted quad and a usable port: the texts come
+ * from the LAN. */
+TEST(DeviceUrl, OnlyFromAnAddressAndAPort)
+{
+    DsDevice d = Dev("10.0.0.2", "02-00-00-00-00-02");
+    d.u32IePort = 8080;
+    EXPECT_EQ("http://10.0.0.2:8080/", DsDeviceUrl(d));
+    EXPECT_EQ("http://10.0.0.2:8080/cgi-bin/stillcgi", DsSnapshotUrl(d));
+    const std::string s = DsJsonLine(d);
+    EXPECT_NE(std::string::npos, s.find(",\"url\":\"http://10.0.0.2:8080/\",\"snapshot_url\":"
+                                        "\"http://10.0.0.2:8080/cgi-bin/stillcgi\"}"))
+        << s;
+    for (const char* ip : {"evil.example/x", "10.0.0.2:1", "010.0.0.2", ""}) {
+        SCOPED_TRACE(ip);
+        d.strIp = ip;
+        EXPECT_EQ("", DsDeviceUrl(d));
+        EXPECT_EQ("", DsSnapshotUrl(d));
+    }
+    d.strIp = "10.0.0.2";
+    for (U32 port : {0u, 65536u, 0xFFFFFFFFu}) {
+        d.u32IePort = port;
+        EXPECT_EQ("", DsDeviceUrl(d)) << port;
+    }
+}
+
+TEST(Csv, HeaderIsTheJsonKeysAndEveryDeviceIsOneLine)
+{
+    DsDevice d = Dev("10.0.0.2", "02-00-00-00-00-02");
+    d.strDeviceName = "hall, \"north\"\r\nx";
+    d.strHostName = "bad\xC3(";
+    std::vector<std::string> vecHead;
+    std::string strHead = DsCsvHeader();
+    ASSERT_EQ("\r\n", strHead.substr(strHead.size() - 2));
+    strHead.resize(strHead.size() - 2);
+    for (size_t at = 0;;) {
+        const size_t comma = strHead.find(',', at);
+        vecHead.push_back(strHead.substr(at, comma - at));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    EXPECT_EQ(TopKeys(DsJsonLine(d)), vecHead);
+
+    const std::string strLine = DsCsvLine(d);
+    EXPECT_EQ(strLine.size() - 2, strLine.find("\r\n")) << "one line, CRLF at its end only";
+    EXPECT_NE(std::string::npos, strLine.find(",\"hall, \"\"north\"\"??x\","));
+    EXPECT_NE(std::string::npos, strLine.find(",bad\xEF\xBF\xBD(,"));
+    EXPECT_EQ(0u, strLine.find("10.0.0.2,,,,,02-00-00-00-00-02,static,85,85,"));
+    EXPECT_EQ("plain", DsCsvCell("plain"));
+    EXPECT_EQ("\"a\"\"b\"", DsCsvCell("a\"b"));
+    EXPECT_EQ("\"a\rb\"", DsCsvCell("a\rb"));
+}
+
 TEST(JsonOutcome, SameKeysInTheSameOrderWhateverTheResult)
 {
-    const std::vector<std::string> expected = {"result",   "command", "reason", "confirmed_by",
-                                               "ack_flag", "device",  "old",    "new"};
+    const std::vector<std::string> expected = {"result",       "command",    "reason",
+                                               "confirmed_by", "confirm_ms", "ack_flag",
+                                               "device",       "old",        "new"};
     DsOutcome_S o = {};
     o.enResult = DS_RESULT_REFUSED_LOCALLY;
     o.strReason = "device 02-00-00-00-00-09 not found (1 answered the search)";
@@ -185,7 +238,8 @@ TEST(JsonOutcome, SameKeysInTheSameOrderWhateverTheResult)
     EXPECT_NE(std::string::npos,
               strNothing.find("\"ack_flag\":null,\"device\":null,\"old\":null,\"new\":null}"))
         << strNothing;
-    EXPECT_NE(std::string::npos, strNothing.find("\"confirmed_by\":\"\"")) << strNothing;
+    EXPECT_NE(std::string::npos, strNothing.find("\"confirmed_by\":\"\",\"confirm_ms\":null"))
+        << strNothing;
     EXPECT_NE(std::string::npos, strNothing.find("\"command\":\"modify\"")) << strNothing;
 
     o.enResult = DS_RESULT_APPLIED;
@@ -203,6 +257,19 @@ TEST(JsonOutcome, SameKeysInTheSameOrderWhateverTheResult)
     EXPECT_NE(std::string::npos, strFull.find("\"ack_flag\":0")) << strFull;
     // the device object is the search line itself
     EXPECT_NE(std::string::npos, strFull.find("\"device\":" + DsJsonLine(o.stDevice))) << strFull;
+
+    // a plan row: its line and MAC, then the same keys but command
+    o.strConfirmedBy = "search";
+    o.bHasConfirmMs = true;
+    o.u32ConfirmMs = 640;
+    const std::string strRow = DsJsonApplyRow(7, "02-00-00-00-00-02", o);
+    std::vector<std::string> rowKeys = {"line", "mac"};
+    for (const std::string& k : expected) {
+        if (k != "command") rowKeys.push_back(k);
+    }
+    EXPECT_EQ(rowKeys, TopKeys(strRow)) << strRow;
+    EXPECT_EQ(0u, strRow.find("{\"line\":7,\"mac\":\"02-00-00-00-00-02\",\"result\":\"applied\""));
+    EXPECT_NE(std::string::npos, strRow.find("\"confirmed_by\":\"search\",\"confirm_ms\":640"));
 }
 
 TEST(JsonOutcome, OldAndNewValuesOfModify)

@@ -3,36 +3,39 @@
 
     cli eth0 10.71.0.2/24 --- eth0 10.71.0.1/24 [cam]  (account admin:1234)
 
-Search, both modification forms and a MAC set go through the module's own
-network code from a socket of the client host; every outcome is read from the
-camera's settings file.
+Search (blocking and asyncio), both modification forms, the mode by name and a
+MAC set go through the package's own network code from a socket of the client
+host; every outcome is read from the camera's settings file. The examples run
+as programs on the client host against a camera that really moves and serves
+snapshots on the web port it reports.
 """
 
+import asyncio
 import os
+import shutil
 import socket
+import sys
 import unittest
 
 import camdisco
+from camlan import Camera
 from camsandbox import Sandbox, wait_for
 
 INI = ("dhcp=0\nipaddr=10.71.0.1\nnetmask=255.255.255.0\ngateway=10.71.0.254\n"
        "macaddr=00:11:22:33:44:55\nnettype=0\nipv6addr=\nipv6prefixlength=0\nipv6gateway=\n")
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                        "python", "examples")
+PACKAGE = os.path.dirname(os.path.dirname(os.path.abspath(camdisco.__file__)))
 
 
 class CamdiscoSystemTest(unittest.TestCase):
     def setUp(self):
         self.sb = Sandbox()
         try:
-            self.cam, cli = self.sb.host("cam"), self.sb.host("cli")
-            self.sb.link(self.cam, "eth0", "10.71.0.1/24", cli, "eth0", "10.71.0.2/24")
+            self.cam, self.cli = self.sb.host("cam"), self.sb.host("cli")
+            self.sb.link(self.cam, "eth0", "10.71.0.1/24", self.cli, "eth0", "10.71.0.2/24")
             self.ini = os.path.join(self.cam.mivor, "network.ini")
-            with open(self.ini, "w") as f:
-                f.write(INI)
-            self.cam.start(["./zozid", "--user", "admin:1234"], name="zozid")
-            if not wait_for(lambda: "zozid: ready" in self.cam.output("zozid"), 10):
-                raise RuntimeError("stand-in not ready: " + self.cam.errors("zozid"))
-            self.cam.start([self.sb.binary("devfinder")], name="devfinder")
-            self.sock = cli.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            self.sock = self.cli.socket(socket.AF_INET, socket.SOCK_DGRAM)
         except Exception:
             self.sb.close()
             raise
@@ -41,8 +44,16 @@ class CamdiscoSystemTest(unittest.TestCase):
         self.sock.close()
         self.sb.close()
 
+    def start_plain_camera(self):
+        with open(self.ini, "w") as f:
+            f.write(INI)
+        self.cam.start(["./zozid", "--user", "admin:1234"], name="zozid")
+        if not wait_for(lambda: "zozid: ready" in self.cam.output("zozid"), 10):
+            raise RuntimeError("stand-in not ready: " + self.cam.errors("zozid"))
+        self.cam.start([self.sb.binary("devfinder")], name="devfinder")
+
     def search_one(self):
-        found = camdisco.search(timeout=20, retries=19, sock=self.sock, want=1)
+        found = camdisco.search(timeout=20, retries=19, sock=self.sock, expect=1)
         self.assertEqual(len(found), 1, self.cam.errors("devfinder")[-1500:])
         return found[0]
 
@@ -51,19 +62,33 @@ class CamdiscoSystemTest(unittest.TestCase):
             return f.read()
 
     def test_search_modify_both_forms_and_set_mac(self):
+        self.start_plain_camera()
         dev = self.search_one()
-        self.assertEqual((dev.ip, dev.netmask, dev.mac, dev.interface, dev.network_mode),
-                         ("10.71.0.1", "255.255.255.0", "00-11-22-33-44-55", "eth0",
-                          camdisco.MODE_STATIC))
+        self.assertEqual((dev.ip, dev.netmask, dev.mac, dev.interface, dev.mode),
+                         ("10.71.0.1", "255.255.255.0", "00-11-22-33-44-55", "eth0", "static"))
+        got = asyncio.run(camdisco.async_search(timeout=20, retries=19, sock=self.sock,
+                                                expect=1))
+        self.assertEqual([dev.to_json()], [d.to_json() for d in got])
 
         res = camdisco.modify(dev, "admin", "1234", gateway="10.71.0.253", timeout=10,
                               sock=self.sock)
-        self.assertEqual(res.reply.header.ack, 0)
+        self.assertEqual((res.ack_flag, res.confirmed_by), (0, "reply"))
         self.assertEqual(self.settings(), INI.replace("10.71.0.254", "10.71.0.253"))
 
         camdisco.modify(dev, "admin", "1234", gateway="10.71.0.252", extended=False,
                         timeout=10, sock=self.sock)
         self.assertIn("gateway=10.71.0.252\n", self.settings())
+
+        # the mode by name; a search confirms each change
+        res = camdisco.modify(dev, "admin", "1234", mode="dhcp", timeout=10, wait=True,
+                              wait_timeout=20, sock=self.sock)
+        self.assertEqual(("search", "dhcp"), (res.confirmed_by, res.seen.mode))
+        self.assertIn("dhcp=1\n", self.settings())
+        res = asyncio.run(camdisco.async_modify(res.seen, "admin", "1234", mode="static",
+                                                timeout=10, wait=True, wait_timeout=20,
+                                                sock=self.sock))
+        self.assertEqual("static", res.seen.mode)
+        self.assertIn("dhcp=0\n", self.settings())
 
         camdisco.set_mac(dev, "02:ab:cd:ef:01:23", "admin", "1234", timeout=10,
                          sock=self.sock)
@@ -79,6 +104,53 @@ class CamdiscoSystemTest(unittest.TestCase):
                                  self.cam.errors("devfinder"), 10))
         self.assertEqual(self.cam.errors("devfinder").count("CheckUser Failed!"), 1,
                          "the repeat of a refused request is not checked again")
+
+    def example(self, name, *args):
+        res = self.cli.run([sys.executable, os.path.join(EXAMPLES, name), *args], timeout=120,
+                           env={"PYTHONPATH": PACKAGE})
+        self.assertEqual(0, res.returncode, "%s: %s%s\n%s" % (
+            name, res.stdout, res.stderr, self.cam.errors("devfinder")[-1500:]))
+        return res.stdout
+
+    def test_examples_against_a_camera_that_moves(self):
+        cam = Camera(self.sb, self.cam, "eth0", "10.71.0.1", 24, "10.71.0.254",
+                     "02:C5:00:00:71:01")
+        cam.start()
+        web_port = self.search_one().web_port
+        # the web server serves the CGI on the port the camera reports
+        www = os.path.join(self.cam.dir, "www")
+        os.makedirs(os.path.join(www, "cgi-bin"))
+        shutil.copy(self.sb.binary("stillcgi"), os.path.join(www, "cgi-bin", "stillcgi"))
+        self.cam.start(["busybox", "httpd", "-f", "-p", str(web_port), "-h", www],
+                       name="httpd")
+        self.assertTrue(wait_for(lambda: self.cli.port_open("10.71.0.1", web_port), 20))
+
+        # the package's command prints the very objects devsearch prints
+        mine = self.cli.run([sys.executable, "-m", "camdisco", "search", "--json", "--expect",
+                             "1", "--timeout", "20"], timeout=120, env={"PYTHONPATH": PACKAGE})
+        theirs = self.cli.run([self.sb.binary("devsearch"), "search", "--json", "--expect", "1",
+                               "--timeout", "20"], timeout=120)
+        self.assertEqual((0, 0), (mine.returncode, theirs.returncode), mine.stderr)
+        self.assertEqual(theirs.stdout, mine.stdout)
+
+        out = self.example("find_cameras.py", "--expect", "1", "--timeout", "20")
+        self.assertEqual(out.split(), ["10.71.0.1", "02-C5-00-00-71-01", "static",
+                                       "http://10.71.0.1:%d/" % web_port])
+
+        out = self.example("readdress_camera.py", "02:c5:00:00:71:01", "10.71.0.9", "--user",
+                           "admin", "--password", "1234")
+        self.assertIn("to 10.71.0.9", out)
+        self.assertEqual("10.71.0.9", cam.settings()["ipaddr"])
+        self.assertIn("10.71.0.9/24", cam.live_addresses())
+
+        snaps = os.path.join(self.cli.dir, "snaps")
+        os.makedirs(snaps)
+        out = self.example("snapshot_each.py", "--user", "admin", "--password", "1234",
+                           "--out", snaps, "--timeout", "5")
+        self.assertTrue(out.startswith("10.71.0.9 02-C5-00-00-71-01 "), out)
+        with open(os.path.join(snaps, "02-C5-00-00-71-01.jpg"), "rb") as f:
+            self.assertEqual(b"\xff\xd8", f.read(2))
+        self.assertNotIn("1234", out)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,9 @@
 protocol (offsets, widths, little-endian), not from the module's own formats;
 then the exchange loops against a fake device on loopback (no root)."""
 
+import asyncio
+import csv
+import io
 import os
 import socket
 import sys
@@ -59,13 +62,16 @@ def search_reply_bytes():
 class HeaderTest(unittest.TestCase):
     def test_fields_and_bit_fields_of_byte_zero(self):
         head = Header.unpack(SEARCH_REQ)
-        self.assertEqual(head, Header(msg_type=11, msg_size=0, seq=0xA1B2C3D4, ack=0x0102,
+        self.assertEqual(head, Header(msg_type=11, msg_size=0, seq=0xA1B2C3D4, ack_flag=0x0102,
                                       sub_type=0x0304, version=1, ext_size=5, reserved=0x5A))
         self.assertEqual(head.pack(), SEARCH_REQ)
+        # the earlier name of ack_flag still reads and writes it
+        self.assertEqual((head.ack, Header(11, ack=7).ack_flag, head.replace(ack=9).ack_flag),
+                         (0x0102, 7, 9))
         self.assertEqual(Header(12, version=3, ext_size=63).pack()[0], 0xFF)
 
     def test_values_that_do_not_fit_are_refused(self):
-        for bad in (dict(version=4), dict(ext_size=64), dict(seq=1 << 32), dict(ack=-1),
+        for bad in (dict(version=4), dict(ext_size=64), dict(seq=1 << 32), dict(ack_flag=-1),
                     dict(msg_size="x")):
             with self.subTest(bad):
                 with self.assertRaises(FieldError):
@@ -93,13 +99,15 @@ class SearchReplyTest(unittest.TestCase):
         self.assertEqual(rep.header.ext_size, 5, "the body is at 16 whatever ExtSize says")
         self.assertEqual((rep.ip, rep.netmask, rep.gateway, rep.dns1, rep.dns2),
                          ("10.1.0.1", "255.255.255.0", "0.0.0.0", "8.8.8.8", "0.0.0.0"))
-        self.assertEqual(rep.host_name, "H" * 36)
+        self.assertEqual(rep.hostname, "H" * 36)
         self.assertEqual((rep.media_port, rep.web_port), (85, 8080))
-        self.assertEqual(rep.network_mode, camdisco.MODE_NONE)
+        self.assertEqual((rep.mode, rep.mode_code), ("none", camdisco.MODE_NONE))
         self.assertEqual((rep.device_type, rep.device_type_code), ("IPC-Type-X",
                                                                    0x5658040200080000))
-        self.assertEqual((rep.software_version, rep.device_id, rep.device_name),
+        self.assertEqual((rep.version, rep.device_id, rep.name),
                          ("V1.2.3", 1010, "front door"))
+        self.assertEqual((rep.url, rep.snapshot_url),
+                         ("http://10.1.0.1:8080/", "http://10.1.0.1:8080/cgi-bin/stillcgi"))
         self.assertEqual((rep.mac, rep.channels, rep.record_version, rep.net_interface),
                          ("00-11-22-33-44-55", 4, 1, 0))
         self.assertEqual(rep.p2p_id, "P" * 32)
@@ -249,15 +257,122 @@ class MacTextTest(unittest.TestCase):
                     camdisco.normalize_mac(bad)
 
 
-class FakeDevice:
-    """Answers on loopback what each test asks of it; records what arrived."""
+def device(ip, mac, name="cam", mode="static", **kw):
+    values = dict(header=Header(11), ip=ip, netmask="255.255.255.0", gateway="10.9.0.254",
+                  dns1="0.0.0.0", dns2="0.0.0.0", mac=mac, mode=mode, media_port=85,
+                  web_port=80, name=name)
+    values.update(kw)
+    return camdisco.Device(**values)
 
-    def __init__(self, answer):
+
+class CsvAndPlanTest(unittest.TestCase):
+    DEVS = [device("10.9.0.2", "02-00-00-00-00-02", name='hall, "north"', arrival=1),
+            device("10.9.0.3", "02-00-00-00-00-03", name="yard\x1b[2Jx", arrival=0,
+                   web_port=0)]
+
+    def test_search_csv_is_rfc4180_with_the_json_keys(self):
+        text = camdisco.to_csv(self.DEVS)
+        self.assertTrue(text.endswith("\r\n"))
+        self.assertEqual(3, text.count("\r\n"), "one line per device, whatever its texts")
+        rows = list(csv.reader(io.StringIO(text, newline="")))   # an independent reader
+        self.assertEqual(list(camdisco.DEVICE_KEYS), rows[0])
+        self.assertEqual(list(rows[0]), list(self.DEVS[0].to_json()))
+        got = dict(zip(rows[0], rows[1]))
+        self.assertEqual((got["name"], got["mode"], got["web_port"], got["url"],
+                          got["snapshot_url"], got["device_type_code"]),
+                         ('hall, "north"', "static", "80", "http://10.9.0.2:80/",
+                          "http://10.9.0.2:80/cgi-bin/stillcgi", "0x0000000000000000"))
+        got = dict(zip(rows[0], rows[2]))
+        self.assertEqual(("yard?[2Jx", "", ""), (got["name"], got["url"], got["snapshot_url"]))
+
+    def test_an_edited_search_csv_is_a_plan(self):
+        text = camdisco.to_csv(self.DEVS).replace("10.9.0.3,", "10.9.0.30,", 1)
+        plan = camdisco.parse_plan("\ufeff" + text)
+        self.assertEqual([(r.line, r.mac, r.ip, r.netmask, r.mode) for r in plan],
+                         [(2, "02-00-00-00-00-02", "10.9.0.2", "255.255.255.0", "static"),
+                          (3, "02-00-00-00-00-03", "10.9.0.30", "255.255.255.0", "static")])
+        plan = camdisco.parse_plan("mode,mac,ip\n,02:00:00:00:00:0a,\ndhcp,02-00-00-00-00-0b,"
+                                   "10.9.0.9\n")
+        self.assertEqual([(r.mac, r.ip, r.mode) for r in plan],
+                         [("02-00-00-00-00-0A", None, None), ("02-00-00-00-00-0B", "10.9.0.9",
+                                                              "dhcp")])
+        rows = camdisco.assign(self.DEVS[:1], "10.9.0.2")
+        self.assertEqual(camdisco.parse_plan(camdisco.plan_to_csv(rows)), rows)
+
+    def test_malformed_plans_are_refused_with_line_and_reason(self):
+        head = "mac,ip,netmask\n"
+        good = "02-00-00-00-00-02,10.9.0.20,255.255.255.0\n"
+        cases = {
+            "mac,ip,port\n": (1, 'unknown column "port"'),
+            "ip,netmask\n10.9.0.2,255.0.0.0\n": (1, 'no "mac" column'),
+            "mac,ip,mac\n": (1, 'column "mac" appears twice'),
+            head: (1, "no rows"),
+            head + good + "02-00-00-00-00-03,10.9.0.256,\n": (3, "ip: not an IPv4"),
+            head + good + "02-00-00-00-00-03,10.9.0.021,\n": (3, "ip: not an IPv4"),
+            head + good + "02-00-00-00-00-03,10.9.0.21,255.0.255.0\n": (3, "contiguous"),
+            head + good + "02-00-00-00-00-03,224.0.0.1,\n": (3, "unicast"),
+            head + good + "02:00:00:00:00:02,10.9.0.21,\n": (3, "also on line 2"),
+            head + good + "\n02-00-00-00-00-03,10.9.0.20,\n": (4, "ip 10.9.0.20 is also on "
+                                                                "line 2"),
+            head + good + "02-00-00-00-00-03,10.9.0.21\n": (3, "2 cells, the header has 3"),
+            head + "02-00-00-00-00-0g,10.9.0.20,\n": (2, "mac: not a MAC"),
+            head + '"02-00-00-00-00-02,10.9.0.20,\n': (2, "not closed"),
+            head + '02-00-00-00-00-02,10.9."0.20,\n': (2, "quote inside an unquoted cell"),
+            head + "02-00-00-00-00-02,10.9.0.20\r,\n": (2, "carriage return"),
+            "mac,mode\n02-00-00-00-00-02,auto\n": (2, "mode"),
+        }
+        for text, (line, why) in cases.items():
+            with self.subTest(text=text):
+                with self.assertRaises(camdisco.PlanError) as ctx:
+                    camdisco.parse_plan(text)
+                self.assertEqual(line, ctx.exception.line)
+                self.assertIn(why, ctx.exception.reason)
+        # two DHCP rows may carry the same (unused) address
+        camdisco.parse_plan("mac,ip,mode\n02-00-00-00-00-02,10.9.0.9,dhcp\n"
+                            "02-00-00-00-00-03,10.9.0.9,dhcp\n")
+
+
+class AssignTest(unittest.TestCase):
+    def test_sequential_skipping_held_and_edge_addresses(self):
+        devs = [device("10.9.0.%d" % (i + 2), "02-00-00-00-00-%02X" % (0x20 - i), arrival=i)
+                for i in range(3)]   # .2 .3 .4; MAC order is the reverse of arrival
+        rows = camdisco.assign(devs, "10.9.0.1")
+        self.assertEqual([(r.mac, r.ip) for r in rows],
+                         [("02-00-00-00-00-1E", "10.9.0.1"), ("02-00-00-00-00-1F", "10.9.0.5"),
+                          ("02-00-00-00-00-20", "10.9.0.6")])
+        rows = camdisco.assign(devs, "10.9.0.251", order="found")
+        self.assertEqual([(r.mac, r.ip) for r in rows][:2], [("02-00-00-00-00-20", "10.9.0.251"),
+                                                             ("02-00-00-00-00-1F", "10.9.0.252")])
+        # .254 is the gateway, .255 the broadcast address, and the next is another subnet
+        with self.assertRaises(camdisco.FieldError):
+            camdisco.assign(devs, "10.9.0.252")
+        self.assertEqual(["10.9.1.254", "10.9.1.255", "10.9.2.0"], [r.ip for r in camdisco.assign(
+            devs, "10.9.1.254", netmask="255.255.0.0")])
+
+    def test_a_plan_apply_would_refuse_is_not_written(self):
+        devs = [device("10.9.0.2", "02-00-00-00-00-02")]
+        with self.assertRaises(camdisco.FieldError) as ctx:   # the gateway stays behind
+            camdisco.assign(devs, "10.8.0.2")
+        self.assertIn("gateway", str(ctx.exception))
+        rows = camdisco.assign(devs, "10.8.0.2", gateway="0.0.0.0")
+        self.assertEqual((rows[0].ip, rows[0].gateway), ("10.8.0.2", "0.0.0.0"))
+
+
+class FakeLan:
+    """Devices answering on loopback from one port, as a script: every search is
+    answered for each device; a modification for a device (its address, MAC and
+    type, the password "1234") is answered and then shown by the searches after
+    `move_after` more searches have arrived (the device moves after its reply)."""
+
+    def __init__(self, macs, move_after=1):
+        self.devs = {mac: dict(ip="10.9.0.%d" % (i + 2), netmask="255.255.255.0",
+                               mode=2) for i, mac in enumerate(macs)}
+        self.move_after = move_after
+        self.pending = []
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.sock.bind(("127.0.0.1", 0))
         self.sock.settimeout(0.1)
         self.port = self.sock.getsockname()[1]
-        self.answer = answer
         self.received = []
         self.lock = threading.Lock()
         self.stop = threading.Event()
@@ -274,12 +389,35 @@ class FakeDevice:
                 continue
             with self.lock:
                 self.received.append(data)
-            for out in self.answer(data):
-                self.sock.sendto(out, peer)
+                for out in self._answer(data):
+                    self.sock.sendto(out, peer)
 
-    def count(self):
+    def _answer(self, data):
+        head = Header.unpack(data)
+        if head.msg_type in camdisco.SEARCH_TYPES:
+            self.pending = [(n - 1, mac, new) for n, mac, new in self.pending]
+            for _, mac, new in [p for p in self.pending if p[0] <= 0]:
+                self.devs[mac].update(new)
+            self.pending = [p for p in self.pending if p[0] > 0]
+            from dataclasses import replace
+            base = SearchReply.unpack(search_reply_bytes())
+            return [replace(base, header=head, mac=mac, ip=d["ip"], netmask=d["netmask"],
+                            mode=camdisco.mode_text(d["mode"]), gateway="0.0.0.0",
+                            dns1="0.0.0.0", dns2="0.0.0.0", web_port=80).pack()
+                    for mac, d in self.devs.items()]
+        _, req = ModifyRequest.unpack(data)
+        d = self.devs.get(req.mac)
+        if d is None or d["ip"] != req.target or req.password != "1234":
+            return []
+        if not any(p[1] == req.mac for p in self.pending):
+            self.pending.append((self.move_after, req.mac, dict(
+                ip=req.ip, netmask=req.netmask, mode=req.mode if req.mode_valid else 2)))
+        return [ModifyReply(head, req.msgid).pack()]
+
+    def modifications(self):
         with self.lock:
-            return len(self.received)
+            return [ModifyRequest.unpack(d)[1] for d in self.received
+                    if Header.unpack(d).msg_type == camdisco.MSG_MODIFY]
 
     def close(self):
         self.stop.set()
@@ -287,14 +425,24 @@ class FakeDevice:
         self.sock.close()
 
 
-def reply_for(request, ip, mac):
-    from dataclasses import replace
-    rep = SearchReply.unpack(search_reply_bytes())
-    return replace(rep, header=Header.unpack(request), ip=ip, mac=mac).pack()
+def loopback():
+    return [i for i in camdisco.interfaces(include_loopback=True) if i.name == "lo"]
 
 
 class LoopbackExchangeTest(unittest.TestCase):
-    def test_search_keeps_one_record_per_device_and_only_its_own_replies(self):
+    MACS = ["02-00-00-00-00-02", "02-00-00-00-00-03"]
+
+    def setUp(self):
+        self.lan = FakeLan(self.MACS)
+        self.net = dict(ifaces=loopback(), dest="127.0.0.1", port=self.lan.port)
+
+    def tearDown(self):
+        self.lan.close()
+
+    def search(self, **kw):
+        return camdisco.search(timeout=60, retries=59, **dict(self.net, **kw))
+
+    def test_search_ends_when_expected_and_keeps_only_its_own_replies(self):
         def answer(req):
             seq = Header.unpack(req).seq
             other = Header.unpack(req).replace(seq=seq ^ 1).pack()
@@ -304,66 +452,78 @@ class LoopbackExchangeTest(unittest.TestCase):
                     reply_for(req, "127.0.0.1", "00-11-22-33-44-55"),     # repeated
                     reply_for(req, "127.0.0.1", "00-11-22-33-44-66")]     # same address
 
-        dev = FakeDevice(answer)
-        try:
-            found = camdisco.search(timeout=60, ifaces=["lo"], dest="127.0.0.1",
-                                    port=dev.port, want=2)
-        finally:
-            dev.close()
+        self.lan._answer = answer
+        found = self.search(expect=2)   # 60 s unless it ends on the second device
         self.assertEqual([d.mac for d in found], ["00-11-22-33-44-55", "00-11-22-33-44-66"])
         self.assertEqual({d.interface for d in found}, {"lo"})
+        found = self.search(mac="00:11:22:33:44:66")
+        self.assertIn("00-11-22-33-44-66", [d.mac for d in found])
 
-    def test_modify_matches_its_reply_and_repeats_identically(self):
-        def answer(req):
-            if Header.unpack(req).msg_type in camdisco.SEARCH_TYPES:
-                return [reply_for(req, "127.0.0.1", "00-11-22-33-44-55")]
-            head, body = ModifyRequest.unpack(req)
-            wrong = ModifyReply(head.replace(seq=head.seq + 1), body.msgid).pack()
-            return [wrong, ModifyReply(head, body.msgid).pack()]
+    def test_async_search_finds_what_search_finds(self):
+        found = self.search(expect=2)
+        got = asyncio.run(camdisco.async_search(timeout=60, retries=59, expect=2, **self.net))
+        self.assertEqual([d.to_json() for d in found], [d.to_json() for d in got])
 
-        dev = FakeDevice(answer)
-        try:
-            target = camdisco.search(timeout=60, ifaces=["lo"], dest="127.0.0.1",
-                                     port=dev.port, want=1)[0]
-            res = camdisco.modify(target, user="admin", password="1234", ip="127.0.0.2",
-                                  timeout=60, port=dev.port, dest="127.0.0.1")
-        finally:
-            dev.close()
-        self.assertEqual(res.request.ip, "127.0.0.2")
+    def test_modify_waits_for_the_move_and_repeats_identically(self):
+        dev = camdisco.find(self.search(expect=2), mac=self.MACS[1])
+        res = camdisco.modify(dev, "admin", "1234", ip="10.9.0.30", mode="static", wait=True,
+                              timeout=60, wait_timeout=60, **self.net)
+        self.assertEqual(("search", "10.9.0.30"), (res.confirmed_by, res.seen.ip))
+        self.assertGreaterEqual(res.confirm_ms, 0)
+        self.assertEqual(res.to_json()["new"]["ip"], "10.9.0.30")
+        self.assertEqual(res.to_json()["old"]["ip"], "10.9.0.3")
         self.assertEqual(res.request.netmask, "255.255.255.0", "kept as the device reported")
-        self.assertEqual(res.request.mac, "00-11-22-33-44-55")
-        self.assertEqual(res.reply.msgid, res.request.msgid)
+        self.assertEqual(res.request.mac, self.MACS[1])
+        with self.assertRaises(camdisco.FieldError):   # checked before anything is sent
+            camdisco.modify(dev, "admin", "1234", ip="10.9.0.255", **self.net)
+        with self.assertRaises(camdisco.FieldError):
+            camdisco.modify(dev, "admin", "1234", mode="auto", **self.net)
+        # under asyncio, with the mode by name: "dhcp" shows in the next searches
+        dev = camdisco.find(self.search(expect=2), mac=self.MACS[0])
+        res = asyncio.run(camdisco.async_modify(dev, "admin", "1234", mode="dhcp", wait=True,
+                                                timeout=60, wait_timeout=60, **self.net))
+        self.assertEqual("dhcp", res.seen.mode)
+        self.assertEqual(2, len(self.lan.modifications()))
 
-    def test_no_reply_raises_after_identical_repeats(self):
-        dev = FakeDevice(lambda req: [])
-        try:
-            target = camdisco.Device(header=Header(11), ip="127.0.0.1", netmask="255.0.0.0",
-                                     gateway="0.0.0.0", dns1="0.0.0.0", dns2="0.0.0.0",
-                                     media_port=85, web_port=85, network_mode=2,
-                                     mac="00-11-22-33-44-55")
-            with self.assertRaises(FieldError):   # nothing usable reported, nothing given
-                camdisco.modify(camdisco.Device(header=Header(11), ip="127.0.0.1"),
-                                user="admin", password="1234", port=dev.port)
-            with self.assertRaises(camdisco.NoReply):
-                camdisco.set_mac(target, "02:ab:cd:ef:01:23", user="admin", password="1234",
-                                 timeout=0.3, retries=2, port=dev.port)
-            self.assertTrue(_wait(lambda: dev.count() == 3), dev.count())
-            self.assertEqual(len(set(dev.received)), 1, "repeats are the same datagram")
-            req = ModifyRequest.unpack(dev.received[0])[1]
-            self.assertTrue(req.set_mac)
-            self.assertEqual(req.mac, "02-AB-CD-EF-01-23")
-        finally:
-            dev.close()
+    def test_no_reply_is_checked_by_a_search_then_raised(self):
+        dev = camdisco.find(self.search(expect=2), mac=self.MACS[0])
+        with self.assertRaises(camdisco.NoReply):
+            camdisco.modify(dev, "admin", "wrong", ip="10.9.0.40", timeout=0.3, retries=2,
+                            **self.net)
+        sent = self.lan.modifications()
+        self.assertEqual(3, len(sent))
+        self.assertEqual(1, len({r.msgid for r in sent}), "repeats are the same request")
+        with self.assertRaises(camdisco.NotConfirmed):
+            camdisco.wait_for_move(self.MACS[0], "10.9.0.40", timeout=0.5, **self.net)
+
+    def test_apply_a_plan(self):
+        plan = camdisco.parse_plan(
+            "mac,ip,mode\n"
+            "02-00-00-00-00-02,10.9.0.50,\n"        # moves
+            "02-00-00-00-00-03,10.9.0.3,static\n"   # holds these settings already
+            "02-00-00-00-00-09,10.9.0.59,\n")       # not on this LAN
+        kw = dict(timeout=3, reply_timeout=60, wait_timeout=60, **self.net)
+        dry = camdisco.apply(plan, "admin", "1234", dry_run=True,
+                             devices=self.search(expect=2), **kw)
+        self.assertEqual(["would_change", "unchanged", "not_found"], [r.result for r in dry])
+        self.assertEqual([], self.lan.modifications())
+        seen = []
+        res = camdisco.apply(plan, "admin", "1234", progress=seen.append, **kw)
+        self.assertEqual(["applied", "unchanged", "not_found"], [r.result for r in res])
+        self.assertEqual(("search", 0), (res[0].confirmed_by, res[0].ack_flag))
+        self.assertEqual(sorted(r.line for r in seen), [2, 3, 4])
+        self.assertEqual(["10.9.0.50"], [r.ip for r in self.lan.modifications()])
+        # a second camera may not take an address that another, staying put, holds
+        plan = camdisco.parse_plan("mac,ip\n02-00-00-00-00-03,10.9.0.50\n")
+        res = camdisco.apply(plan, "admin", "1234", **kw)   # ends when its camera answered
+        self.assertEqual("refused_locally", res[0].result)
+        self.assertIn("held by the device 02-00-00-00-00-02", res[0].reason)
 
 
-def _wait(predicate, timeout=30.0):
-    import time
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(0.01)
-    return predicate()
+def reply_for(request, ip, mac):
+    from dataclasses import replace
+    rep = SearchReply.unpack(search_reply_bytes())
+    return replace(rep, header=Header.unpack(request), ip=ip, mac=mac).pack()
 
 
 if __name__ == "__main__":

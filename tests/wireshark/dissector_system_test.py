@@ -5,9 +5,10 @@ A camera host (stand-in zozid, the real devfinder) and an installer host are joi
 veth link in the namespace sandbox. devsearch searches, modifies in both forms and sets a
 MAC; the datagrams devsearch never sends (a search with extension words, a MAC set whose
 reply carries them, a short, a cut and an over-long modification request, an unknown type)
-are built here. A packet socket on the installer's link writes the pcap file; tshark with
-the dissector decodes it, and every field must read as the bytes that travelled, which this
-test takes apart with its own struct formats."""
+are built here with the Python client package. A packet socket on the installer's link
+writes the pcap file; tshark with the dissector decodes it, and every field must read as the
+bytes that travelled, which camdisco (checked against hand-written bytes in its own tests)
+takes apart."""
 
 import os
 import select
@@ -19,6 +20,8 @@ import tempfile
 import time
 import unittest
 
+import camdisco
+from camdisco import Header, ModifyRequest
 from camsandbox import Sandbox, wait_for
 from camlan import Camera, run_devsearch, parse_json_lines
 
@@ -29,12 +32,6 @@ USER, PASSWORD = "admin", "Pw-9333-x"
 PORT = 9333
 SLOW = ("--timeout", "2")   # the machine may be busy: no hurry
 ETH_P_ALL = 0x0003
-
-HEAD = struct.Struct("<BBHHHII")
-SEARCH_BODY = struct.Struct("<16s36s16s16s16s16sIII28sQ36sI36s36sIBb38s128s")
-MOD_FIRST = struct.Struct("<16s10s14s4s4s4s4s4s4sHHBBBB")
-MOD_EXT = struct.Struct("<16s10s14s4s4s4s4s4s4sHHBBBBQ36s")
-assert (HEAD.size, SEARCH_BODY.size, MOD_FIRST.size, MOD_EXT.size) == (16, 448, 72, 116)
 
 LUA = os.path.join(os.environ.get("CAM_SOURCE_DIR", os.path.join(os.path.dirname(
     os.path.abspath(__file__)), "..", "..")), "tools", "wireshark", "devfinder.lua")
@@ -60,15 +57,13 @@ def text(raw):
     return raw.split(b"\0", 1)[0].decode()
 
 
-def ipv4(raw):
-    return ".".join(str(b) for b in raw)
-
-
 def search_expect(payload):
-    """Field values of a search reply, from its bytes."""
-    body = SEARCH_BODY.unpack_from(payload, 16)
+    """Field values of a search reply, from its bytes (the dissector's fields are in the
+    order of the wire's)."""
+    raw = camdisco.SearchReply.unpack(payload).fields
     out = {}
-    for name, value in zip(SEARCH_FIELDS, body):
+    for name, wire in zip(SEARCH_FIELDS, camdisco.SEARCH_BODY_OFFSETS):
+        value = raw[wire]
         if name == "reserved":
             value = value.hex()
         elif isinstance(value, bytes):
@@ -79,16 +74,14 @@ def search_expect(payload):
 
 def mod_expect(payload, pwd_shown):
     """Field values of a modification request, from its bytes (its MsgSize picks the form)."""
-    extended = HEAD.unpack_from(payload)[5] > 72
-    body = (MOD_EXT if extended else MOD_FIRST).unpack_from(payload, 16)
-    out = {"devfinder.mod.form": "extended" if extended else "first"}
-    for name, value in zip(MOD_FIELDS, body):
-        if name == "msgid":
-            value = value.hex()
-        elif name in ("cip", "ip", "mask", "gw", "dns1", "dns2"):
-            value = ipv4(value)
-        elif isinstance(value, bytes):
-            value = text(value)
+    _, req = ModifyRequest.unpack(payload)
+    values = (req.msgid.hex(), req.user, req.password, req.target, req.ip, req.netmask,
+              req.gateway, req.dns1, req.dns2, req.media_port, req.web_port, req.mode,
+              int(req.mode_valid), int(req.set_mac), req.reserved)
+    if req.extended:
+        values += (req.device_type_code, req.mac)
+    out = {"devfinder.mod.form": "extended" if req.extended else "first"}
+    for name, value in zip(MOD_FIELDS, values):
         if name == "pwd" and value and not pwd_shown:
             value = "********"
         out["devfinder.mod." + name] = value
@@ -96,8 +89,9 @@ def mod_expect(payload, pwd_shown):
 
 
 def head_expect(payload):
-    b0, reserved, ack, mtype, subtype, size, seq = HEAD.unpack_from(payload)
-    return dict(zip(HEAD_FIELDS, (b0 & 3, b0 >> 2, reserved, ack, mtype, subtype, size, seq)))
+    h = Header.unpack(payload)
+    return dict(zip(HEAD_FIELDS, (h.version, h.ext_size, h.reserved, h.ack_flag, h.msg_type,
+                                  h.sub_type, h.msg_size, h.seq)))
 
 
 class LinkCapture:
@@ -159,19 +153,23 @@ class LinkCapture:
 
 
 def request(mtype, pred=None):
-    return lambda sport, dport, p: (dport == PORT and len(p) >= 6 and
-                                    struct.unpack_from("<H", p, 4)[0] == mtype and
+    return lambda sport, dport, p: (dport == PORT and len(p) >= camdisco.HEAD_SIZE and
+                                    Header.unpack(p).msg_type == mtype and
                                     (pred is None or pred(p)))
 
 
 def reply(mtype, seq=None):
-    return lambda sport, dport, p: (sport == PORT and dport != PORT and len(p) >= 16 and
-                                    struct.unpack_from("<H", p, 4)[0] == mtype and
-                                    (seq is None or struct.unpack_from("<I", p, 12)[0] == seq))
+    return lambda sport, dport, p: (sport == PORT and dport != PORT and
+                                    len(p) >= camdisco.HEAD_SIZE and
+                                    Header.unpack(p).msg_type == mtype and
+                                    (seq is None or Header.unpack(p).seq == seq))
 
 
 def set_mac_flag(p):
-    return len(p) > 86 and p[16 + 70] == 1
+    try:
+        return ModifyRequest.unpack(p)[1].set_mac
+    except camdisco.MalformedDatagram:
+        return False
 
 
 class DissectorOnRealTraffic(unittest.TestCase):
@@ -276,33 +274,34 @@ class DissectorOnRealTraffic(unittest.TestCase):
         # a search of the third code with every header field set, ExtSize 5 among them:
         # the reply echoes the header, and its body still starts at 16
         cls.seq_ext = 0x8BADF00D
-        rsp = cls.exchange(HEAD.pack((5 << 2) | 1, 7, 0x1234, 620, 0x55AA, 0, cls.seq_ext), True)
+        rsp = cls.exchange(Header(620, seq=cls.seq_ext, ack_flag=0x1234, sub_type=0x55AA,
+                                  version=1, ext_size=5, reserved=7).pack(), True)
         if len(rsp) != 464:
             raise RuntimeError("search reply of %d bytes" % len(rsp))
         cls.f_search_ext = cap.wait(reply(620, cls.seq_ext))
 
         # a MAC set (back to the first MAC) with ExtSize 2: two zero words before the msgid
         dev = cls.devices[0]
-        body = MOD_EXT.pack(b"X2-msgid-ext2-00", USER.encode(), PASSWORD.encode(),
-                            socket.inet_aton(CAM_IP), bytes(4), bytes(4), bytes(4), bytes(4),
-                            bytes(4), 0, 0, 0, 0, 1, 0, int(dev["device_type_code"], 16),
-                            DEV_MAC.encode())
+        mac_set = ModifyRequest(user=USER, password=PASSWORD, target=CAM_IP, mode=0,
+                                mode_valid=False, set_mac=True,
+                                device_type_code=int(dev["device_type_code"], 16), mac=DEV_MAC,
+                                msgid=b"X2-msgid-ext2-00")
         cls.seq_mac2 = 4242
-        rsp = cls.exchange(HEAD.pack(2 << 2, 0, 0, 12, 0, 116, cls.seq_mac2) + body, True)
+        rsp = cls.exchange(mac_set.pack(header=Header(12, seq=cls.seq_mac2, ext_size=2)), True)
         if len(rsp) != 40 or rsp[24:40] != b"X2-msgid-ext2-00":
             raise RuntimeError("MAC set reply %r" % rsp)
         cls.f_mac_ext2 = cap.wait(reply(12, cls.seq_mac2))
 
         # datagrams the device must not act on (cip names no device here)
-        other = socket.inet_aton("10.89.0.99")
-        first = MOD_FIRST.pack(b"X3-msgid-cut-000", b"nobody", b"", other, *([bytes(4)] * 5),
-                               0, 0, 0, 0, 0, 0)
+        first = ModifyRequest(user="nobody", password="", target="10.89.0.99", mode=0,
+                              mode_valid=False, extended=False,
+                              msgid=b"X3-msgid-cut-000").body()
         cls.malformed = {
-            "short": b"\x00\x00\x00\x00\x0b\x00\x00\x00\x00\x00",
-            "cut_extended": HEAD.pack(0, 0, 0, 12, 0, 116, 501) + first,
-            "first_in_132": HEAD.pack(0, 0, 0, 12, 0, 72, 502) + first + bytes(44),
-            "over_read": HEAD.pack(0, 0, 0, 12, 0, 72, 503) + first + bytes(100),
-            "unknown_type": HEAD.pack(0, 0, 0, 13, 0, 0, 504),
+            "short": camdisco.encode_search()[:10],
+            "cut_extended": Header(12, msg_size=116, seq=501).pack() + first,
+            "first_in_132": Header(12, msg_size=72, seq=502).pack() + first + bytes(44),
+            "over_read": Header(12, msg_size=72, seq=503).pack() + first + bytes(100),
+            "unknown_type": Header(13, seq=504).pack(),
         }
         cls.f_bad = {}
         for name, datagram in cls.malformed.items():
@@ -431,7 +430,7 @@ class DissectorOnRealTraffic(unittest.TestCase):
         self.assertEqual(32, len(p))
         self.assertDecoded(index, dict(head_expect(p), **{
             "devfinder.reply": True, "devfinder.ack_flag": 0, "devfinder.msg_size": 16,
-            "devfinder.seq": HEAD.unpack_from(request_payload)[6],
+            "devfinder.seq": Header.unpack(request_payload).seq,
             "devfinder.mod.msgid": request_payload[16:32].hex()}))
 
     def test_password_masked_unless_the_preference_shows_it(self):

@@ -19,41 +19,72 @@ const char g_s8Usage[] =
     "    devsearch - find cameras on the LAN and change their network settings\n"
     "\n"
     "SYNOPSIS\n"
-    "    devsearch search [--interface IF] [--timeout SECONDS] [--retries N] [--json]\n"
+    "    devsearch search [--interface IF] [--timeout SECONDS] [--retries N]\n"
+    "                     [--expect N] [--mac MAC] [--json | --csv]\n"
     "    devsearch modify DEVICE --user U --password P [--ip A] [--mask M] [--gateway G]\n"
     "                     [--dns1 D] [--dns2 D] [--media-port N] [--web-port N]\n"
-    "                     [--dhcp | --static] [--legacy] [--interface IF] [--timeout SECONDS]\n"
+    "                     [--dhcp | --static] [--legacy] [--wait] [--wait-timeout SECONDS]\n"
+    "                     [--interface IF] [--timeout SECONDS] [--retries N] [--json]\n"
+    "    devsearch set-mac DEVICE NEW-MAC --user U --password P [--wait]\n"
+    "                     [--wait-timeout SECONDS] [--interface IF] [--timeout SECONDS]\n"
     "                     [--retries N] [--json]\n"
-    "    devsearch set-mac DEVICE NEW-MAC --user U --password P [--interface IF]\n"
-    "                     [--timeout SECONDS] [--retries N] [--json]\n"
+    "    devsearch assign --from A [--order mac|found] [--mask M] [--gateway G] [--dns1 D]\n"
+    "                     [--dns2 D] [--expect N] [--interface IF] [--timeout SECONDS]\n"
+    "    devsearch apply PLAN.csv --user U --password P [--dry-run] [--no-wait]\n"
+    "                     [--wait-timeout SECONDS] [--interface IF] [--timeout SECONDS]\n"
+    "                     [--retries N] [--json]\n"
     "    devsearch --help | --version\n"
     "\n"
     "DESCRIPTION\n"
     "    search   Broadcasts a search (UDP port 9333) out of every up IPv4 interface, or\n"
     "             out of IF, repeats it N more times spread over the timeout, and lists\n"
     "             each device that answered once: address, netmask, gateway, MAC, mode,\n"
-    "             media and web ports, device type code, version, name, channels and the\n"
-    "             local interface the answer came in on.\n"
+    "             media and web ports, device type code, version, name, channels, the\n"
+    "             local interface the answer came in on and the URL of its web page.\n"
+    "             With --expect or --mac it ends as soon as that many devices (and that\n"
+    "             device) have answered, else at the timeout.\n"
     "    modify   Searches first, then sends the device a new network configuration. Every\n"
     "             value not given is taken from the device's current record. The request\n"
     "             is broadcast on the interface the device answered on, so a device in a\n"
     "             foreign subnet can still be reached, and names the device by its\n"
     "             address, MAC and type code (with --legacy: by its address alone).\n"
-    "             The command succeeds only when the device answers the request.\n"
+    "             The command succeeds only when the device answers the request, or when\n"
+    "             a search made after an unanswered request shows the new settings.\n"
     "    set-mac  Searches first, then sets the device's MAC address to NEW-MAC. The\n"
     "             request goes to the device's address only, never as a broadcast,\n"
     "             because every device would accept it.\n"
+    "    assign   Searches, then writes a plan (CSV, on standard output) that gives the\n"
+    "             devices found sequential addresses from A, by MAC or in the order they\n"
+    "             answered, skipping addresses a device answers from already, the gateway\n"
+    "             and the subnet's network and broadcast addresses.\n"
+    "    apply    Re-addresses the devices of a plan: a CSV file with the column mac and\n"
+    "             any of ip, netmask, gateway, dns1, dns2 and mode (the names of a search;\n"
+    "             an empty cell keeps the device's value; the other columns of a search\n"
+    "             CSV are ignored, so an edited search CSV is a plan). A malformed plan is\n"
+    "             refused, with its line and the reason, before anything is sent. Then\n"
+    "             each device is changed in turn and a search confirms every change;\n"
+    "             devices not found, refused or not confirmed are reported and the others\n"
+    "             go on. One result row per plan row, then a summary on standard error.\n"
     "\n"
     "    DEVICE is a MAC (AA-BB-CC-DD-EE-FF or aa:bb:cc:dd:ee:ff) or an IPv4 address from\n"
     "    a search. An address that several devices answer from must be given as a MAC.\n"
     "\n"
     "OPTIONS\n"
     "    --interface IF      use only interface IF\n"
-    "    --timeout SECONDS   how long to collect answers, per step (default 2; 0.1 - 60)\n"
+    "    --timeout SECONDS   how long a search collects answers (default 2), and how long\n"
+    "                        modify, set-mac and apply wait for each reply (default 5, for\n"
+    "                        a device that syncs its flash before it answers); 0.1 - 60\n"
     "    --retries N         repeats of each request within the timeout (default 2; 0 - 20)\n"
+    "    --expect N          search, assign: end the search once N devices have answered;\n"
+    "                        fail when fewer did\n"
+    "    --mac MAC           search: end the search once this device has answered; fail\n"
+    "                        when it did not\n"
     "    --json              search: one JSON object per device and line instead of the\n"
     "                        table; modify, set-mac: one JSON object (result, device, old and\n"
-    "                        new values) instead of the \"applied\" line\n"
+    "                        new values) instead of the \"applied\" line; apply: one object\n"
+    "                        per plan row\n"
+    "    --csv               search: CSV (RFC 4180, CRLF line ends): a header line with the\n"
+    "                        JSON keys, one row per device\n"
     "    --user U            account name on the device (at most 10 bytes)\n"
     "    --password P        its password (at most 14 bytes); \"-\" reads one line from\n"
     "                        standard input, which keeps it out of the process list\n"
@@ -64,6 +95,14 @@ const char g_s8Usage[] =
     "                        new ports (1 - 65535)\n"
     "    --dhcp, --static    new address mode (default: keep the device's mode)\n"
     "    --legacy            send the first, 72-byte form of the request\n"
+    "    --wait              modify, set-mac: after the reply, search until the device\n"
+    "                        shows the new settings (apply always does, unless --no-wait)\n"
+    "    --wait-timeout S    how long that search may take (default 10; 0.1 - 60)\n"
+    "    --no-wait           apply: take each reply as the result, without a search\n"
+    "    --dry-run           apply: print what would change; send no modification\n"
+    "    --from A            assign: the first address of the plan\n"
+    "    --order mac|found   assign: the devices in MAC order (default) or in the order\n"
+    "                        their answers came\n"
     "    --port N            the devices' UDP port (default 9333)\n"
     "    --help              this text\n"
     "    --version           the program's version\n"
@@ -76,14 +115,20 @@ const char g_s8Usage[] =
     "OUTPUT\n"
     "    Results go to standard output; every message goes to standard error and starts\n"
     "    with \"devsearch: \". With --json, modify and set-mac print exactly one object\n"
-    "    whenever they exit with 0 or 1; its \"result\" is \"applied\", \"no_reply\",\n"
-    "    \"refused_locally\" (nothing was sent) or \"refused_by_device\".\n"
+    "    whenever they exit with 0 or 1; its \"result\" is \"applied\", \"not_confirmed\"\n"
+    "    (answered, but no search showed the change within the wait), \"no_reply\",\n"
+    "    \"refused_locally\" (nothing was sent) or \"refused_by_device\". An apply row's\n"
+    "    result is one of these, or \"unchanged\", \"not_found\" or \"would_change\".\n"
     "\n"
     "EXIT STATUS\n"
-    "    0  success: search found at least one device; modify and set-mac were applied\n"
-    "       (answered, or a fresh search shows the device with the new settings)\n"
-    "    1  failure: no device answered, device not found or ambiguous, settings refused\n"
-    "       before sending, no reply, a socket error\n"
+    "    0  success: search found at least one device, and every one --expect and --mac\n"
+    "       asked for; modify and set-mac were applied (answered, or a fresh search shows\n"
+    "       the device with the new settings) and, with --wait, confirmed by a search;\n"
+    "       assign wrote a plan; apply applied and confirmed every row (or found nothing\n"
+    "       to change; with --dry-run: found and could change every row)\n"
+    "    1  failure: no device answered, fewer than expected, device not found or\n"
+    "       ambiguous, settings refused before sending, no reply, not confirmed, a\n"
+    "       malformed plan, a plan row that did not go through, a socket error\n"
     "    2  bad command line, or no password line on standard input (--password -);\n"
     "       nothing is printed on standard output\n"
     "\n"
@@ -100,10 +145,16 @@ constexpr unsigned CMD_BIT(DS_CMD_E enCmd)
 {
     return 1u << (unsigned)enCmd;
 }
-constexpr unsigned ALL_CMDS =
-    CMD_BIT(DS_CMD_SEARCH) | CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_SETMAC);
-constexpr unsigned AUTH_CMDS = CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_SETMAC);
+constexpr unsigned ALL_CMDS = CMD_BIT(DS_CMD_SEARCH) | CMD_BIT(DS_CMD_MODIFY) |
+                              CMD_BIT(DS_CMD_SETMAC) | CMD_BIT(DS_CMD_ASSIGN) |
+                              CMD_BIT(DS_CMD_APPLY);
+constexpr unsigned AUTH_CMDS =
+    CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_SETMAC) | CMD_BIT(DS_CMD_APPLY);
 constexpr unsigned MOD_CMD = CMD_BIT(DS_CMD_MODIFY);
+constexpr unsigned ADDR_CMDS = CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_ASSIGN);
+constexpr unsigned JSON_CMDS = ALL_CMDS & ~CMD_BIT(DS_CMD_ASSIGN);
+constexpr unsigned WAIT_CMDS = CMD_BIT(DS_CMD_MODIFY) | CMD_BIT(DS_CMD_SETMAC);
+constexpr unsigned EXPECT_CMDS = CMD_BIT(DS_CMD_SEARCH) | CMD_BIT(DS_CMD_ASSIGN);
 
 /* one option a line */
 // clang-format off
@@ -112,19 +163,28 @@ const OptionDef g_astOptions[] = {
     {"--timeout", true, ALL_CMDS},
     {"--retries", true, ALL_CMDS},
     {"--port", true, ALL_CMDS},
-    {"--json", false, ALL_CMDS},
+    {"--json", false, JSON_CMDS},
+    {"--csv", false, CMD_BIT(DS_CMD_SEARCH)},
+    {"--expect", true, EXPECT_CMDS},
+    {"--mac", true, CMD_BIT(DS_CMD_SEARCH)},
     {"--user", true, AUTH_CMDS},
     {"--password", true, AUTH_CMDS},
     {"--ip", true, MOD_CMD},
-    {"--mask", true, MOD_CMD},
-    {"--gateway", true, MOD_CMD},
-    {"--dns1", true, MOD_CMD},
-    {"--dns2", true, MOD_CMD},
+    {"--mask", true, ADDR_CMDS},
+    {"--gateway", true, ADDR_CMDS},
+    {"--dns1", true, ADDR_CMDS},
+    {"--dns2", true, ADDR_CMDS},
     {"--media-port", true, MOD_CMD},
     {"--web-port", true, MOD_CMD},
     {"--dhcp", false, MOD_CMD},
     {"--static", false, MOD_CMD},
     {"--legacy", false, MOD_CMD},
+    {"--wait", false, WAIT_CMDS},
+    {"--no-wait", false, CMD_BIT(DS_CMD_APPLY)},
+    {"--wait-timeout", true, WAIT_CMDS | CMD_BIT(DS_CMD_APPLY)},
+    {"--dry-run", false, CMD_BIT(DS_CMD_APPLY)},
+    {"--from", true, CMD_BIT(DS_CMD_ASSIGN)},
+    {"--order", true, CMD_BIT(DS_CMD_ASSIGN)},
 };
 // clang-format on
 
@@ -184,6 +244,47 @@ S32 ApplyOption(const std::string& strName, const char* ps8Val, DsOptions* pstOp
     } else if (strName == "--timeout") {
         if (DsParseSeconds(ps8Val, &stOpt.u32TimeoutMs) != 0) {
             *pstrErr = std::string("--timeout: not a number of seconds 0.1-60: \"") + ps8Val + "\"";
+            return -1;
+        }
+        stOpt.bTimeoutGiven = true;
+    } else if (strName == "--wait-timeout") {
+        if (DsParseSeconds(ps8Val, &stOpt.u32WaitMs) != 0) {
+            *pstrErr =
+                std::string("--wait-timeout: not a number of seconds 0.1-60: \"") + ps8Val + "\"";
+            return -1;
+        }
+    } else if (strName == "--expect") {
+        if (DsParseUint(ps8Val, 1, DS_MAX_EXPECT, &stOpt.u32Expect) != 0) {
+            *pstrErr =
+                std::string("--expect: not a number of devices 1-100000: \"") + ps8Val + "\"";
+            return -1;
+        }
+    } else if (strName == "--mac") {
+        if (DsParseMac(ps8Val, &stOpt.strExpectMac) != 0) {
+            *pstrErr = std::string("--mac: not a MAC (six hex pairs): \"") + ps8Val + "\"";
+            return -1;
+        }
+    } else if (strName == "--csv") {
+        stOpt.bCsv = true;
+    } else if (strName == "--wait") {
+        stOpt.bWait = true;
+    } else if (strName == "--no-wait") {
+        stOpt.bWait = false;
+    } else if (strName == "--dry-run") {
+        stOpt.bDryRun = true;
+    } else if (strName == "--from") {
+        if (ParseAddrOpt(strName, ps8Val, &stOpt.stFrom, pstrErr) != 0) return -1;
+        if (!DsIsUnicastHost(stOpt.stFrom.au8Addr)) {
+            *pstrErr = std::string("--from: not a unicast host address: \"") + ps8Val + "\"";
+            return -1;
+        }
+    } else if (strName == "--order") {
+        if (strcmp(ps8Val, "mac") == 0) {
+            stOpt.enOrder = DS_ORDER_MAC;
+        } else if (strcmp(ps8Val, "found") == 0) {
+            stOpt.enOrder = DS_ORDER_FOUND;
+        } else {
+            *pstrErr = std::string("--order: mac or found, not \"") + ps8Val + "\"";
             return -1;
         }
     } else if (strName == "--retries") {
@@ -427,9 +528,17 @@ S32 DsParseArgs(int argc, const char* const* argv, DsOptions* pstOpt, std::strin
     stOpt.u16WebPort = 0;
     stOpt.s32Mode = DS_MODE_UNSET;
     stOpt.bLegacy = false;
+    stOpt.bTimeoutGiven = false;
+    stOpt.bCsv = false;
+    stOpt.u32Expect = 0;
+    stOpt.bWait = false;
+    stOpt.u32WaitMs = DS_DEFAULT_WAIT_MS;
+    stOpt.stFrom = DsOptAddr_S{};
+    stOpt.enOrder = DS_ORDER_MAC;
+    stOpt.bDryRun = false;
 
     if (argc < 2) {
-        *pstrErr = "no command given (search, modify, set-mac; --help for usage)";
+        *pstrErr = "no command given (search, modify, set-mac, assign, apply; --help for usage)";
         return -1;
     }
     const std::string strCmd = argv[1];
@@ -451,8 +560,15 @@ S32 DsParseArgs(int argc, const char* const* argv, DsOptions* pstOpt, std::strin
     } else if (strCmd == "set-mac") {
         stOpt.enCmd = DS_CMD_SETMAC;
         u32Positional = 2;
+    } else if (strCmd == "assign") {
+        stOpt.enCmd = DS_CMD_ASSIGN;
+    } else if (strCmd == "apply") {
+        stOpt.enCmd = DS_CMD_APPLY;
+        stOpt.bWait = true; /* apply confirms every change unless --no-wait */
+        u32Positional = 1;
     } else {
-        *pstrErr = "unknown command \"" + strCmd + "\" (search, modify, set-mac; --help for usage)";
+        *pstrErr = "unknown command \"" + strCmd +
+                   "\" (search, modify, set-mac, assign, apply; --help for usage)";
         return -1;
     }
 
@@ -499,11 +615,36 @@ S32 DsParseArgs(int argc, const char* const* argv, DsOptions* pstOpt, std::strin
         astrPos[u32PosSeen++] = strArg;
     }
     if (u32PosSeen < u32Positional) {
-        *pstrErr = stOpt.enCmd == DS_CMD_MODIFY ? "modify: DEVICE missing"
-                                                : "set-mac: DEVICE and NEW-MAC needed";
+        *pstrErr = stOpt.enCmd == DS_CMD_MODIFY  ? "modify: DEVICE missing"
+                   : stOpt.enCmd == DS_CMD_APPLY ? "apply: PLAN.csv missing"
+                                                 : "set-mac: DEVICE and NEW-MAC needed";
         return -1;
     }
-    if (u32Positional >= 1 && ParseTarget(astrPos[0].c_str(), &stOpt, pstrErr) != 0) return -1;
+    if (stOpt.enCmd == DS_CMD_APPLY) {
+        stOpt.strPlanPath = astrPos[0];
+        if (stOpt.strPlanPath.empty()) {
+            *pstrErr = "apply: PLAN.csv is empty";
+            return -1;
+        }
+        if (stOpt.strPlanPath == "-" && stOpt.bHasPwd && stOpt.strPwd == "-") {
+            *pstrErr = "apply: the plan and the password cannot both come from standard input";
+            return -1;
+        }
+        if (!stOpt.bDryRun && (!stOpt.bHasUser || !stOpt.bHasPwd)) {
+            *pstrErr = "apply: --user and --password are required (not with --dry-run)";
+            return -1;
+        }
+    } else if (u32Positional >= 1 && ParseTarget(astrPos[0].c_str(), &stOpt, pstrErr) != 0) {
+        return -1;
+    }
+    if (stOpt.bCsv && stOpt.bJson) {
+        *pstrErr = "--csv and --json exclude each other";
+        return -1;
+    }
+    if (stOpt.enCmd == DS_CMD_ASSIGN && !stOpt.stFrom.bSet) {
+        *pstrErr = "assign: --from is required (the first address of the plan)";
+        return -1;
+    }
     if (stOpt.enCmd == DS_CMD_SETMAC) {
         if (DsParseMac(astrPos[1].c_str(), &stOpt.strNewMac) != 0) {
             *pstrErr = "NEW-MAC: not a MAC (six hex pairs joined by \":\" or \"-\"): \"" +

@@ -20,6 +20,8 @@ typedef enum {
     DS_CMD_MODIFY,
     DS_CMD_SETMAC,
     DS_CMD_VERSION,
+    DS_CMD_ASSIGN,
+    DS_CMD_APPLY,
 } DS_CMD_E;
 
 constexpr U32 DS_DEFAULT_TIMEOUT_MS = 2000;
@@ -27,6 +29,12 @@ constexpr U32 DS_MIN_TIMEOUT_MS = 100;
 constexpr U32 DS_MAX_TIMEOUT_MS = 60000;
 constexpr U32 DS_DEFAULT_RETRIES = 2;
 constexpr U32 DS_MAX_RETRIES = 20;
+/* A device syncs its flash before it answers a modification: the reply wait of modify,
+ * set-mac and apply when --timeout is not given. */
+constexpr U32 DS_DEFAULT_REPLY_MS = 5000;
+/* How long a wait for a move searches for the device at its new settings. */
+constexpr U32 DS_DEFAULT_WAIT_MS = 10000;
+constexpr U32 DS_MAX_EXPECT = 100000;
 
 /* Mode values of the wire (0 DHCP, 2 static) and "not given". */
 constexpr S32 DS_MODE_UNSET = -1;
@@ -39,13 +47,38 @@ typedef struct {
     U8 au8Addr[4];
 } DsOptAddr_S;
 
+/* assign: in which order the devices get the addresses */
+typedef enum {
+    DS_ORDER_MAC = 0, /* by MAC */
+    DS_ORDER_FOUND,   /* in the order their replies came */
+} DS_ORDER_E;
+
 typedef struct {
     DS_CMD_E enCmd;
     std::string strIface; /* empty: every up IPv4 interface */
     U32 u32TimeoutMs;
-    U32 u32Retries; /* repeats after the first datagram */
-    U16 u16Port;    /* the devices' UDP port */
+    BOOL bTimeoutGiven; /* --timeout given: also the reply wait */
+    U32 u32Retries;     /* repeats after the first datagram */
+    U16 u16Port;        /* the devices' UDP port */
     BOOL bJson;
+    BOOL bCsv; /* search: CSV instead of the table */
+
+    /* search, assign: stop once this many devices (0: no count) and this MAC (normalised,
+     * empty: none) have answered; the exit status says whether they did */
+    U32 u32Expect;
+    std::string strExpectMac;
+
+    /* modify, set-mac, apply: after the reply, search until the device shows the change */
+    BOOL bWait;
+    U32 u32WaitMs;
+
+    /* assign: the first address and the order; the addresses options give the rest */
+    DsOptAddr_S stFrom;
+    DS_ORDER_E enOrder;
+
+    /* apply: the plan file ("-": standard input), and only print what would change */
+    std::string strPlanPath;
+    BOOL bDryRun;
 
     /* modify / set-mac: the target, a MAC (normalised "AA-BB-..") or an address */
     BOOL bTargetIsMac;

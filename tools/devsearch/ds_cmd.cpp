@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-/* ds_cmd.cpp: search, modify and set-mac. */
+/* ds_cmd.cpp: search, modify and set-mac, and the wait that confirms a change. */
 #include "ds_cmd.h"
 
 #include <stdio.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ds_net.h"
+#include "ds_site.h"
 
 namespace {
 
@@ -56,7 +57,17 @@ S32 PickPort(BOOL bSet, U16 u16Given, U32 u32Record, const char* ps8Opt, U16* pu
     return 0;
 }
 
-S32 ReadPassword(const DsOptions& stOpt, std::string* pstrPwd, std::string* pstrErr)
+U32 NewSeq()
+{
+    U8 au8Rand[4] = {};
+    DsRandomBytes(au8Rand, sizeof(au8Rand));
+    return (U32)au8Rand[0] | ((U32)au8Rand[1] << 8) | ((U32)au8Rand[2] << 16) |
+           ((U32)au8Rand[3] << 24);
+}
+
+}  // namespace
+
+S32 DsReadPassword(const DsOptions& stOpt, std::string* pstrPwd, std::string* pstrErr)
 {
     if (stOpt.strPwd != "-") {
         *pstrPwd = stOpt.strPwd;
@@ -78,7 +89,7 @@ S32 ReadPassword(const DsOptions& stOpt, std::string* pstrPwd, std::string* pstr
 }
 
 /* A fresh, printable 16-byte msgid: "DS" and 14 hex digits (the device logs it as text). */
-void NewMsgId(U8 (&au8MsgId)[DS_MSGID_LEN])
+void DsNewMsgId(U8 (&au8MsgId)[DS_MSGID_LEN])
 {
     static const char s8Hex[] = "0123456789ABCDEF";
     U8 au8Rand[DS_MSGID_LEN] = {};
@@ -88,15 +99,7 @@ void NewMsgId(U8 (&au8MsgId)[DS_MSGID_LEN])
     for (size_t i = 2; i < sizeof(au8MsgId); ++i) au8MsgId[i] = (U8)s8Hex[au8Rand[i] & 0xF];
 }
 
-U32 NewSeq()
-{
-    U8 au8Rand[4] = {};
-    DsRandomBytes(au8Rand, sizeof(au8Rand));
-    return (U32)au8Rand[0] | ((U32)au8Rand[1] << 8) | ((U32)au8Rand[2] << 16) |
-           ((U32)au8Rand[3] << 24);
-}
-
-DsExchangeParams BaseParams(const DsOptions& stOpt)
+DsExchangeParams DsBaseParams(const DsOptions& stOpt)
 {
     DsExchangeParams stParams = {};
     stParams.u16Port = stOpt.u16Port;
@@ -108,6 +111,13 @@ DsExchangeParams BaseParams(const DsOptions& stOpt)
     return stParams;
 }
 
+U32 DsReplyWaitMs(const DsOptions& stOpt)
+{
+    return stOpt.bTimeoutGiven ? stOpt.u32TimeoutMs : DS_DEFAULT_REPLY_MS;
+}
+
+namespace {
+
 int Fail(const std::string& strMsg)
 {
     fprintf(stderr, "devsearch: %s\n", strMsg.c_str());
@@ -118,8 +128,15 @@ S32 RunSearch(const DsOptions& stOpt, std::vector<DsIface>* pvecIf, DsDeviceList
               std::string* pstrErr)
 {
     if (DsListIfaces(stOpt.strIface, pvecIf, pstrErr) != 0) return -1;
-    const DsExchangeParams stParams = BaseParams(stOpt);
-    return DsSearch(*pvecIf, stParams, pstList, nullptr, pstrErr);
+    const DsExchangeParams stParams = DsBaseParams(stOpt);
+    return DsSearch(*pvecIf, stParams, pstList, nullptr, pstrErr) < 0 ? -1 : 0;
+}
+
+/* Whether --expect and --mac are met by the devices found. */
+BOOL ExpectationMet(const DsOptions& stOpt, const DsDeviceList& stList)
+{
+    if (stList.Size() < stOpt.u32Expect) return false;
+    return stOpt.strExpectMac.empty() || !stList.FindByMac(stOpt.strExpectMac).empty();
 }
 
 int CmdSearch(const DsOptions& stOpt)
@@ -127,17 +144,52 @@ int CmdSearch(const DsOptions& stOpt)
     std::vector<DsIface> vecIf;
     DsDeviceList stList;
     std::string strErr;
-    if (RunSearch(stOpt, &vecIf, &stList, &strErr) != 0) return Fail(strErr);
+    if (DsListIfaces(stOpt.strIface, &vecIf, &strErr) != 0) return Fail(strErr);
+    const BOOL bExpect = stOpt.u32Expect > 0 || !stOpt.strExpectMac.empty();
+    DsStopFn fnStop;
+    if (bExpect) {
+        fnStop = [&stOpt](const DsDevice&, const DsDeviceList& stNow) {
+            return ExpectationMet(stOpt, stNow);
+        };
+    }
+    const U64 u64Start = DsNowMs();
+    const S32 s32Ended = DsSearch(vecIf, DsBaseParams(stOpt), &stList, nullptr, &strErr, fnStop);
+    if (s32Ended < 0) return Fail(strErr);
+    const U64 u64Took = DsNowMs() - u64Start;
     const std::vector<DsDevice> vecDevs = stList.Sorted();
     if (stOpt.bJson) {
         for (const DsDevice& stDev : vecDevs) printf("%s\n", DsJsonLine(stDev).c_str());
-        fflush(stdout);
+    } else if (stOpt.bCsv) {
+        fputs(DsCsvHeader().c_str(), stdout);
+        for (const DsDevice& stDev : vecDevs) fputs(DsCsvLine(stDev).c_str(), stdout);
     } else if (!vecDevs.empty()) {
         DsPrintTable(vecDevs, stdout);
     }
-    if (vecDevs.empty()) return Fail("no device answered");
-    fprintf(stderr, "devsearch: %zu device%s found\n", vecDevs.size(),
+    fflush(stdout);
+    if (vecDevs.empty() && !bExpect) return Fail("no device answered");
+    if (bExpect && s32Ended != 1) {
+        char s8Why[160];
+        if (stList.Size() < stOpt.u32Expect) {
+            snprintf(s8Why, sizeof(s8Why),
+                     "only %zu of %u expected devices answered within "
+                     "%u.%03u s",
+                     stList.Size(), (unsigned)stOpt.u32Expect,
+                     (unsigned)(stOpt.u32TimeoutMs / 1000), (unsigned)(stOpt.u32TimeoutMs % 1000));
+        } else {
+            snprintf(s8Why, sizeof(s8Why), "device %s did not answer (%zu devices did)",
+                     stOpt.strExpectMac.c_str(), stList.Size());
+        }
+        return Fail(s8Why);
+    }
+    fprintf(stderr, "devsearch: %zu device%s found", vecDevs.size(),
             vecDevs.size() == 1 ? "" : "s");
+    if (bExpect) {
+        fprintf(stderr,
+                " (the search ended when the expected devices had answered, after "
+                "%u.%03u s)",
+                (unsigned)(u64Took / 1000), (unsigned)(u64Took % 1000));
+    }
+    fputs("\n", stderr);
     return DS_EXIT_OK;
 }
 
@@ -148,8 +200,9 @@ void RefuseLocally(DsOutcome_S* pstOut, const std::string& strWhy)
     pstOut->strReason = strWhy;
 }
 
-/* Searches, picks the target, builds and sends the request, waits for its reply; says in
- * pstOut how it ended. strPwd is the password to send. */
+/* Searches, picks the target, builds and sends the request, waits for its reply (and with
+ * --wait for a search to show the change); says in pstOut how it ended. strPwd is the
+ * password to send. */
 void RunModify(const DsOptions& stOpt, const std::string& strPwd, DsOutcome_S* pstOut)
 {
     DsOutcome_S& stOut = *pstOut;
@@ -178,73 +231,38 @@ void RunModify(const DsOptions& stOpt, const std::string& strPwd, DsOutcome_S* p
     if (DsBuildModifyReq(stOpt, stDev, strPwd, &stReq, &strErr) != 0) {
         return RefuseLocally(pstOut, "refused: " + strErr);
     }
-    NewMsgId(stReq.au8MsgId);
-
-    DsExchangeParams stParams = BaseParams(stOpt);
-    if (bSetMac) {
-        /* Unicast, straight onto the device's link: a MAC set is exempt from the identity
-         * match, so as a broadcast every device with this password would take the MAC. */
-        memcpy(stParams.au8Dst, stReq.au8Cip, sizeof(stParams.au8Dst));
-        stParams.bDontRoute = true;
-    }
-    U8 u8Buf[DS_MODIFY_REQ_MAX];
-    const S32 s32Len = DsEncodeModify(stReq, stParams.u32Seq, u8Buf);
-    if (s32Len < 0) return RefuseLocally(pstOut, "refused: a text does not fit its field");
+    const U64 u64SentMs = DsNowMs();
+    U16 u16Ack = 0;
+    const S32 s32Got = DsSendRequest(stOpt, vecIf, stDev, &stReq, &u16Ack, &strErr);
+    if (s32Got == DS_SEND_NOTHING_SENT) return RefuseLocally(pstOut, strErr);
     stOut.bHasRequest = true;
     stOut.stReq = stReq;
-
-    const DsIface* pstIf = nullptr;
-    for (const DsIface& stIf : vecIf) {
-        if (stIf.strName == stDev.strIfName) pstIf = &stIf;
-    }
-    if (pstIf == nullptr && vecIf.size() == 1) pstIf = &vecIf[0];
-    if (pstIf == nullptr) {
-        return RefuseLocally(pstOut,
-                             "cannot tell which interface reaches the device; give --interface");
-    }
-    U16 u16Ack = 0;
-    const S32 s32Got =
-        DsExchange(*pstIf, u8Buf, s32Len, stParams, stReq.au8MsgId, &u16Ack, &strErr);
     if (s32Got < 0) {
         /* part of the repeats may have left: not "nothing sent", and not confirmed */
         stOut.enResult = DS_RESULT_NO_REPLY;
         stOut.strReason = strErr;
         return;
     }
-    if (s32Got == 0) {
-        /* No reply. The device may have applied it and moved before its reply left: a
-         * fresh search tells, for what a search can show. */
-        DsDeviceList stAfter;
-        DsExchangeParams stCheck = BaseParams(stOpt);
-        std::string strSearchErr;
-        if (DsSearch(vecIf, stCheck, &stAfter, nullptr, &strSearchErr) == 0 &&
-            DsConfirmApplied(stReq, stDev, stAfter)) {
-            stOut.enResult = DS_RESULT_APPLIED;
-            stOut.strConfirmedBy = "search";
-            return;
-        }
-        stOut.enResult = DS_RESULT_NO_REPLY;
-        stOut.strReason = DS_NO_REPLY_TEXT;
-        return;
+    if (DsTakeReply(s32Got == 1, u16Ack, stOpt.bWait, &stOut)) return;
+    /* A wait, or no reply: the device may have applied it and moved before its reply
+     * left. A search tells, for what a search can show. */
+    std::vector<DsWatch_S> vecWatch(1);
+    vecWatch[0].stReq = stReq;
+    vecWatch[0].stBefore = stDev;
+    vecWatch[0].bAnswered = s32Got == 1;
+    vecWatch[0].u64SinceMs = s32Got == 1 ? DsNowMs() : u64SentMs;
+    vecWatch[0].u32BoundMs = DsWatchBoundMs(stOpt, s32Got == 1);
+    std::string strSearchErr;
+    if (DsWatchChanges(vecIf, stOpt.u16Port, &vecWatch, &strSearchErr) != 0) {
+        vecWatch[0].bSeen = false;
     }
-    stOut.bHasAck = true;
-    stOut.u16Ack = u16Ack;
-    if (u16Ack != 0) {
-        char s8Why[64];
-        snprintf(s8Why, sizeof(s8Why), "not applied (the device answered with AckFlag %u)",
-                 (unsigned)u16Ack);
-        stOut.enResult = DS_RESULT_REFUSED_BY_DEVICE;
-        stOut.strReason = s8Why;
-        return;
-    }
-    stOut.enResult = DS_RESULT_APPLIED;
-    stOut.strConfirmedBy = "reply";
+    DsSettle(vecWatch[0], &stOut);
 }
 
 /* The "applied" line of the text output. */
 std::string AppliedLine(const DsOutcome_S& stOut)
 {
-    if (stOut.strConfirmedBy == "search") {
+    if (stOut.strConfirmedBy == "search" && !stOut.bHasAck) {
         return "applied (the reply was lost; a new search shows the device with the new "
                "settings)";
     }
@@ -267,14 +285,20 @@ std::string AppliedLine(const DsOutcome_S& stOut)
                      (unsigned)stReq.u16MediaPort, (unsigned)stReq.u16WebPort);
     }
     if (n < 0) return "applied";
-    return std::string(s8Line, std::min((size_t)n, sizeof(s8Line) - 1));
+    std::string strLine(s8Line, std::min((size_t)n, sizeof(s8Line) - 1));
+    if (stOut.bHasConfirmMs) {
+        snprintf(s8Line, sizeof(s8Line), "; a search showed it after %u.%03u s",
+                 (unsigned)(stOut.u32ConfirmMs / 1000), (unsigned)(stOut.u32ConfirmMs % 1000));
+        strLine += s8Line;
+    }
+    return strLine;
 }
 
 int CmdModify(const DsOptions& stOpt)
 {
     std::string strErr;
     std::string strPwd;
-    if (ReadPassword(stOpt, &strPwd, &strErr) != 0) {
+    if (DsReadPassword(stOpt, &strPwd, &strErr) != 0) {
         fprintf(stderr, "devsearch: %s\n", strErr.c_str());
         return DS_EXIT_USAGE;
     }
@@ -432,36 +456,176 @@ S32 DsCheckSettings(const DsModifyReq& stReq, std::string* pstrErr)
     return 0;
 }
 
-BOOL DsConfirmApplied(const DsModifyReq& stReq, const DsDevice& stBefore,
-                      const DsDeviceList& stAfter)
+BOOL DsVisibleChange(const DsModifyReq& stReq, const DsDevice& stBefore)
 {
     if (stReq.bSetMac) {
         std::string strOld;
-        if (DsParseMac(stBefore.strMacAddr.c_str(), &strOld) == 0 && strOld == stReq.strMac) {
-            return false; /* nothing a search could show changed */
-        }
-        const std::vector<DsDevice> vecNow = stAfter.FindByMac(stReq.strMac);
-        return vecNow.size() == 1 && vecNow[0].strIp == stBefore.strIp;
+        return DsParseMac(stBefore.strMacAddr.c_str(), &strOld) != 0 || strOld != stReq.strMac;
     }
     const U32 u32Mode = stReq.bModeValid ? stReq.u8Mode : (U32)DS_MODE_STATIC;
-    const std::string strIp = DsFormatIpv4(stReq.au8Ip);
-    const std::string strMask = DsFormatIpv4(stReq.au8Mask);
     const BOOL bStatic = u32Mode != (U32)DS_MODE_DHCP;
     /* under DHCP the device keeps whatever address it has: only the mode is visible */
-    const BOOL bVisibleChange =
-        stBefore.u32NetworkMode != u32Mode ||
-        (bStatic && (stBefore.strIp != strIp || stBefore.strNetMask != strMask));
-    if (!bVisibleChange) return false;
-    std::string strKey = DsDeviceKey(stBefore);
-    for (const DsDevice& stNow : stAfter.Sorted()) {
-        if (DsDeviceKey(stNow) != strKey) continue;
-        if (stNow.u32NetworkMode != u32Mode) return false;
-        if (bStatic && (stNow.strIp != strIp || stNow.strNetMask != strMask)) return false;
-        return stNow.u32Port == stReq.u16MediaPort && stNow.u32IePort == stReq.u16WebPort &&
-               stNow.strDns1 == DsFormatIpv4(stReq.au8Dns1) &&
-               stNow.strDns2 == DsFormatIpv4(stReq.au8Dns2);
+    return stBefore.u32NetworkMode != u32Mode ||
+           (bStatic && (stBefore.strIp != DsFormatIpv4(stReq.au8Ip) ||
+                        stBefore.strNetMask != DsFormatIpv4(stReq.au8Mask)));
+}
+
+BOOL DsShowsSettings(const DsModifyReq& stReq, const DsDevice& stBefore, const DsDevice& stNow)
+{
+    if (stReq.bSetMac) {
+        std::string strNow;
+        return DsParseMac(stNow.strMacAddr.c_str(), &strNow) == 0 && strNow == stReq.strMac &&
+               stNow.strIp == stBefore.strIp;
+    }
+    if (DsDeviceKey(stNow) != DsDeviceKey(stBefore)) return false;
+    const U32 u32Mode = stReq.bModeValid ? stReq.u8Mode : (U32)DS_MODE_STATIC;
+    if (stNow.u32NetworkMode != u32Mode) return false;
+    return u32Mode == (U32)DS_MODE_DHCP || (stNow.strIp == DsFormatIpv4(stReq.au8Ip) &&
+                                            stNow.strNetMask == DsFormatIpv4(stReq.au8Mask));
+}
+
+BOOL DsShowsLostReply(const DsModifyReq& stReq, const DsDevice& stBefore, const DsDevice& stNow)
+{
+    if (!DsVisibleChange(stReq, stBefore) || !DsShowsSettings(stReq, stBefore, stNow)) {
+        return false;
+    }
+    return stReq.bSetMac ||
+           (stNow.u32Port == stReq.u16MediaPort && stNow.u32IePort == stReq.u16WebPort &&
+            stNow.strDns1 == DsFormatIpv4(stReq.au8Dns1) &&
+            stNow.strDns2 == DsFormatIpv4(stReq.au8Dns2));
+}
+
+BOOL DsConfirmApplied(const DsModifyReq& stReq, const DsDevice& stBefore,
+                      const DsDeviceList& stAfter)
+{
+    for (const DsDevice& stNow : stAfter.InOrder()) {
+        if (DsShowsLostReply(stReq, stBefore, stNow)) return true;
     }
     return false;
+}
+
+U32 DsWatchBoundMs(const DsOptions& stOpt, BOOL bAnswered)
+{
+    return bAnswered ? stOpt.u32WaitMs : stOpt.u32TimeoutMs;
+}
+
+S32 DsWatchChanges(const std::vector<DsIface>& vecIfaces, U16 u16Port,
+                   std::vector<DsWatch_S>* pvecWatch, std::string* pstrErr)
+{
+    if (pvecWatch == nullptr || pstrErr == nullptr) return -1;
+    std::vector<DsWatch_S>& vecWatch = *pvecWatch;
+    U32 u32TimeoutMs = 0;
+    for (DsWatch_S& stWatch : vecWatch) {
+        stWatch.bSeen = false;
+        stWatch.u32SeenAfterMs = 0;
+        u32TimeoutMs = std::max(u32TimeoutMs, stWatch.u32BoundMs);
+    }
+    if (vecWatch.empty()) return 0;
+    DsOptions stOpt{};
+    stOpt.u16Port = u16Port;
+    stOpt.u32TimeoutMs = u32TimeoutMs;
+    stOpt.u32Retries =
+        u32TimeoutMs / DS_WAIT_INTERVAL_MS > 0 ? u32TimeoutMs / DS_WAIT_INTERVAL_MS - 1 : 0;
+    const U64 u64Start = DsNowMs();
+    auto fnStop = [&](const DsDevice& stNow, const DsDeviceList&) {
+        const U64 u64Now = DsNowMs();
+        BOOL bAllDone = true;
+        for (DsWatch_S& stWatch : vecWatch) {
+            if (!stWatch.bSeen &&
+                (stWatch.bAnswered ? DsShowsSettings(stWatch.stReq, stWatch.stBefore, stNow)
+                                   : DsShowsLostReply(stWatch.stReq, stWatch.stBefore, stNow))) {
+                stWatch.bSeen = true;
+                const U64 u64After =
+                    u64Now > stWatch.u64SinceMs ? u64Now - stWatch.u64SinceMs : 0;
+                stWatch.u32SeenAfterMs = (U32)std::min<U64>(u64After, 0xFFFFFFFFu);
+            }
+            bAllDone = bAllDone && (stWatch.bSeen || u64Now - u64Start >= stWatch.u32BoundMs);
+        }
+        return bAllDone;
+    };
+    DsDeviceList stList;
+    return DsSearch(vecIfaces, DsBaseParams(stOpt), &stList, nullptr, pstrErr, fnStop) < 0 ? -1 : 0;
+}
+
+S32 DsSendRequest(const DsOptions& stOpt, const std::vector<DsIface>& vecIf, const DsDevice& stDev,
+                  DsModifyReq* pstReq, U16* pu16Ack, std::string* pstrErr)
+{
+    if (pstReq == nullptr || pu16Ack == nullptr || pstrErr == nullptr) return -1;
+    DsModifyReq& stReq = *pstReq;
+    DsNewMsgId(stReq.au8MsgId);
+    DsExchangeParams stParams = DsBaseParams(stOpt);
+    stParams.u32TimeoutMs = DsReplyWaitMs(stOpt);
+    if (stReq.bSetMac) {
+        /* Unicast, straight onto the device's link: a MAC set is exempt from the identity
+         * match, so as a broadcast every device with this password would take the MAC. */
+        memcpy(stParams.au8Dst, stReq.au8Cip, sizeof(stParams.au8Dst));
+        stParams.bDontRoute = true;
+    }
+    U8 u8Buf[DS_MODIFY_REQ_MAX];
+    const S32 s32Len = DsEncodeModify(stReq, stParams.u32Seq, u8Buf);
+    if (s32Len < 0) {
+        *pstrErr = "refused: a text does not fit its field";
+        return DS_SEND_NOTHING_SENT;
+    }
+    const DsIface* pstIf = nullptr;
+    for (const DsIface& stIf : vecIf) {
+        if (stIf.strName == stDev.strIfName) pstIf = &stIf;
+    }
+    if (pstIf == nullptr && vecIf.size() == 1) pstIf = &vecIf[0];
+    if (pstIf == nullptr) {
+        *pstrErr = "cannot tell which interface reaches the device; give --interface";
+        return DS_SEND_NOTHING_SENT;
+    }
+    return DsExchange(*pstIf, u8Buf, s32Len, stParams, stReq.au8MsgId, pu16Ack, pstrErr);
+}
+
+BOOL DsTakeReply(BOOL bAnswered, U16 u16Ack, BOOL bWait, DsOutcome_S* pstOut)
+{
+    DsOutcome_S& stOut = *pstOut;
+    if (!bAnswered) {
+        if (DsVisibleChange(stOut.stReq, stOut.stDevice)) return false;
+        stOut.enResult = DS_RESULT_NO_REPLY;
+        stOut.strReason = DS_NO_REPLY_TEXT;
+        return true;
+    }
+    stOut.bHasAck = true;
+    stOut.u16Ack = u16Ack;
+    if (u16Ack != 0) {
+        char s8Why[64];
+        snprintf(s8Why, sizeof(s8Why), "not applied (the device answered with AckFlag %u)",
+                 (unsigned)u16Ack);
+        stOut.enResult = DS_RESULT_REFUSED_BY_DEVICE;
+        stOut.strReason = s8Why;
+        return true;
+    }
+    if (bWait) return false;
+    stOut.enResult = DS_RESULT_APPLIED;
+    stOut.strConfirmedBy = "reply";
+    return true;
+}
+
+void DsSettle(const DsWatch_S& stWatch, DsOutcome_S* pstOut)
+{
+    const U32 u32WaitMs = stWatch.u32BoundMs;
+    DsOutcome_S& stOut = *pstOut;
+    if (stWatch.bSeen) {
+        stOut.enResult = DS_RESULT_APPLIED;
+        stOut.strConfirmedBy = "search";
+        stOut.bHasConfirmMs = true;
+        stOut.u32ConfirmMs = stWatch.u32SeenAfterMs;
+        stOut.strReason.clear();
+    } else if (stWatch.bAnswered) {
+        char s8Why[128];
+        snprintf(s8Why, sizeof(s8Why),
+                 "not confirmed (the device answered, but no search showed the new settings "
+                 "within %u.%03u s)",
+                 (unsigned)(u32WaitMs / 1000), (unsigned)(u32WaitMs % 1000));
+        stOut.enResult = DS_RESULT_NOT_CONFIRMED;
+        stOut.strReason = s8Why;
+    } else {
+        stOut.enResult = DS_RESULT_NO_REPLY;
+        stOut.strReason = DS_NO_REPLY_TEXT;
+    }
 }
 
 int DsRun(const DsOptions& stOpt)
@@ -478,6 +642,10 @@ int DsRun(const DsOptions& stOpt)
         case DS_CMD_MODIFY:
         case DS_CMD_SETMAC:
             return CmdModify(stOpt);
+        case DS_CMD_ASSIGN:
+            return DsRunAssign(stOpt);
+        case DS_CMD_APPLY:
+            return DsRunApply(stOpt);
     }
     return DS_EXIT_USAGE;
 }

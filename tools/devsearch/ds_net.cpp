@@ -29,13 +29,6 @@ std::string ErrText(const char* ps8What, int s32Err)
     return std::string(ps8What) + ": " + strerror(s32Err);
 }
 
-U64 NowMs()
-{
-    struct timespec stTs = {};
-    clock_gettime(CLOCK_MONOTONIC, &stTs);
-    return (U64)stTs.tv_sec * 1000u + (U64)stTs.tv_nsec / 1000000u;
-}
-
 /* The client socket: broadcast allowed, arrival interface reported, large receive
  * buffer, bound to an ephemeral port on every address. */
 int OpenSocket(std::string* pstrErr)
@@ -179,14 +172,14 @@ template <typename SendFn, typename RxFn>
 S32 TimedExchange(int s32Fd, const DsExchangeParams& stParams, SendFn fnSend, RxFn fnRx,
                   std::string* pstrErr)
 {
-    const U64 u64Start = NowMs();
+    const U64 u64Start = DsNowMs();
     const U64 u64End = u64Start + stParams.u32TimeoutMs;
     const U32 u32Sends = stParams.u32Retries + 1;
     U32 u32Sent = 0;
     U32 u32Reads = 0;
     U8 u8Buf[DS_RX_BUF];
     while (u32Reads < DS_MAX_DATAGRAMS) {
-        const U64 u64Now = NowMs();
+        const U64 u64Now = DsNowMs();
         if (u64Now >= u64End) break;
         if (u32Sent < u32Sends &&
             u64Now >= u64Start + (U64)stParams.u32TimeoutMs * u32Sent / u32Sends) {
@@ -226,6 +219,13 @@ S32 TimedExchange(int s32Fd, const DsExchangeParams& stParams, SendFn fnSend, Rx
 }
 
 }  // namespace
+
+U64 DsNowMs()
+{
+    struct timespec stTs = {};
+    clock_gettime(CLOCK_MONOTONIC, &stTs);
+    return (U64)stTs.tv_sec * 1000u + (U64)stTs.tv_nsec / 1000000u;
+}
 
 void DsRandomBytes(U8* pu8Out, size_t u32Len)
 {
@@ -299,7 +299,7 @@ S32 DsListIfaces(const std::string& strOnly, std::vector<DsIface>* pvecOut, std:
 }
 
 S32 DsSearch(const std::vector<DsIface>& vecIfaces, const DsExchangeParams& stParams,
-             DsDeviceList* pstList, U32* pu32Replies, std::string* pstrErr)
+             DsDeviceList* pstList, U32* pu32Replies, std::string* pstrErr, const DsStopFn& fnStop)
 {
     if (pstList == nullptr || pstrErr == nullptr) return -1;
     const int s32Raw = OpenSocket(pstrErr);
@@ -325,15 +325,16 @@ S32 DsSearch(const std::vector<DsIface>& vecIfaces, const DsExchangeParams& stPa
         stDev.strIfName = IfName(u32If, vecIfaces);
         ++u32Replies;
         pstList->Add(stDev);
-        return false;
+        return fnStop && fnStop(stDev, *pstList);
     };
-    if (TimedExchange(stFd.Get(), stParams, fnSend, fnRx, pstrErr) < 0) return -1;
+    const S32 s32Ended = TimedExchange(stFd.Get(), stParams, fnSend, fnRx, pstrErr);
+    if (s32Ended < 0) return -1;
     if (u32SentOk == 0) {
         *pstrErr = strSendErr.empty() ? "nothing could be sent" : strSendErr;
         return -1;
     }
     if (pu32Replies != nullptr) *pu32Replies = u32Replies;
-    return 0;
+    return s32Ended;
 }
 
 S32 DsExchange(const DsIface& stIface, const U8* pu8Req, S32 s32Len,

@@ -11,6 +11,7 @@
 #ifndef DEVSEARCH_DS_NET_H
 #define DEVSEARCH_DS_NET_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,13 +40,24 @@ typedef struct {
  * return 0, or -1 (none usable; pstrErr says why) */
 S32 DsListIfaces(const std::string& strOnly, std::vector<DsIface>* pvecOut, std::string* pstrErr);
 
+/* What may end a search before its timeout: called with every valid reply (repeats
+ * included, tagged with its arrival interface) once it was added to the list; true ends
+ * the search. */
+typedef std::function<bool(const DsDevice& stReply, const DsDeviceList& stList)> DsStopFn;
+
 /* DsSearch: sends the search out of every interface in vecIfaces (1 + u32Retries times,
  * spread over the timeout), and adds every reply carrying our Seq to pstList until the
- * timeout. Replies are tagged with their arrival interface.
+ * timeout, or until fnStop (when given) returns true. Replies are tagged with their
+ * arrival interface.
  * pu32Replies [out, optional] number of valid replies, repeats included
- * return 0, or -1 (socket failure, or no datagram could be sent) */
+ * return 1 when fnStop ended the search, 0 at the timeout, or -1 (socket failure, or no
+ * datagram could be sent) */
 S32 DsSearch(const std::vector<DsIface>& vecIfaces, const DsExchangeParams& stParams,
-             DsDeviceList* pstList, U32* pu32Replies, std::string* pstrErr);
+             DsDeviceList* pstList, U32* pu32Replies, std::string* pstrErr,
+             const DsStopFn& fnStop = DsStopFn());
+
+/* DsNowMs: a monotonic clock in milliseconds, the one the exchanges are timed by. */
+U64 DsNowMs();
 
 /* DsExchange: sends one modification request out of stIface and waits for the reply
  * echoing au8MsgId (the request is repeated, identically, as retries allow; a device that

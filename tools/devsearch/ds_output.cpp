@@ -38,29 +38,28 @@ size_t Utf8SeqLen(const unsigned char* p, size_t u32Left)
     return u32Len;
 }
 
-std::string JsonString(const std::string& strIn)
+/* A device's text made safe for an output: valid UTF-8 and printable ASCII are kept (fnAscii
+ * may escape some of it), a control byte becomes fnControl's text, and each byte that is no
+ * part of valid UTF-8 becomes ps8Bad. */
+template <typename AsciiFn, typename ControlFn>
+std::string CleanText(const std::string& strIn, AsciiFn fnAscii, ControlFn fnControl,
+                      const char* ps8Bad)
 {
-    std::string strOut = "\"";
+    std::string strOut;
     const unsigned char* p = (const unsigned char*)strIn.data();
     const size_t u32Len = strIn.size();
     for (size_t i = 0; i < u32Len;) {
         const unsigned char c = p[i];
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += (char)c;
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            char s8Esc[8];
-            const int n = snprintf(s8Esc, sizeof(s8Esc), "\\u%04x", c);
-            if (n > 0 && (size_t)n < sizeof(s8Esc)) strOut.append(s8Esc, (size_t)n);
+        if (c < 0x20 || c == 0x7F) {
+            strOut += fnControl(c);
             ++i;
         } else if (c < 0x80) {
-            strOut += (char)c;
+            fnAscii((char)c, &strOut);
             ++i;
         } else {
             const size_t u32Seq = Utf8SeqLen(p + i, u32Len - i);
             if (u32Seq == 0) {
-                strOut += "\\ufffd";
+                strOut += ps8Bad;
                 ++i;
             } else {
                 strOut.append((const char*)p + i, u32Seq);
@@ -68,8 +67,30 @@ std::string JsonString(const std::string& strIn)
             }
         }
     }
-    strOut += '"';
     return strOut;
+}
+
+std::string JsonString(const std::string& strIn)
+{
+    auto fnAscii = [](char c, std::string* pstrOut) {
+        if (c == '"' || c == '\\') *pstrOut += '\\';
+        *pstrOut += c;
+    };
+    auto fnControl = [](unsigned char c) {
+        char s8Esc[8];
+        const int n = snprintf(s8Esc, sizeof(s8Esc), "\\u%04x", c);
+        return (n > 0 && (size_t)n < sizeof(s8Esc)) ? std::string(s8Esc, (size_t)n) : std::string();
+    };
+    return "\"" + CleanText(strIn, fnAscii, fnControl, "\\ufffd") + "\"";
+}
+
+/* A device's text as a CSV cell: what JSON escapes is replaced instead, so that every
+ * device stays one line: invalid UTF-8 as U+FFFD, control bytes as '?'. */
+std::string CsvText(const std::string& strIn)
+{
+    return CleanText(
+        strIn, [](char c, std::string* pstrOut) { *pstrOut += c; },
+        [](unsigned char) { return std::string("?"); }, "\xEF\xBF\xBD");
 }
 
 std::string Printable(const std::string& strIn)
@@ -166,45 +187,109 @@ std::string DsModeText(U32 u32Mode)
     return NumText(u32Mode);
 }
 
+std::string DsDeviceUrl(const DsDevice& stDev)
+{
+    U8 au8Addr[4];
+    if (DsParseIpv4(stDev.strIp.c_str(), au8Addr) != 0) return std::string();
+    if (stDev.u32IePort == 0 || stDev.u32IePort > 65535) return std::string();
+    return "http://" + DsFormatIpv4(au8Addr) + ":" + NumText(stDev.u32IePort) + "/";
+}
+
+std::string DsSnapshotUrl(const DsDevice& stDev)
+{
+    const std::string strBase = DsDeviceUrl(stDev);
+    if (strBase.empty()) return strBase;
+    return strBase.substr(0, strBase.size() - 1) + DS_SNAPSHOT_PATH;
+}
+
+std::vector<DsField_S> DsDeviceFields(const DsDevice& stDev)
+{
+    return {
+        {"ip", stDev.strIp, false},
+        {"netmask", stDev.strNetMask, false},
+        {"gateway", stDev.strGateWay, false},
+        {"dns1", stDev.strDns1, false},
+        {"dns2", stDev.strDns2, false},
+        {"mac", stDev.strMacAddr, false},
+        {"mode", DsModeText(stDev.u32NetworkMode), false},
+        {"media_port", NumText(stDev.u32Port), true},
+        {"web_port", NumText(stDev.u32IePort), true},
+        {"device_type", stDev.strDevType, false},
+        {"device_type_code", TypeCodeText(stDev.u64DevType), false},
+        {"version", stDev.strDevVer, false},
+        {"device_id", NumText(stDev.u32DeviceId), true},
+        {"name", stDev.strDeviceName, false},
+        {"hostname", stDev.strHostName, false},
+        {"channels", NumText(stDev.u32ChannelNum), true},
+        {"p2p_id", stDev.strP2pId, false},
+        {"interface", stDev.strIfName, false},
+        {"url", DsDeviceUrl(stDev), false},
+        {"snapshot_url", DsSnapshotUrl(stDev), false},
+    };
+}
+
 std::string DsJsonLine(const DsDevice& stDev)
 {
     std::string s = "{";
-    s += "\"ip\":" + JsonString(stDev.strIp);
-    s += ",\"netmask\":" + JsonString(stDev.strNetMask);
-    s += ",\"gateway\":" + JsonString(stDev.strGateWay);
-    s += ",\"dns1\":" + JsonString(stDev.strDns1);
-    s += ",\"dns2\":" + JsonString(stDev.strDns2);
-    s += ",\"mac\":" + JsonString(stDev.strMacAddr);
-    s += ",\"mode\":" + JsonString(DsModeText(stDev.u32NetworkMode));
-    s += ",\"media_port\":" + NumText(stDev.u32Port);
-    s += ",\"web_port\":" + NumText(stDev.u32IePort);
-    s += ",\"device_type\":" + JsonString(stDev.strDevType);
-    s += ",\"device_type_code\":" + JsonString(TypeCodeText(stDev.u64DevType));
-    s += ",\"version\":" + JsonString(stDev.strDevVer);
-    s += ",\"device_id\":" + NumText(stDev.u32DeviceId);
-    s += ",\"name\":" + JsonString(stDev.strDeviceName);
-    s += ",\"hostname\":" + JsonString(stDev.strHostName);
-    s += ",\"channels\":" + NumText(stDev.u32ChannelNum);
-    s += ",\"p2p_id\":" + JsonString(stDev.strP2pId);
-    s += ",\"interface\":" + JsonString(stDev.strIfName);
+    for (const DsField_S& stField : DsDeviceFields(stDev)) {
+        if (s.size() > 1) s += ',';
+        s += std::string("\"") + stField.ps8Name + "\":";
+        s += stField.bNumber ? stField.strValue : JsonString(stField.strValue);
+    }
     s += "}";
     return s;
+}
+
+std::string DsCsvCell(const std::string& strValue)
+{
+    if (strValue.find_first_of(",\"\r\n") == std::string::npos) return strValue;
+    std::string strOut = "\"";
+    for (const char c : strValue) {
+        if (c == '"') strOut += '"';
+        strOut += c;
+    }
+    strOut += '"';
+    return strOut;
+}
+
+std::string DsCsvHeader()
+{
+    std::string s;
+    for (const DsField_S& stField : DsDeviceFields(DsDevice())) {
+        if (!s.empty()) s += ',';
+        s += stField.ps8Name;
+    }
+    return s + "\r\n";
+}
+
+std::string DsCsvLine(const DsDevice& stDev)
+{
+    std::string s;
+    bool bFirst = true;
+    for (const DsField_S& stField : DsDeviceFields(stDev)) {
+        if (!bFirst) s += ',';
+        bFirst = false;
+        s += DsCsvCell(stField.bNumber ? stField.strValue : CsvText(stField.strValue));
+    }
+    return s + "\r\n";
 }
 
 void DsPrintTable(const std::vector<DsDevice>& vecDevs, FILE* pOut)
 {
     if (pOut == nullptr) return;
-    fprintf(pOut, "%-15s %-15s %-15s %-17s %-6s %5s %5s %-18s %-12s %-12s %3s %s\n", "ADDRESS",
+    fprintf(pOut, "%-15s %-15s %-15s %-17s %-6s %5s %5s %-18s %-12s %-12s %3s %-6s %s\n", "ADDRESS",
             "NETMASK", "GATEWAY", "MAC", "MODE", "MEDIA", "WEB", "TYPE", "VERSION", "NAME", "CH",
-            "IFACE");
+            "IFACE", "URL");
     for (const DsDevice& stDev : vecDevs) {
-        fprintf(pOut, "%-15s %-15s %-15s %-17s %-6s %5s %5s %-18s %-12s %-12s %3s %s\n",
+        const std::string strUrl = DsDeviceUrl(stDev);
+        fprintf(pOut, "%-15s %-15s %-15s %-17s %-6s %5s %5s %-18s %-12s %-12s %3s %-6s %s\n",
                 Printable(stDev.strIp).c_str(), Printable(stDev.strNetMask).c_str(),
                 Printable(stDev.strGateWay).c_str(), Printable(stDev.strMacAddr).c_str(),
                 DsModeText(stDev.u32NetworkMode).c_str(), NumText(stDev.u32Port).c_str(),
                 NumText(stDev.u32IePort).c_str(), TypeCodeText(stDev.u64DevType).c_str(),
                 Printable(stDev.strDevVer).c_str(), Printable(stDev.strDeviceName).c_str(),
-                NumText(stDev.u32ChannelNum).c_str(), Printable(stDev.strIfName).c_str());
+                NumText(stDev.u32ChannelNum).c_str(), Printable(stDev.strIfName).c_str(),
+                strUrl.empty() ? "-" : strUrl.c_str());
     }
     fflush(pOut);
 }
@@ -220,52 +305,115 @@ const char* DsResultText(DS_RESULT_E enResult)
             return "refused_locally";
         case DS_RESULT_REFUSED_BY_DEVICE:
             return "refused_by_device";
+        case DS_RESULT_NOT_CONFIRMED:
+            return "not_confirmed";
+        case DS_RESULT_UNCHANGED:
+            return "unchanged";
+        case DS_RESULT_NOT_FOUND:
+            return "not_found";
+        case DS_RESULT_WOULD_CHANGE:
+            return "would_change";
     }
     return "no_reply";
 }
 
-std::string DsJsonOutcome(const DsOutcome_S& stOutcome)
+namespace {
+
+/* The old and new objects of an outcome (see DsJsonOutcome). */
+void OldAndNew(const DsOutcome_S& stOutcome, std::string* pstrOld, std::string* pstrNew)
 {
     const DsDevice& stDev = stOutcome.stDevice;
     const DsModifyReq& stReq = stOutcome.stReq;
-    std::string strOld = "null";
-    std::string strNew = "null";
+    std::string& strOld = *pstrOld;
+    std::string& strNew = *pstrNew;
+    strOld = strNew = "null";
     if (stOutcome.bSetMac) {
         if (stOutcome.bHasDevice) strOld = "{\"mac\":" + JsonString(stDev.strMacAddr) + "}";
         if (stOutcome.bHasRequest) strNew = "{\"mac\":" + JsonString(stReq.strMac) + "}";
-    } else {
-        if (stOutcome.bHasDevice) {
-            strOld = "{\"ip\":" + JsonString(stDev.strIp);
-            strOld += ",\"netmask\":" + JsonString(stDev.strNetMask);
-            strOld += ",\"gateway\":" + JsonString(stDev.strGateWay);
-            strOld += ",\"dns1\":" + JsonString(stDev.strDns1);
-            strOld += ",\"dns2\":" + JsonString(stDev.strDns2);
-            strOld += ",\"mode\":" + JsonString(DsModeText(stDev.u32NetworkMode));
-            strOld += ",\"media_port\":" + NumText(stDev.u32Port);
-            strOld += ",\"web_port\":" + NumText(stDev.u32IePort) + "}";
-        }
-        if (stOutcome.bHasRequest) {
-            /* a request without a mode is stored as static by the device */
-            const BOOL bDhcp = stReq.bModeValid && stReq.u8Mode == 0;
-            strNew = "{\"ip\":" + JsonString(DsFormatIpv4(stReq.au8Ip));
-            strNew += ",\"netmask\":" + JsonString(DsFormatIpv4(stReq.au8Mask));
-            strNew += ",\"gateway\":" + JsonString(DsFormatIpv4(stReq.au8Gw));
-            strNew += ",\"dns1\":" + JsonString(DsFormatIpv4(stReq.au8Dns1));
-            strNew += ",\"dns2\":" + JsonString(DsFormatIpv4(stReq.au8Dns2));
-            strNew += ",\"mode\":" + JsonString(bDhcp ? "dhcp" : "static");
-            strNew += ",\"media_port\":" + NumText(stReq.u16MediaPort);
-            strNew += ",\"web_port\":" + NumText(stReq.u16WebPort) + "}";
-        }
+        return;
     }
+    if (stOutcome.bHasDevice) {
+        strOld = "{\"ip\":" + JsonString(stDev.strIp);
+        strOld += ",\"netmask\":" + JsonString(stDev.strNetMask);
+        strOld += ",\"gateway\":" + JsonString(stDev.strGateWay);
+        strOld += ",\"dns1\":" + JsonString(stDev.strDns1);
+        strOld += ",\"dns2\":" + JsonString(stDev.strDns2);
+        strOld += ",\"mode\":" + JsonString(DsModeText(stDev.u32NetworkMode));
+        strOld += ",\"media_port\":" + NumText(stDev.u32Port);
+        strOld += ",\"web_port\":" + NumText(stDev.u32IePort) + "}";
+    }
+    if (stOutcome.bHasRequest) {
+        /* a request without a mode is stored as static by the device */
+        const BOOL bDhcp = stReq.bModeValid && stReq.u8Mode == 0;
+        strNew = "{\"ip\":" + JsonString(DsFormatIpv4(stReq.au8Ip));
+        strNew += ",\"netmask\":" + JsonString(DsFormatIpv4(stReq.au8Mask));
+        strNew += ",\"gateway\":" + JsonString(DsFormatIpv4(stReq.au8Gw));
+        strNew += ",\"dns1\":" + JsonString(DsFormatIpv4(stReq.au8Dns1));
+        strNew += ",\"dns2\":" + JsonString(DsFormatIpv4(stReq.au8Dns2));
+        strNew += ",\"mode\":" + JsonString(bDhcp ? "dhcp" : "static");
+        strNew += ",\"media_port\":" + NumText(stReq.u16MediaPort);
+        strNew += ",\"web_port\":" + NumText(stReq.u16WebPort) + "}";
+    }
+}
+
+/* The keys after "command" (or "mac"): reason, confirmed_by, ..., new; no closing brace. */
+std::string OutcomeTail(const DsOutcome_S& stOutcome)
+{
+    std::string strOld, strNew;
+    OldAndNew(stOutcome, &strOld, &strNew);
+    std::string s = ",\"reason\":" + JsonString(stOutcome.strReason);
+    s += ",\"confirmed_by\":" + JsonString(stOutcome.strConfirmedBy);
+    s += ",\"confirm_ms\":" +
+         (stOutcome.bHasConfirmMs ? NumText(stOutcome.u32ConfirmMs) : std::string("null"));
+    s += ",\"ack_flag\":" + (stOutcome.bHasAck ? NumText(stOutcome.u16Ack) : std::string("null"));
+    s += ",\"device\":" +
+         (stOutcome.bHasDevice ? DsJsonLine(stOutcome.stDevice) : std::string("null"));
+    s += ",\"old\":" + strOld;
+    s += ",\"new\":" + strNew;
+    return s;
+}
+
+}  // namespace
+
+std::string DsJsonOutcome(const DsOutcome_S& stOutcome)
+{
     std::string s = "{";
     s += "\"result\":" + JsonString(DsResultText(stOutcome.enResult));
     s += ",\"command\":" + JsonString(stOutcome.bSetMac ? "set-mac" : "modify");
-    s += ",\"reason\":" + JsonString(stOutcome.strReason);
-    s += ",\"confirmed_by\":" + JsonString(stOutcome.strConfirmedBy);
-    s += ",\"ack_flag\":" + (stOutcome.bHasAck ? NumText(stOutcome.u16Ack) : std::string("null"));
-    s += ",\"device\":" + (stOutcome.bHasDevice ? DsJsonLine(stDev) : std::string("null"));
-    s += ",\"old\":" + strOld;
-    s += ",\"new\":" + strNew;
+    s += OutcomeTail(stOutcome);
     s += "}";
     return s;
+}
+
+std::string DsJsonApplyRow(U32 u32Line, const std::string& strMac, const DsOutcome_S& stOutcome)
+{
+    std::string s = "{\"line\":" + NumText(u32Line);
+    s += ",\"mac\":" + JsonString(strMac);
+    s += ",\"result\":" + JsonString(DsResultText(stOutcome.enResult));
+    s += OutcomeTail(stOutcome);
+    s += "}";
+    return s;
+}
+
+void DsPrintApplyRow(U32 u32Line, const std::string& strMac, const DsOutcome_S& stOutcome,
+                     FILE* pOut)
+{
+    if (pOut == nullptr) return;
+    if (u32Line == 0) {
+        fprintf(pOut, "%-5s %-17s %-17s %-15s %-15s %-8s %s\n", "LINE", "MAC", "RESULT", "ADDRESS",
+                "NEW", "CONFIRM", "REASON");
+        fflush(pOut);
+        return;
+    }
+    char s8Ms[24] = "-";
+    if (stOutcome.bHasConfirmMs) {
+        snprintf(s8Ms, sizeof(s8Ms), "%u.%01u s", (unsigned)(stOutcome.u32ConfirmMs / 1000),
+                 (unsigned)(stOutcome.u32ConfirmMs % 1000 / 100));
+    }
+    const std::string strOld = stOutcome.bHasDevice ? Printable(stOutcome.stDevice.strIp) : "-";
+    const std::string strNew = stOutcome.bHasRequest ? DsFormatIpv4(stOutcome.stReq.au8Ip) : "-";
+    fprintf(pOut, "%-5u %-17s %-17s %-15s %-15s %-8s %s\n", (unsigned)u32Line,
+            Printable(strMac).c_str(), DsResultText(stOutcome.enResult), strOld.c_str(),
+            strNew.c_str(), s8Ms, Printable(stOutcome.strReason).c_str());
+    fflush(pOut);
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-/* devsearch: management client of the LAN discovery service (search, modify, set-mac). */
+/* devsearch: management client of the LAN discovery service (search, modify, set-mac, and
+ * assign and apply for many devices at once). */
 #include <stdio.h>
 
 #include <string>
@@ -14,7 +15,8 @@ int main(int argc, char** argv)
     if (DsParseArgs(argc, argv, &stOpt, &strErr) != 0) {
         fprintf(stderr, "devsearch: %s\n", strErr.c_str());
         fprintf(stderr,
-                "devsearch: usage: devsearch search|modify|set-mac ... (devsearch --help)\n");
+                "devsearch: usage: devsearch search|modify|set-mac|assign|apply ... (devsearch "
+                "--help)\n");
         return DS_EXIT_USAGE;
     }
     return DsRun(stOpt);
