@@ -6,10 +6,13 @@
 #include <new>
 
 #include "bcast_serv.h"
+#include "comm_log.h"
 #include "search_intf.h"
 
 int main()
 {
+    /* A log reader that stalls or goes away must not stop the daemon. */
+    (void)CommLogNeverBlock();
     DevInterface* pIntf = new (std::nothrow) NetInterface(NULL);
     if (pIntf == nullptr) return 1;
     BcastServer* pServer = new (std::nothrow) BcastServer(pIntf);
