@@ -299,20 +299,6 @@ class GuessingBoundTest(unittest.TestCase):
 class MacSetDestinationTest(unittest.TestCase):
     """Three cameras that share the password on one link, and an installer."""
 
-    def setUp(self):
-        self.sb = Sandbox()
-        try:
-            self.lan = CameraLan(self.sb, 3)
-            self.lan.start(timeout=SETTLE_S)
-            self.sock = udp_client(self.lan.installer, CameraLan.INSTALLER_IP)
-        except Exception:
-            self.sb.close()
-            raise
-
-    def tearDown(self):
-        self.sock.close()
-        self.sb.close()
-
     @staticmethod
     def mac_set(cam, pwd, msgid):
         return modify_request(cip=cam.ip, ip=cam.ip, mask=prefix_to_mask(cam.prefix),
@@ -320,7 +306,16 @@ class MacSetDestinationTest(unittest.TestCase):
                               mac="02-C5-00-00-EE-01", msgid=msgid)
 
     def test_mac_set_is_taken_only_at_the_cameras_own_address(self):
-        cams = self.lan.cameras
+        with Sandbox() as sb:
+            lan = CameraLan(sb, 3)
+            lan.start(timeout=SETTLE_S)
+            self.sock = udp_client(lan.installer, CameraLan.INSTALLER_IP)
+            try:
+                self.check_destinations(lan.cameras)
+            finally:
+                self.sock.close()
+
+    def check_destinations(self, cams):
         before = [c.settings_text() for c in cams]
         broadcasts = ("255.255.255.255", "10.60.255.255")
         # the right password to every camera at once, then five wrong ones
