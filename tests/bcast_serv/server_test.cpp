@@ -842,49 +842,42 @@ void PutPacketInfo(BCAST_LOOP_S* pstLoop, const char* ps8Dst, const char* ps8Loc
 TEST_F(ModifyRequest, MacSetIsTakenOnlyAtTheCamerasOwnAddress)
 {
     const struct {
-        const char* ps8Dst;
+        const char* ps8Dst;   /* empty: no packet information at all */
         const char* ps8Local;
-        bool bOwn;
     } astCases[] = {
-        {"255.255.255.255", "192.168.1.10", false}, {"192.168.1.255", "192.168.1.10", false},
-        {"224.0.0.1", "192.168.1.10", false},       {"239.255.255.250", "192.168.1.10", false},
-        {"", "", false},                            {"192.168.1.10", "192.168.1.10", true},
+        {"255.255.255.255", "192.168.1.10"}, {"192.168.1.255", "192.168.1.10"},
+        {"224.0.0.1", "192.168.1.10"},       {"239.255.255.250", "192.168.1.10"},
+        {"255.255.255.255", "255.255.255.255"}, {"", ""},
     };
-    m_stDev.s32CheckUserRet = -1;   /* a wrong password: six of them would lock */
+    m_stDev.s32CheckUserRet = -1;   /* a wrong password, were it checked */
     BCAST_LOOP_S& stLoop = m_pServer->Loop();
-    for (int s32Round = 0; s32Round < 6; ++s32Round) {
-        for (const auto& stCase : astCases) {
-            if (stCase.bOwn) continue;
-            SCOPED_TRACE(stCase.ps8Dst);
-            m_stDev.vecEvents.clear();
-            ModifyReq stReq;
-            stReq.u8SetMac = 1;
-            stReq.strMac = "02-00-00-00-00-07";
-            stReq.strMsgId = "mac-set-" + std::to_string(s32Round);
-            const Bytes vecReq = stReq.Build();
-            if (stCase.ps8Dst[0] != '\0') {
-                PutPacketInfo(&stLoop, stCase.ps8Dst, stCase.ps8Local);
-            } else {
-                stLoop.stMsg.msg_controllen = 0;
-            }
-            memset(stLoop.u8RecvBuf, 0, sizeof(stLoop.u8RecvBuf));
-            memcpy(stLoop.u8RecvBuf, vecReq.data(), vecReq.size());
-            testing::internal::CaptureStderr();
-            m_pServer->HandleDatagram(&stLoop, (S32)vecReq.size());
-            const std::string strLog = testing::internal::GetCapturedStderr();
-            EXPECT_TRUE(m_stDev.vecEvents.empty()) << "not even the user check";
-            const std::string strLine = std::string("] MAC set sent to ") +
-                                        (stCase.ps8Dst[0] != '\0' ? stCase.ps8Dst : "unknown") +
-                                        ", not to this camera's own address: not answered\n";
-            const size_t uPos = strLog.find(strLine);
-            EXPECT_NE(uPos, std::string::npos) << strLog;
-            EXPECT_EQ(strLog.find("MAC set sent", uPos + strLine.size()), std::string::npos) << "one line";
+    for (const auto& stCase : astCases) {
+        SCOPED_TRACE(stCase.ps8Dst);
+        m_stDev.vecEvents.clear();
+        ModifyReq stReq;
+        stReq.u8SetMac = 1;
+        stReq.strMac = "02-00-00-00-00-07";
+        const Bytes vecReq = stReq.Build();
+        if (stCase.ps8Dst[0] != '\0') {
+            PutPacketInfo(&stLoop, stCase.ps8Dst, stCase.ps8Local);
+        } else {
+            stLoop.stMsg.msg_controllen = 0;
         }
+        memset(stLoop.u8RecvBuf, 0, sizeof(stLoop.u8RecvBuf));
+        memcpy(stLoop.u8RecvBuf, vecReq.data(), vecReq.size());
+        testing::internal::CaptureStderr();
+        m_pServer->HandleDatagram(&stLoop, (S32)vecReq.size());
+        const std::string strLog = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(m_stDev.vecEvents.empty()) << "not even the user check, so nothing counted";
+        const std::string strLine = std::string("] MAC set sent to ") +
+                                    (stCase.ps8Dst[0] != '\0' ? stCase.ps8Dst : "unknown") +
+                                    ", not to this camera's own address: not answered\n";
+        const size_t uPos = strLog.find(strLine);
+        EXPECT_NE(uPos, std::string::npos) << strLog;
+        EXPECT_EQ(strLog.find("MAC set sent", uPos + strLine.size()), std::string::npos)
+            << "one line";
     }
     EXPECT_TRUE(Collect(50).empty());
-    EXPECT_TRUE(BcastIsOwnAddress(in_addr{htonl(0x0A000001)}, in_addr{htonl(0x0A000001)}));
-    EXPECT_FALSE(BcastIsOwnAddress(in_addr{htonl(0xFFFFFFFF)}, in_addr{htonl(0xFFFFFFFF)}))
-        << "never a host's own, whatever is reported beside it";
 
     /* None of those counted: sent to the camera itself, with the right password,
      * the same MAC set is applied at once. */

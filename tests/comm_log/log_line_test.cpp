@@ -380,38 +380,6 @@ TEST(LogSink, AStalledReaderCostsLinesNotTime)
     close(as32Pipe[1]);
 }
 
-/* The reader went away: each line fails with EPIPE (SIGPIPE is handled in the
- * daemon), and a new reader on the same descriptor hears how many were lost. */
-TEST(LogSink, AVanishedReaderIsCountedAndToldToTheNextOne)
-{
-    struct sigaction stIgnore;
-    struct sigaction stOld;
-    memset(&stIgnore, 0, sizeof(stIgnore));
-    stIgnore.sa_handler = SIG_IGN;
-    ASSERT_EQ(0, sigaction(SIGPIPE, &stIgnore, &stOld));
-    int as32Gone[2];
-    ASSERT_EQ(0, pipe(as32Gone));
-    const int s32Fd = dup(as32Gone[1]);
-    close(as32Gone[0]);
-    close(as32Gone[1]);
-    CommLogSink stSink(s32Fd);
-    EXPECT_FALSE(stSink.Write("one\n", 4));
-    EXPECT_FALSE(stSink.Write("two\n", 4));
-    int as32New[2];
-    ASSERT_EQ(0, pipe(as32New));
-    ASSERT_EQ(s32Fd, dup2(as32New[1], s32Fd));
-    close(as32New[1]);
-    EXPECT_TRUE(stSink.Write("three\n", 6));
-    close(s32Fd);
-    sigaction(SIGPIPE, &stOld, nullptr);
-    const std::string strRead = Drain(as32New[0]);
-    close(as32New[0]);
-    const std::string strEnd =
-        "] 2 log lines left out, not written (" + std::string(strerror(EPIPE)) + ")\nthree\n";
-    ASSERT_GE(strRead.size(), strEnd.size()) << strRead;
-    EXPECT_EQ(strEnd, strRead.substr(strRead.size() - strEnd.size()));
-}
-
 TEST(LogEscape, NetworkBytesCannotAddALine)
 {
     const struct {
