@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-/* bcast_check.cpp: the settings checks a modification request passes before
- * anything is written: a static address and netmask that can work, a MAC text
- * that is a unicast address once the settings provider has converted it. */
+/* bcast_check.cpp: the checks a modification request passes before anything
+ * is written: a static address, netmask and gateway that can work, a MAC text
+ * that is a unicast address once the settings provider has converted it, and
+ * for a MAC set a destination that is this camera alone. */
+#include <arpa/inet.h>
 #include <string.h>
 
 #include "bcast_serv_internal.h"
@@ -17,10 +19,11 @@ U32 AddrToHost(const U8* pu8Addr)
 
 }  // namespace
 
-const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask)
+const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask, const U8* pu8Gw)
 {
     const U32 u32Ip = AddrToHost(pu8Ip);
     const U32 u32Mask = AddrToHost(pu8Mask);
+    const U32 u32Gw = AddrToHost(pu8Gw);
     if (u32Ip == 0) return "address 0.0.0.0";
     if (u32Ip == 0xFFFFFFFFu) return "address 255.255.255.255";
     if ((u32Ip >> 24) == 127) return "loopback address";
@@ -29,7 +32,27 @@ const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask)
     /* Contiguous: the inverted mask plus one is a power of two. */
     const U32 u32Host = ~u32Mask;
     if ((u32Host & (u32Host + 1)) != 0) return "netmask not contiguous";
+    /* /31 and /32 leave no host besides the network and broadcast addresses. */
+    if (u32Host < 3) return "netmask /31 or /32 leaves no host addresses";
+    const U32 u32Net = u32Ip & u32Mask;
+    const U32 u32Bcast = u32Net | u32Host;
+    if (u32Ip == u32Net) return "address is its subnet's network address";
+    if (u32Ip == u32Bcast) return "address is its subnet's broadcast address";
+    if (u32Gw == 0) return nullptr; /* no gateway: the subnet alone */
+    if ((u32Gw & u32Mask) != u32Net) return "gateway outside the new subnet";
+    if (u32Gw == u32Ip) return "gateway equals the address";
+    if (u32Gw == u32Net) return "gateway is the subnet's network address";
+    if (u32Gw == u32Bcast) return "gateway is the subnet's broadcast address";
     return nullptr;
+}
+
+BOOL BcastIsOwnAddress(const struct in_addr& stDst, const struct in_addr& stLocal)
+{
+    const U32 u32Dst = ntohl(stDst.s_addr);
+    /* Said outright for the addresses that are never a host's own, whatever
+     * a kernel reports beside them. */
+    if (u32Dst == 0 || u32Dst == 0xFFFFFFFFu || (u32Dst >> 28) == 0xE) return false;
+    return stDst.s_addr == stLocal.s_addr;
 }
 
 const char* BcastCheckMacText(const S8* ps8Mac, size_t uFieldLen)

@@ -3,7 +3,9 @@
  *
  *   BCAST_GUARD_S stGuard = {};                       // zero: unlocked, nothing seen
  *   if (BcastGuardAdmit(&stGuard, stReq, u64NowMs) == BCAST_GUARD_CHECK) {
- *       if (CheckUser(...) < 0 && BcastGuardFailed(&stGuard, stReq, u64NowMs))
+ *       const S32 s32Ret = CheckUser(...);             // unavailable: no verdict, no count
+ *       if (s32Ret < 0 && s32Ret != CHECK_USER_UNAVAILABLE &&
+ *           BcastGuardFailed(&stGuard, stReq, u64NowMs))
  *           ...;                                      // the lock starts now: log it
  *   }
  *   if (BcastGuardLockEnded(&stGuard, u64NowMs)) ...; // log the end, once
@@ -15,6 +17,9 @@
  * because UDP may lose it: a request identical to one already refused (same
  * msgid, user and password) is refused again without a check and does not
  * count, so one mistyped password is one failure, however often it is sent.
+ * Only a wrong password counts: a check that could not read the user table
+ * compared nothing, and a MAC set that was not sent to this camera alone is
+ * dropped before it is checked.
  * Times are milliseconds of a monotonic clock; the state is plain data, so the
  * receive loop keeps it with its other state. */
 #ifndef BCAST_SERV_BCAST_GUARD_H

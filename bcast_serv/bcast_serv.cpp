@@ -26,6 +26,10 @@
  * it is split into. */
 #define BCAST_LOG_AS(FUNC, ...) CommLogLine("BCAST", FUNC, __LINE__, __VA_ARGS__)
 #define BCAST_LOOP_LOG(...) BCAST_LOG_AS("AcceptProcess", __VA_ARGS__)
+/* What was done, or refused, to the settings: under a log budget of its own,
+ * which no search can use up. */
+#define BCAST_LOOP_MODIFY_LOG(...) \
+    CommLogModifyLine("BCAST", "AcceptProcess", __LINE__, __VA_ARGS__)
 
 namespace {
 
@@ -109,6 +113,32 @@ public:
 private:
     IRequestScope* m_pScope;
 };
+
+/* Calls fnInfo with each IP_PKTINFO record of the last receive, in order. A
+ * record is taken only when it lies wholly inside what the kernel reported.
+ * The walk has a header of its own, bounded by the buffer; the loop's header
+ * goes back out unchanged. */
+template <typename FN>
+void ForEachPacketInfo(BCAST_LOOP_S* pstLoop, FN fnInfo)
+{
+    struct msghdr stCtrl = {};
+    stCtrl.msg_control = pstLoop->u8CtrlBuf;
+    stCtrl.msg_controllen = pstLoop->stMsg.msg_controllen < sizeof(pstLoop->u8CtrlBuf)
+                                ? pstLoop->stMsg.msg_controllen
+                                : sizeof(pstLoop->u8CtrlBuf);
+    const U8* pu8CtrlEnd = pstLoop->u8CtrlBuf + stCtrl.msg_controllen;
+    for (struct cmsghdr* pstCmsg = CMSG_FIRSTHDR(&stCtrl); pstCmsg != nullptr;
+         pstCmsg = CMSG_NXTHDR(&stCtrl, pstCmsg)) {
+        const size_t uLeft = (size_t)(pu8CtrlEnd - reinterpret_cast<const U8*>(pstCmsg));
+        if (pstCmsg->cmsg_len < sizeof(struct cmsghdr) || pstCmsg->cmsg_len > uLeft) break;
+        if (pstCmsg->cmsg_level == IPPROTO_IP && pstCmsg->cmsg_type == IP_PKTINFO &&
+            pstCmsg->cmsg_len >= CMSG_LEN(sizeof(struct in_pktinfo))) {
+            struct in_pktinfo stInfo;
+            memcpy(&stInfo, CMSG_DATA(pstCmsg), sizeof(stInfo));
+            fnInfo(stInfo);
+        }
+    }
+}
 
 /* AckFlag of the modification reply header at the start of pu8Rsp. */
 void SetModifyAck(U8* pu8Rsp, WORD u16Ack)
@@ -275,7 +305,7 @@ VOID BcastServer::WaitWhileLocked(BCAST_LOOP_S* pstLoop)
 VOID BcastServer::NoteLockEnd(BCAST_LOOP_S* pstLoop, U64 u64NowMs)
 {
     if (BcastGuardLockEnded(&pstLoop->stGuard, u64NowMs)) {
-        BCAST_LOOP_LOG("modifications unlocked\n");
+        BCAST_LOOP_MODIFY_LOG("modifications unlocked\n");
     }
 }
 
@@ -346,29 +376,13 @@ VOID BcastServer::HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType)
     BCAST_LOOP_LOG("%s\n", "MSG_TYPE_SEARCH");
 
     /* Arrival interface: the last IP_PKTINFO record wins; without one the index
-     * of an earlier datagram stays. A record is taken only when it lies wholly
-     * inside what the kernel reported. The walk has a header of its own,
-     * bounded by the buffer; the loop's header goes back out unchanged. */
-    struct msghdr stCtrl = {};
-    stCtrl.msg_control = pstLoop->u8CtrlBuf;
-    stCtrl.msg_controllen = pstLoop->stMsg.msg_controllen < sizeof(pstLoop->u8CtrlBuf)
-                                ? pstLoop->stMsg.msg_controllen
-                                : sizeof(pstLoop->u8CtrlBuf);
-    const U8* pu8CtrlEnd = pstLoop->u8CtrlBuf + stCtrl.msg_controllen;
-    for (struct cmsghdr* pstCmsg = CMSG_FIRSTHDR(&stCtrl); pstCmsg != nullptr;
-         pstCmsg = CMSG_NXTHDR(&stCtrl, pstCmsg)) {
-        const size_t uLeft = (size_t)(pu8CtrlEnd - reinterpret_cast<const U8*>(pstCmsg));
-        if (pstCmsg->cmsg_len < sizeof(struct cmsghdr) || pstCmsg->cmsg_len > uLeft) break;
-        if (pstCmsg->cmsg_level == IPPROTO_IP && pstCmsg->cmsg_type == IP_PKTINFO &&
-            pstCmsg->cmsg_len >= CMSG_LEN(sizeof(struct in_pktinfo))) {
-            struct in_pktinfo stInfo;
-            memcpy(&stInfo, CMSG_DATA(pstCmsg), sizeof(stInfo));
-            S8 s8Dst[INET_ADDRSTRLEN];
-            PutInAddrText(s8Dst, stInfo.ipi_addr);
-            BCAST_LOOP_LOG("index=%d ip_dst_addr=%s\n", stInfo.ipi_ifindex, s8Dst);
-            pstLoop->u32IfIndex = (unsigned int)stInfo.ipi_ifindex;
-        }
-    }
+     * of an earlier datagram stays. */
+    ForEachPacketInfo(pstLoop, [pstLoop](const struct in_pktinfo& stInfo) {
+        S8 s8Dst[INET_ADDRSTRLEN];
+        PutInAddrText(s8Dst, stInfo.ipi_addr);
+        BCAST_LOOP_LOG("index=%d ip_dst_addr=%s\n", stInfo.ipi_ifindex, s8Dst);
+        pstLoop->u32IfIndex = (unsigned int)stInfo.ipi_ifindex;
+    });
 
     pstLoop->stIfReq.ifr_ifindex = (int)pstLoop->u32IfIndex;
     if (ioctl(m_s32ConnSockFd, SIOCGIFNAME, &pstLoop->stIfReq) < 0) {
@@ -494,6 +508,27 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     BCAST_LOOP_LOG(" MacAddr:%s\n", s8MacLog);
     BCAST_LOOP_LOG("============= Type:%llx============\n", (unsigned long long)u64ReqType);
 
+    /* A MAC set skips the identity match, so only the camera it was sent to
+     * may take it: sent to a broadcast or multicast address it would give
+     * every camera that shares the password the same MAC, and its wrong
+     * passwords would count against every camera's guessing bound. Without
+     * packet information the destination is unknown, which is refused too. */
+    if (stBase.ZizodSetMac == 1) {
+        BOOL bKnown = false;
+        BOOL bOwn = false;
+        S8 s8Dst[INET_ADDRSTRLEN] = "unknown";
+        ForEachPacketInfo(pstLoop, [&](const struct in_pktinfo& stInfo) {
+            bKnown = true;
+            bOwn = BcastIsOwnAddress(stInfo.ipi_addr, stInfo.ipi_spec_dst);
+            PutInAddrText(s8Dst, stInfo.ipi_addr);
+        });
+        if (!bKnown || !bOwn) {
+            BCAST_LOOP_MODIFY_LOG(
+                "MAC set sent to %s, not to this camera's own address: not answered\n", s8Dst);
+            return;
+        }
+    }
+
     /* The extended form names the device by address, MAC text and type; the
      * first form by address alone. */
     if (VXNetLe32(stHead.MsgSize) > sizeof(NetMDevInfoReq)) {
@@ -538,12 +573,12 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     const BCAST_GUARD_E enGuard = BcastGuardAdmit(&pstLoop->stGuard, stBase, u64Now);
     if (enGuard == BCAST_GUARD_LOCKED) {
         const U64 u64LeftS = (BcastGuardLockLeftMs(&pstLoop->stGuard, u64Now) + 999) / 1000;
-        BCAST_LOOP_LOG("CheckUser skipped: modifications locked for %u more s\n",
-                       (unsigned)u64LeftS);
+        BCAST_LOOP_MODIFY_LOG("CheckUser skipped: modifications locked for %u more s\n",
+                              (unsigned)u64LeftS);
         return;
     }
     if (enGuard == BCAST_GUARD_REPEAT) {
-        BCAST_LOOP_LOG("CheckUser skipped: repeat of a refused request\n");
+        BCAST_LOOP_MODIFY_LOG("CheckUser skipped: repeat of a refused request\n");
         return;
     }
     S8 s8User[sizeof(stBase.user) + 1];
@@ -554,14 +589,23 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     CommLogEscape(s8UserLog, sizeof(s8UserLog), stBase.user, sizeof(stBase.user));
     S32 s32Ret = m_pIntf->CheckUser(s8User, s8Pwd, CHECK_USER_TYPE_IE);
     /* Passwords never reach the log. */
+    if (s32Ret == CHECK_USER_UNAVAILABLE) {
+        /* No password was compared (the main application is down, say): not a
+         * guess, so the guard does not count it, and nothing is answered. */
+        BCAST_LOOP_MODIFY_LOG(
+            "user table unavailable (%s:%s): no reply, not counted as a failed check\n", s8UserLog,
+            "***");
+        return;
+    }
     if (s32Ret < 0) {
-        BCAST_LOOP_LOG("CheckUser Failed!(%s:%s)", s8UserLog, "***");
+        BCAST_LOOP_MODIFY_LOG("CheckUser Failed!(%s:%s)", s8UserLog, "***");
         if (BcastGuardFailed(&pstLoop->stGuard, stBase, u64Now)) {
-            BCAST_LOOP_LOG("modifications locked for %u s after %u failed user checks\n",
-                           (unsigned)(BCAST_GUARD_LOCK_MS / 1000), (unsigned)BCAST_GUARD_FAILS);
+            BCAST_LOOP_MODIFY_LOG("modifications locked for %u s after %u failed user checks\n",
+                                  (unsigned)(BCAST_GUARD_LOCK_MS / 1000),
+                                  (unsigned)BCAST_GUARD_FAILS);
         }
     } else {
-        BCAST_LOOP_LOG("authencate succefully!(%s:%s)\n", s8UserLog, "***");
+        BCAST_LOOP_MODIFY_LOG("authencate succefully!(%s:%s)\n", s8UserLog, "***");
     }
 
     /* Reply: the request's header, ExtSize zero words, the request's msgid.
@@ -585,12 +629,12 @@ VOID BcastServer::HandleModify(BCAST_LOOP_S* pstLoop)
     if (s32Ret > 0) ApplyModify(pstLoop, stReq);
 
     if (pstLoop->bRestart) {
-        BCAST_LOOP_LOG("restarting machine .....................\n");
+        BCAST_LOOP_MODIFY_LOG("restarting machine .....................\n");
         (void)m_pIntf->RestartMachine();
         pstLoop->bRestart = false;
     }
     if (pstLoop->bReset) {
-        BCAST_LOOP_LOG("ResetNetServer .....................\n");
+        BCAST_LOOP_MODIFY_LOG("ResetNetServer .....................\n");
         m_pIntf->ResetNetServer();
         pstLoop->bReset = false;
     }
@@ -639,10 +683,10 @@ VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& st
     if (bSetMac) {
         ps8Refusal = BcastCheckMacText(stReq.macAddr, sizeof(stReq.macAddr));
     } else if (bset.NetworkMode != 0) {
-        ps8Refusal = BcastCheckStaticAddr(bset.IPAddr, bset.NetMask);
+        ps8Refusal = BcastCheckStaticAddr(bset.IPAddr, bset.NetMask, bset.GateWay);
     }
     if (ps8Refusal != nullptr) {
-        BCAST_LOOP_LOG("refused network settings: %s\n", ps8Refusal);
+        BCAST_LOOP_MODIFY_LOG("refused network settings: %s\n", ps8Refusal);
         return;
     }
 
@@ -652,8 +696,8 @@ VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& st
      * store, not a set of follow-up bits: nothing is answered, saved or
      * restarted (every bit set would reboot the camera after a failed write). */
     if (s32Ret < 0) {
-        BCAST_LOOP_LOG("settings not stored (NetBasicParamAdapter returned %d), no reply\n",
-                       (int)s32Ret);
+        BCAST_LOOP_MODIFY_LOG("settings not stored (NetBasicParamAdapter returned %d), no reply\n",
+                              (int)s32Ret);
         return;
     }
     const U32 u32Bits = (U32)s32Ret;
@@ -669,10 +713,10 @@ VOID BcastServer::ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& st
 
     /* The requester hears first: a reboot may follow. */
     SetModifyAck(pstLoop->u8ModifyBuf, BCAST_MODIFY_ACK_OK);
-    BCAST_LOOP_LOG("Broad modify NVR network info return first\n");
+    BCAST_LOOP_MODIFY_LOG("Broad modify NVR network info return first\n");
     if (pstLoop->pfnSend(m_s32ConnSockFd, &pstLoop->stMsg, MSG_DONTROUTE) <= 0) {
         const int s32Err = errno;
-        BCAST_LOOP_LOG("sendmsg failed (%s)!\n", strerror(s32Err));
+        BCAST_LOOP_MODIFY_LOG("sendmsg failed (%s)!\n", strerror(s32Err));
     }
     (void)m_pIntf->SaveFlash(enSaveOpt, BCAST_SAVE_MSG_TYPE, BCAST_SAVE_MSG_SUBTYPE);
     if ((u32Bits & (1u << OPT_BIT_REBOOT)) != 0) pstLoop->bRestart = true;

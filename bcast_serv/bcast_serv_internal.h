@@ -61,10 +61,22 @@ VOID BcastLoopInit(BCAST_LOOP_S* pstLoop);
 /* BcastNowMs: milliseconds of the monotonic clock (0 if it cannot be read). */
 U64 BcastNowMs();
 
-/* BcastCheckStaticAddr: can a static address and netmask work at all?
- * pu8Ip, pu8Mask [in] 4 bytes each, first octet first
- * return null, or the reason text for refusing them */
-const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask);
+/* BcastCheckStaticAddr: can a static address, netmask and gateway work at all?
+ * The address must be a unicast host address of its subnet (not its network
+ * or broadcast address), the netmask contiguous and leave room for two hosts
+ * (/30 at most), and a gateway other than 0.0.0.0 (none) a host of the new
+ * subnet other than the address itself.
+ * pu8Ip, pu8Mask, pu8Gw [in] 4 bytes each, first octet first
+ * return null, or the reason text for refusing them, naming the field */
+const char* BcastCheckStaticAddr(const U8* pu8Ip, const U8* pu8Mask, const U8* pu8Gw);
+
+/* BcastIsOwnAddress: was a datagram sent to this host's own address, not to a
+ * broadcast or multicast one? For a datagram addressed to this host the kernel
+ * reports the header's destination (ipi_addr of IP_PKTINFO) as the local
+ * address it arrived at (ipi_spec_dst); for a broadcast or a multicast it
+ * reports an address of the interface there instead.
+ * stDst, stLocal [in] ipi_addr and ipi_spec_dst of the datagram's IP_PKTINFO */
+BOOL BcastIsOwnAddress(const struct in_addr& stDst, const struct in_addr& stLocal);
 
 /* BcastCheckMacText: the MAC text of a MAC-set request as the settings provider
  * will store it: NetMacDashesToColons run on a copy ('-' turned into ':' and

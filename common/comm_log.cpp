@@ -2,97 +2,107 @@
 #include "comm_log.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <initializer_list>
 
 #include "comm_log_internal.h"
 
 namespace {
 
-/* Most lines fit here; a longer one is written in two pieces. */
-constexpr size_t COMM_LOG_LINE_MAX = 512;
+/* The longest line: one write() of at most PIPE_BUF bytes is taken by a pipe
+ * whole or not at all, so no reader ever sees half a line. */
+constexpr size_t COMM_LOG_LINE_MAX = PIPE_BUF;
 constexpr uint64_t COMM_LOG_MILLI = 1000; /* thousandths of a token per line */
+/* Short writes a line may take before the rest of it is given up. */
+constexpr int COMM_LOG_WRITE_TRIES = 8;
 
-/* The process's budget: shared by the server thread and the main thread. */
-pthread_mutex_t s_stBudgetLock = PTHREAD_MUTEX_INITIALIZER;
-CommLogBucket s_stBudget(COMM_LOG_BURST, COMM_LOG_RATE);
+typedef enum {
+    COMM_BUDGET_GENERAL = 0, /* searches, unknown datagrams, traces, everything else */
+    COMM_BUDGET_MODIFY = 1,  /* what was done, or refused, to the settings */
+    COMM_BUDGET_COUNT = 2,
+} COMM_BUDGET_E;
 
-uint64_t NowMs()
+uint64_t RealNowMs()
 {
     struct timespec stNow;
     if (clock_gettime(CLOCK_MONOTONIC, &stNow) != 0) return 0;
     return (uint64_t)stNow.tv_sec * 1000u + (uint64_t)stNow.tv_nsec / 1000000u;
 }
 
-/* One token for the line about to be written; writes the report of the lines
- * left out before it, if any. return false: leave the line out. */
-bool CommLogAdmit()
+/* The process's log: budgets, streams and the line being written, shared by
+ * the server thread and the main thread under one lock. Writes never wait
+ * (see CommLogNeverBlock), so holding the lock across one is cheap. */
+pthread_mutex_t s_stLogLock = PTHREAD_MUTEX_INITIALIZER;
+CommLogBucket s_astBudget[COMM_BUDGET_COUNT] = {
+    CommLogBucket(COMM_LOG_BURST, COMM_LOG_RATE),
+    CommLogBucket(COMM_LOG_MODIFY_BURST, COMM_LOG_MODIFY_RATE),
+};
+uint64_t (*s_pfnNowMs)() = RealNowMs;
+CommLogSink s_stOut(STDOUT_FILENO);
+CommLogSink s_stErr(STDERR_FILENO);
+char s_s8Line[COMM_LOG_LINE_MAX];
+
+class LogLock {
+public:
+    LogLock() noexcept { pthread_mutex_lock(&s_stLogLock); }
+    ~LogLock() { pthread_mutex_unlock(&s_stLogLock); }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+};
+
+/* One token of the budget for the line about to be written; writes the report
+ * of that budget's lines left out before it, if any. Called under the lock.
+ * return false: leave the line out */
+bool CommLogAdmit(COMM_BUDGET_E enBudget)
 {
     unsigned u32LeftOut = 0;
-    pthread_mutex_lock(&s_stBudgetLock);
-    const bool bWrite = s_stBudget.Take(NowMs(), &u32LeftOut);
-    pthread_mutex_unlock(&s_stBudgetLock);
-    if (bWrite && u32LeftOut > 0) {
-        char s8Line[96];
-        const int s32Len = snprintf(s8Line, sizeof(s8Line),
-                                    "[COMM][%s] line[%d] %u log lines left out\n", __FUNCTION__,
-                                    __LINE__, u32LeftOut);
-        if (s32Len > 0 && (size_t)s32Len < sizeof(s8Line)) {
-            flockfile(stderr);
-            fwrite(s8Line, 1, (size_t)s32Len, stderr);
-            fflush(stderr);
-            funlockfile(stderr);
+    if (!s_astBudget[enBudget].Take(s_pfnNowMs(), &u32LeftOut)) return false;
+    if (u32LeftOut > 0) {
+        char s8Report[96];
+        const int s32Len =
+            snprintf(s8Report, sizeof(s8Report), "[COMM][%s] line[%d] %u %slog lines left out\n",
+                     __FUNCTION__, __LINE__, u32LeftOut,
+                     enBudget == COMM_BUDGET_MODIFY ? "modification " : "");
+        if (s32Len > 0 && (size_t)s32Len < sizeof(s8Report)) {
+            s_stErr.Write(s8Report, (size_t)s32Len);
         }
     }
-    return bWrite;
+    return true;
 }
 
-/* Writes all uLen bytes to the descriptor; a failed write (a closed log) is
- * not retried beyond interruptions. */
-void WriteAll(int s32Fd, const char* ps8Buf, size_t uLen)
-{
-    size_t uDone = 0;
-    for (int i = 0; uDone < uLen && i < 100; ++i) {
-        const ssize_t s32Put = write(s32Fd, ps8Buf + uDone, uLen - uDone);
-        if (s32Put < 0 && errno == EINTR) continue;
-        if (s32Put <= 0) return;
-        uDone += (size_t)s32Put;
-    }
-}
-
-/* Formats the text behind the uHead bytes of prefix already in s8Line and
- * writes both with one call, so lines of two threads never interleave and an
- * unbuffered stream costs one write. */
-__attribute__((format(printf, 4, 0)))
-void WriteFormatted(FILE* pStream, char (&s8Line)[COMM_LOG_LINE_MAX], size_t uHead,
-                    const char* ps8Fmt, va_list args)
+/* Formats the text behind the uHead bytes of prefix already in s_s8Line and
+ * writes both with one call. A text too long for the line is cut, keeping its
+ * line end. Called under the lock. */
+__attribute__((format(printf, 3, 0)))
+void WriteFormatted(CommLogSink* pstSink, size_t uHead, const char* ps8Fmt, va_list args)
 {
     va_list argsCopy;
     va_copy(argsCopy, args);
-    int s32Text = CommFormatPlain(s8Line + uHead, sizeof(s8Line) - uHead, ps8Fmt, argsCopy);
+    int s32Text = CommFormatPlain(s_s8Line + uHead, sizeof(s_s8Line) - uHead, ps8Fmt, argsCopy);
     va_end(argsCopy);
     if (s32Text < 0) {
         va_copy(argsCopy, args);
-        s32Text = vsnprintf(s8Line + uHead, sizeof(s8Line) - uHead, ps8Fmt, argsCopy);
+        s32Text = vsnprintf(s_s8Line + uHead, sizeof(s_s8Line) - uHead, ps8Fmt, argsCopy);
         va_end(argsCopy);
+        if (s32Text < 0) return; /* an encoding error: nothing sensible to write */
     }
-    flockfile(pStream);
-    if (s32Text >= 0 && uHead + (size_t)s32Text < sizeof(s8Line)) {
-        /* Formatted once; straight to the descriptor, behind whatever the
-         * stream still holds, instead of a second copy through its buffer. */
-        fflush(pStream);
-        WriteAll(fileno(pStream), s8Line, uHead + (size_t)s32Text);
-    } else {
-        fwrite(s8Line, 1, uHead, pStream);
-        vfprintf(pStream, ps8Fmt, args);
-        fflush(pStream);
+    size_t uLen = uHead + (size_t)s32Text;
+    if (uLen >= sizeof(s_s8Line)) {
+        uLen = sizeof(s_s8Line) - 1;
+        s_s8Line[uLen - 1] = '\n';
     }
-    funlockfile(pStream);
+    pstSink->Write(s_s8Line, uLen);
 }
 
 /* Appends to a line buffer without the printf family; a text that does not
@@ -152,14 +162,14 @@ private:
  * output. */
 typedef enum { COMM_FORM_BRACKET, COMM_FORM_DASH, COMM_FORM_TRACE } COMM_FORM_E;
 
-__attribute__((format(printf, 5, 0)))
-void WriteLine(COMM_FORM_E enForm, const char* ps8Tag, const char* ps8Func, int s32Line,
-               const char* ps8Fmt, va_list args)
+__attribute__((format(printf, 6, 0)))
+void WriteLine(COMM_BUDGET_E enBudget, COMM_FORM_E enForm, const char* ps8Tag,
+               const char* ps8Func, int s32Line, const char* ps8Fmt, va_list args)
 {
-    if (!CommLogAdmit()) return;
+    const LogLock stLock;
+    if (!CommLogAdmit(enBudget)) return;
     /* The prefix is built by hand: every line of a search pays for it. */
-    char s8Line[COMM_LOG_LINE_MAX];
-    LineText stHead(s8Line, sizeof(s8Line));
+    LineText stHead(s_s8Line, sizeof(s_s8Line));
     switch (enForm) {
     case COMM_FORM_BRACKET:   /* "[%s][%s] line[%d] " */
         stHead.Char('[');
@@ -191,9 +201,11 @@ void WriteLine(COMM_FORM_E enForm, const char* ps8Tag, const char* ps8Func, int 
     if (s32Head < 0) {
         return; /* a tag or function name that long is a programming error */
     }
-    WriteFormatted(enForm == COMM_FORM_TRACE ? stdout : stderr, s8Line, (size_t)s32Head, ps8Fmt,
-                   args);
+    WriteFormatted(enForm == COMM_FORM_TRACE ? &s_stOut : &s_stErr, (size_t)s32Head, ps8Fmt, args);
 }
+
+/* SIGPIPE's handler: the failed write reports EPIPE, which is all we need. */
+void IgnoreSignal(int /*s32Sig*/) {}
 
 }  // namespace
 
@@ -226,18 +238,102 @@ bool CommLogBucket::Take(uint64_t u64NowMs, unsigned* pu32LeftOut) noexcept
     return true;
 }
 
+bool CommLogSink::Put(const char* ps8Buf, size_t uLen) noexcept
+{
+    size_t uDone = 0;
+    for (int i = 0; uDone < uLen && i < COMM_LOG_WRITE_TRIES; ++i) {
+        const ssize_t s32Put = write(m_s32Fd, ps8Buf + uDone, uLen - uDone);
+        if (s32Put < 0 && errno == EINTR) continue;
+        if (s32Put <= 0) break;
+        uDone += (size_t)s32Put;
+    }
+    /* A part of a line is out: whatever comes next must start a line. */
+    if (uDone > 0) m_bCut = uDone < uLen;
+    return uDone == uLen;
+}
+
+void CommLogSink::CountLeftOut(int s32Err) noexcept
+{
+    if (m_u32LeftOut == 0) m_s32FirstErr = s32Err;
+    if (m_u32LeftOut < 0xFFFFFFFFu) ++m_u32LeftOut;
+}
+
+bool CommLogSink::Write(const char* ps8Line, size_t uLen) noexcept
+{
+    if (m_u32LeftOut > 0) {
+        /* A line cut short counted as left out too: the report starts a line. */
+        char s8Report[160];
+        const int s32Len =
+            snprintf(s8Report, sizeof(s8Report),
+                     "%s[COMM][CommLogWrite] line[%d] %u log lines left out, not written (%s)\n",
+                     m_bCut ? "\n" : "", __LINE__, m_u32LeftOut,
+                     strerror(m_s32FirstErr != 0 ? m_s32FirstErr : EAGAIN));
+        errno = 0;
+        if (s32Len <= 0 || (size_t)s32Len >= sizeof(s8Report) || !Put(s8Report, (size_t)s32Len)) {
+            CountLeftOut(errno != 0 ? errno : EAGAIN);
+            return false;
+        }
+        m_u32LeftOut = 0;
+    }
+    errno = 0;
+    if (!Put(ps8Line, uLen)) {
+        CountLeftOut(errno != 0 ? errno : EAGAIN);
+        return false;
+    }
+    return true;
+}
+
 void CommLogBudgetRefill()
 {
-    pthread_mutex_lock(&s_stBudgetLock);
-    s_stBudget = CommLogBucket(COMM_LOG_BURST, COMM_LOG_RATE);
-    pthread_mutex_unlock(&s_stBudgetLock);
+    const LogLock stLock;
+    s_astBudget[COMM_BUDGET_GENERAL] = CommLogBucket(COMM_LOG_BURST, COMM_LOG_RATE);
+    s_astBudget[COMM_BUDGET_MODIFY] = CommLogBucket(COMM_LOG_MODIFY_BURST, COMM_LOG_MODIFY_RATE);
+}
+
+void CommLogTestClock(uint64_t (*pfnNowMs)())
+{
+    {
+        const LogLock stLock;
+        s_pfnNowMs = pfnNowMs != nullptr ? pfnNowMs : RealNowMs;
+    }
+    CommLogBudgetRefill();
+}
+
+int CommLogNeverBlock()
+{
+    int s32Ret = 0;
+    struct sigaction stAct;
+    memset(&stAct, 0, sizeof(stAct));
+    stAct.sa_handler = IgnoreSignal;
+    sigemptyset(&stAct.sa_mask);
+    stAct.sa_flags = SA_RESTART;
+    if (sigaction(SIGPIPE, &stAct, nullptr) != 0) s32Ret = -1;
+    for (const int s32Fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat stInfo;
+        if (fstat(s32Fd, &stInfo) != 0) continue; /* closed: writes fail, and are counted */
+        /* Only what a stalled reader can fill: a file or a terminal keeps its
+         * flags (a terminal's are shared with the shell that started us). */
+        if (!S_ISFIFO(stInfo.st_mode) && !S_ISSOCK(stInfo.st_mode)) continue;
+        const int s32Flags = fcntl(s32Fd, F_GETFL);
+        if (s32Flags < 0 || fcntl(s32Fd, F_SETFL, s32Flags | O_NONBLOCK) != 0) s32Ret = -1;
+    }
+    return s32Ret;
 }
 
 void CommLogLine(const char* ps8Tag, const char* ps8Func, int s32Line, const char* ps8Fmt, ...)
 {
     va_list args;
     va_start(args, ps8Fmt);
-    WriteLine(COMM_FORM_BRACKET, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
+    WriteLine(COMM_BUDGET_GENERAL, COMM_FORM_BRACKET, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
+    va_end(args);
+}
+
+void CommLogModifyLine(const char* ps8Tag, const char* ps8Func, int s32Line, const char* ps8Fmt,
+                       ...)
+{
+    va_list args;
+    va_start(args, ps8Fmt);
+    WriteLine(COMM_BUDGET_MODIFY, COMM_FORM_BRACKET, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
     va_end(args);
 }
 
@@ -245,7 +341,7 @@ void CommLogDash(const char* ps8Tag, const char* ps8Func, int s32Line, const cha
 {
     va_list args;
     va_start(args, ps8Fmt);
-    WriteLine(COMM_FORM_DASH, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
+    WriteLine(COMM_BUDGET_GENERAL, COMM_FORM_DASH, ps8Tag, ps8Func, s32Line, ps8Fmt, args);
     va_end(args);
 }
 
@@ -253,17 +349,17 @@ void CommTraceLine(const char* ps8Func, int s32Line, const char* ps8Fmt, ...)
 {
     va_list args;
     va_start(args, ps8Fmt);
-    WriteLine(COMM_FORM_TRACE, "", ps8Func, s32Line, ps8Fmt, args);
+    WriteLine(COMM_BUDGET_GENERAL, COMM_FORM_TRACE, "", ps8Func, s32Line, ps8Fmt, args);
     va_end(args);
 }
 
 void CommTrace(const char* ps8Fmt, ...)
 {
-    if (!CommLogAdmit()) return;
-    char s8Line[COMM_LOG_LINE_MAX];
+    const LogLock stLock;
+    if (!CommLogAdmit(COMM_BUDGET_GENERAL)) return;
     va_list args;
     va_start(args, ps8Fmt);
-    WriteFormatted(stdout, s8Line, 0, ps8Fmt, args);
+    WriteFormatted(&s_stOut, 0, ps8Fmt, args);
     va_end(args);
 }
 

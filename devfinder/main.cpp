@@ -9,6 +9,7 @@
 #include <new>
 
 #include "bcast_serv.h"
+#include "comm_log.h"
 #include "search_intf.h"
 
 namespace {
@@ -45,6 +46,8 @@ int main(int argc, char** argv)
 {
     const int s32Exit = HandleArgs(argc, argv);
     if (s32Exit >= 0) return s32Exit;
+    /* A log reader that stalls or goes away must not stop the daemon. */
+    (void)CommLogNeverBlock();
     DevInterface* pIntf = new (std::nothrow) NetInterface(NULL);
     if (pIntf == nullptr) return 1;
     BcastServer* pServer = new (std::nothrow) BcastServer(pIntf);

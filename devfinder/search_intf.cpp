@@ -201,29 +201,29 @@ S32 NetUserTableCheck(const S8* ps8Name, size_t uNameSize, const S8* ps8Pwd, siz
                       const char* ps8KeyPath)
 {
     COMM_ASSERT(ps8KeyPath != nullptr);
-    if (ps8Name == nullptr || ps8Pwd == nullptr) return -1;
+    if (ps8Name == nullptr || ps8Pwd == nullptr) return CHECK_USER_FAILED;
     const key_t s32Key = ftok(ps8KeyPath, DEVFINDER_OTHER_KEY_ID);
     if (s32Key == (key_t)-1) {
         const int s32Err = errno;
         NETINTF_TRACE("CheckUser", "user table key from %s: %s\n", ps8KeyPath, strerror(s32Err));
-        return -1;
+        return CHECK_USER_UNAVAILABLE;
     }
     const int s32ShmId = shmget(s32Key, 0, 0);
     if (s32ShmId < 0) {
         const int s32Err = errno;
         NETINTF_TRACE("CheckUser", "user table segment: %s\n", strerror(s32Err));
-        return -1;
+        return CHECK_USER_UNAVAILABLE;
     }
     struct shmid_ds stInfo;
     if (shmctl(s32ShmId, IPC_STAT, &stInfo) != 0) {
         const int s32Err = errno;
         NETINTF_TRACE("CheckUser", "user table segment: %s\n", strerror(s32Err));
-        return -1;
+        return CHECK_USER_UNAVAILABLE;
     }
     if (stInfo.shm_segsz < DEVFINDER_OTHER_BLOCK_SIZE) {
         NETINTF_TRACE("CheckUser", "user table segment too small (%lu bytes)\n",
                       (unsigned long)stInfo.shm_segsz);
-        return -1;
+        return CHECK_USER_UNAVAILABLE;
     }
     /* A copy taken now: the main application may change accounts at any time. */
     U8 u8Block[DEVFINDER_OTHER_BLOCK_SIZE];
@@ -232,7 +232,7 @@ S32 NetUserTableCheck(const S8* ps8Name, size_t uNameSize, const S8* ps8Pwd, siz
         if (shm.Get() == nullptr) {
             const int s32Err = errno;
             NETINTF_TRACE("CheckUser", "user table attach: %s\n", strerror(s32Err));
-            return -1;
+            return CHECK_USER_UNAVAILABLE;
         }
         memcpy(u8Block, shm.Get(), sizeof(u8Block));
     }
@@ -246,7 +246,7 @@ S32 NetUserTableCheck(const S8* ps8Name, size_t uNameSize, const S8* ps8Pwd, siz
             return 1;
         }
     }
-    return -1;
+    return CHECK_USER_FAILED;
 }
 
 /* ---- NetInterface ---- */

@@ -36,8 +36,9 @@ public:
     NetInterface& operator=(const NetInterface&) = delete;
 
     /* 1 when an in-use entry of the main application's user table has this name
-     * (up to 10 bytes) and password (up to 14 bytes); -1 otherwise, also when the
-     * table cannot be read. enType is not used. */
+     * (up to 10 bytes) and password (up to 14 bytes); CHECK_USER_FAILED (-1)
+     * when none has; CHECK_USER_UNAVAILABLE (-2) when the table cannot be read.
+     * enType is not used. */
     S32 CheckUser(S8* pUserName, S8* pPassword, CHECK_USER_TYPE_E enType) override;
 
     /* MAC text (from the settings file) and fixed values; 0, also when the file

@@ -190,8 +190,9 @@ S32 NetSignalMainApp(const char* ps8KillCmd = NETINTF_KILL_CMD);
 /* NetUserTableCheck: looks a user up in the user table of the other-parameter
  * block that the main application publishes under ftok(ps8KeyPath, 11). The
  * name is taken up to uNameSize bytes, the password up to uPwdSize bytes.
- * return 1 when an in-use entry has this name and password, -1 when none has
- * or the table cannot be read (a trace line says why) */
+ * return 1 when an in-use entry has this name and password, CHECK_USER_FAILED
+ * when none has, CHECK_USER_UNAVAILABLE when the table cannot be read (no key
+ * file, no segment, one too small or not attachable; a trace line says why) */
 S32 NetUserTableCheck(const S8* ps8Name, size_t uNameSize, const S8* ps8Pwd, size_t uPwdSize,
                       const char* ps8KeyPath = DEVFINDER_CHECK_KEY_PATH);
 

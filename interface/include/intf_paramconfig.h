@@ -24,6 +24,12 @@ typedef enum tag_CHECK_USER_TYPE_E {
     CHECK_USER_TYPE_MOBILE = 1,
 } CHECK_USER_TYPE_E;
 
+/* CheckUser results a caller tells apart. Every negative result rejects the
+ * login; CHECK_USER_UNAVAILABLE says that the user table could not be read
+ * (its owner is down, say), so no password was compared: not a wrong one. */
+constexpr S32 CHECK_USER_FAILED = -1;
+constexpr S32 CHECK_USER_UNAVAILABLE = -2;
+
 /* Bit numbers of a set-direction adapter result: each set bit asks the caller
  * for one follow-up (1 << OPT_BIT_REBOOT = reboot, and so on). */
 typedef enum tag_OPT_BIT_E {
@@ -129,8 +135,9 @@ public:
     /* device, users, network state */
     INTF_DEFAULT(S32,   GetDevChnNum,    (),                                                    -1)
     INTF_DEFAULT(S32,   GetMaxUserNum,   (),                                                    -1)
-    /* CheckUser: a negative result rejects the login; a change is applied only
-     * on a positive one. pUserName, pPassword: NUL-terminated texts. */
+    /* CheckUser: a negative result rejects the login (CHECK_USER_UNAVAILABLE:
+     * the table could not be read); a change is applied only on a positive
+     * one. pUserName, pPassword: NUL-terminated texts. */
     INTF_DEFAULT(S32,   CheckUser,       (S8* /*pUserName*/, S8* /*pPassword*/, CHECK_USER_TYPE_E /*enType*/), -1)
     /* GetDevInfo: fills *pDevInfo (cleared by the caller); 0 = success. */
     INTF_DEFAULT(S32,   GetDevInfo,      (DEVINFO_S* /*pDevInfo*/, S32 /*s32LocalUserID*/),     -1)

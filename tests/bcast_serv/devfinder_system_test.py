@@ -230,8 +230,10 @@ class ModifyTest(unittest.TestCase):
     def tearDown(self):
         self.lan.close()
 
-    def send(self, req, timeout=3.0):
-        self.cli.sendto(req, ("255.255.255.255", PORT))
+    def send(self, req, timeout=3.0, dst="255.255.255.255"):
+        """A request from cli1, as a broadcast unless dst says otherwise (a MAC
+        set goes to the camera's own address, 10.1.0.1)."""
+        self.cli.sendto(req, (dst, PORT))
         return self.lan.recv(self.cli, timeout)
 
     def assert_one_reload(self):
@@ -273,7 +275,7 @@ class ModifyTest(unittest.TestCase):
 
     def test_mac_set_rewrites_only_the_mac(self):
         req = modify_request(cip="10.10.10.10", setmac=1, mac="02-AB-CD-EF-01-23")
-        self.assert_reply(self.send(req), req)
+        self.assert_reply(self.send(req, dst="10.1.0.1"), req)
         self.assert_one_reload()
         self.assertEqual(self.lan.ini(), STORED_INI.replace("00:11:22:33:44:55", "02:AB:CD:EF:01:23"))
 
@@ -307,13 +309,40 @@ class ModifyTest(unittest.TestCase):
             "zero address": modify_request(ip="0.0.0.0"),
             "multicast address": modify_request(ip="239.1.1.1"),
             "holey netmask": modify_request(mask="255.0.255.0"),
+            "network address": modify_request(ip="192.168.1.0", gw="192.168.1.1"),
+            "subnet broadcast": modify_request(ip="192.168.1.255"),
+            "/31": modify_request(mask="255.255.255.254", gw="0.0.0.0"),
+            "/32": modify_request(mask="255.255.255.255", gw="0.0.0.0"),
+            "gateway outside": modify_request(gw="192.168.2.1"),
+            "gateway is the address": modify_request(gw="192.168.1.77"),
+            "gateway is the network": modify_request(gw="192.168.1.0"),
+            "gateway is the broadcast": modify_request(gw="192.168.1.255"),
             "group MAC": modify_request(setmac=1, mac="01-00-5E-00-00-01"),
             "short MAC": modify_request(setmac=1, mac="00-11-22"),
         }
         for name, req in cases.items():
             with self.subTest(name):
-                self.assert_nothing_changed(self.send(req, 0.7))
-        self.assertEqual(self.lan.cam.errors("devfinder").count("refused network settings: "), 5)
+                dst = "10.1.0.1" if "MAC" in name else "255.255.255.255"
+                self.assert_nothing_changed(self.send(req, 0.7, dst))
+        self.assertEqual(self.lan.cam.errors("devfinder").count("refused network settings: "),
+                         len(cases))
+
+    def test_edge_settings_that_work_are_applied(self):
+        cases = (  # stored address first, then the new address, netmask, gateway
+            ("192.168.1.10", "192.168.1.77", "255.255.255.252", "192.168.1.78"),  # /30, last host
+            ("192.168.1.77", "192.168.1.78", "255.255.255.252", "192.168.1.77"),  # first host
+            ("192.168.1.78", "192.168.1.78", "255.255.255.0", "192.168.1.1"),
+            ("192.168.1.78", "192.168.1.78", "255.255.255.0", "192.168.1.254"),
+            ("192.168.1.78", "192.168.1.78", "255.255.255.0", "0.0.0.0"),
+        )
+        for n, (cip, ip, mask, gw) in enumerate(cases, 1):
+            with self.subTest(ip=ip, mask=mask, gw=gw):
+                req = modify_request(cip=cip, ip=ip, mask=mask, gw=gw, msgid=b"edge-%011d" % n)
+                self.assert_reply(self.send(req), req)
+                self.assertTrue(self.lan.cam.wait_for(lambda: self.lan.reloads() >= n, 20))
+                self.assertIn("ipaddr=%s\nnetmask=%s\ngateway=%s\n" % (ip, mask, gw),
+                              self.lan.ini())
+        self.assertNotIn("refused network settings", self.lan.cam.errors("devfinder"))
 
 
 if __name__ == "__main__":

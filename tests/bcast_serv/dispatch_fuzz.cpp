@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pu8Data, size_t uSize)
     stDev.vecWritten.clear();
     stDev.vecMacWritten.clear();
     stDev.enCustom = (u8Mode & 0x01) ? CUS_Custom1 : CUS_Normal;
-    stDev.s32CheckUserRet = (u8Mode & 0x02) ? -1 : 1;
+    stDev.s32CheckUserRet = (u8Mode & 0x02) ? ((u8Mode & 0x40) ? CHECK_USER_UNAVAILABLE : -1) : 1;
     stDev.s32ReadRet = (u8Mode & 0x04) ? -1 : 0;
     stDev.bFillOnRead = (u8Mode & 0x08) != 0;
     stDev.s32WriteRet = (u8Mode & 0x10) ? -1 : (S32)(u8Mode >> 5);

@@ -21,7 +21,7 @@ import unittest
 
 import camdisco
 from camsandbox import Sandbox, _children, wait_for
-from camlan import Camera, run_devsearch
+from camlan import Camera, CameraLan, prefix_to_mask, run_devsearch
 from devfinder_system_test import DEV_TYPE, PORT, head, modify_request
 
 USER, PASSWORD = "admin", "1234"
@@ -29,6 +29,8 @@ PREFIX = 24
 CHECK_LINE = "___________ CheckUser __________"
 LOCK_LINE = "modifications locked for 60 s after 5 failed user checks\n"
 UNLOCK_LINE = "modifications unlocked\n"
+UNAVAILABLE_LINE = "] user table unavailable (admin:***): no reply, not counted as a failed check\n"
+MAC_REFUSED = "] MAC set sent to "
 REPLY_IGNORED = "a device's reply: not answered\n"
 # Bounds of waits for what must come (a reply, a log line, a reload, a start): wide,
 # because the camera shares a busy machine; a quick machine ends each at the event.
@@ -36,6 +38,7 @@ REPLY_IGNORED = "a device's reply: not answered\n"
 REPLY_S = 20.0
 SETTLE_S = 30
 LOG_BURST, LOG_RATE = 200, 50
+MODIFY_BURST, MODIFY_RATE = 50, 5
 
 
 def dev_mac(mac):
@@ -292,6 +295,82 @@ class GuessingBoundTest(unittest.TestCase):
         self.assertIn("gateway=10.63.0.253\n", c.read())
         self.assertEqual(7, self.checks())
         self.assertEqual(5, c.log().count("CheckUser Failed!"))
+
+
+class MacSetDestinationTest(unittest.TestCase):
+    """Three cameras that share the password on one link, and an installer."""
+
+    @staticmethod
+    def mac_set(cam, pwd, msgid):
+        return modify_request(cip=cam.ip, ip=cam.ip, mask=prefix_to_mask(cam.prefix),
+                              gw=cam.gateway, user=USER, pwd=pwd, setmac=1,
+                              mac="02-C5-00-00-EE-01", msgid=msgid)
+
+    def test_mac_set_is_taken_only_at_the_cameras_own_address(self):
+        with Sandbox() as sb:
+            lan = CameraLan(sb, 3)
+            lan.start(timeout=SETTLE_S)
+            self.sock = udp_client(lan.installer, CameraLan.INSTALLER_IP)
+            try:
+                self.check_destinations(lan.cameras)
+            finally:
+                self.sock.close()
+
+    def check_destinations(self, cams):
+        before = [c.settings_text() for c in cams]
+        broadcasts = ("255.255.255.255", "10.60.255.255")
+        # the right password to every camera at once, then five wrong ones
+        datagrams = [self.mac_set(cams[0], PASSWORD, b"bcast-mac-%06d" % i) for i in range(2)]
+        datagrams += [self.mac_set(cams[0], "guess%d" % i, b"bcast-bad-%06d" % i)
+                      for i in range(5)]
+        for i, req in enumerate(datagrams):
+            self.sock.sendto(req, (broadcasts[i % 2], PORT))
+        for cam in cams:
+            self.assertTrue(wait_for(lambda: cam.discovery_log().count(MAC_REFUSED) ==
+                                     len(datagrams), SETTLE_S), cam.discovery_log()[-1500:])
+        self.assertIsNone(recv(self.sock, 1.0), "a broadcast MAC set was answered")
+        self.assertEqual(before, [c.settings_text() for c in cams])
+        for cam in cams:
+            self.assertIn(MAC_REFUSED + "10.60.255.255, not to this camera's own address: "
+                          "not answered\n", cam.discovery_log())
+            self.assertNotIn(CHECK_LINE, cam.host.output("devfinder"), "no user check")
+            self.assertNotIn(LOCK_LINE, cam.discovery_log())
+            self.assertEqual(0, cam.reloads())
+        # the same MAC set at one camera's own address: that camera, and no other
+        req = self.mac_set(cams[1], PASSWORD, b"unicast-mac-0001")
+        self.sock.sendto(req, (cams[1].ip, PORT))
+        got = recv(self.sock, REPLY_S)
+        self.assertIsNotNone(got, "not answered: " + cams[1].discovery_log()[-1500:])
+        self.assertEqual((cams[1].ip, PORT), got[1])
+        self.assertEqual(req[16:32], got[0][16:32])
+        self.assertEqual("02:C5:00:00:EE:01", cams[1].settings()["macaddr"])
+        self.assertEqual([before[0], before[2]], [cams[0].settings_text(), cams[2].settings_text()])
+
+
+class UserTableDownTest(unittest.TestCase):
+    def setUp(self):
+        self.c = CameraHost(cam_ip="10.69.0.1", cli_ip="10.69.0.2")
+
+    def tearDown(self):
+        self.c.close()
+
+    def test_main_application_down_is_no_guess(self):
+        c = self.c
+        c.cam.stop(c.zozid)  # it removes its segments, the user table with them
+        for i in range(5):
+            self.assertIsNone(c.send(c.request(gateway="10.69.0.%d" % (10 + i),
+                                               msgid=b"table-down-%05d" % i), 1.0))
+        self.assertTrue(wait_for(lambda: c.log().count(UNAVAILABLE_LINE) == 5, SETTLE_S),
+                        c.log()[-1500:])
+        self.assertNotIn("CheckUser Failed", c.log())
+        self.assertNotIn(LOCK_LINE, c.log())
+        self.assertEqual(c.old, c.read())
+        # the stand-in is back: the first request, sent again, is applied at once
+        c.zozid = c.cam.start(["./zozid", "--user", "%s:%s" % (USER, PASSWORD)], name="zozid")
+        self.assertTrue(wait_for(lambda: "zozid: ready" in c.cam.output("zozid"), SETTLE_S))
+        self.assertIsNotNone(c.send(c.request(gateway="10.69.0.10", msgid=b"table-down-%05d" % 0)))
+        self.assertIn("gateway=10.69.0.10\n", c.read())
+        self.assertTrue(wait_for(lambda: c.reloads() == 1, SETTLE_S))
 
 
 class RewriteFaultTest(unittest.TestCase):
@@ -552,7 +631,8 @@ class LogTest(unittest.TestCase):
         self.assertIsNotNone(searched(c.sock, c.ip, timeout=30, tries=30))
         elapsed = time.monotonic() - start
         written = self.log_size() - size
-        allowed_lines = LOG_BURST + LOG_RATE * (elapsed + 1) + 10
+        allowed_lines = (LOG_BURST + LOG_RATE * (elapsed + 1) + MODIFY_BURST +
+                         MODIFY_RATE * (elapsed + 1) + 10)
         self.assertLess(written, allowed_lines * 160,
                         "%d bytes of log in %.1f s" % (written, elapsed))
         self.assertIn(" log lines left out\n", c.log())

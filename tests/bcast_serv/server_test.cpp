@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "comm_log.h"
 #include "comm_log_internal.h"
 #include "fake_device.h"
 
@@ -767,23 +768,26 @@ TEST_F(ModifyRequest, UnusableSettingsAreRefusedBeforeAnythingIsWritten)
         const char* ps8Name;
         U8 au8Ip[4];
         U8 au8Mask[4];
+        U8 au8Gw[4];
         U8 u8NewFlag, u8Mode, u8SetMac;
         const char* ps8Mac;
         bool bApplied;
     } astCases[] = {
-        {"zero address", {0, 0, 0, 0}, {255, 255, 255, 0}, 0, 0, 0, "", false},
-        {"broadcast address", {255, 255, 255, 255}, {255, 255, 255, 0}, 0, 0, 0, "", false},
-        {"loopback address", {127, 0, 0, 5}, {255, 0, 0, 0}, 1, 2, 0, "", false},
-        {"multicast address", {224, 0, 0, 1}, {255, 255, 255, 0}, 0, 0, 0, "", false},
-        {"reserved address", {240, 1, 2, 3}, {255, 255, 255, 0}, 0, 0, 0, "", false},
-        {"zero netmask", {192, 168, 1, 20}, {0, 0, 0, 0}, 0, 0, 0, "", false},
-        {"holey netmask", {192, 168, 1, 20}, {255, 0, 255, 0}, 0, 0, 0, "", false},
-        {"DHCP keeps any addresses", {0, 0, 0, 0}, {0, 0, 0, 0}, 1, 0, 0, "", true},
-        {"host netmask", {10, 9, 8, 7}, {255, 255, 255, 255}, 0, 0, 0, "", true},
-        {"MAC set checks only the MAC", {0, 0, 0, 0}, {0, 0, 0, 0}, 0, 0, 1, "00-11-22-33-44-66", true},
-        {"MAC with five pairs", {192, 168, 1, 20}, {255, 255, 255, 0}, 0, 0, 1, "00-11-22-33-44", false},
-        {"group MAC", {192, 168, 1, 20}, {255, 255, 255, 0}, 0, 0, 1, "01-00-5E-00-00-01", false},
-        {"zero MAC", {192, 168, 1, 20}, {255, 255, 255, 0}, 0, 0, 1, "00-00-00-00-00-00", false},
+        {"zero address", {0, 0, 0, 0}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
+        {"broadcast address", {255, 255, 255, 255}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
+        {"loopback address", {127, 0, 0, 5}, {255, 0, 0, 0}, {0, 0, 0, 0}, 1, 2, 0, "", false},
+        {"multicast address", {224, 0, 0, 1}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
+        {"reserved address", {240, 1, 2, 3}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
+        {"zero netmask", {192, 168, 1, 20}, {0, 0, 0, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
+        {"holey netmask", {192, 168, 1, 20}, {255, 0, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
+        {"host netmask", {10, 9, 8, 7}, {255, 255, 255, 255}, {0, 0, 0, 0}, 0, 0, 0, "", false},
+        {"gateway outside the subnet", {192, 168, 1, 20}, {255, 255, 255, 0}, {192, 168, 2, 1}, 0, 0, 0, "", false},
+        {"no gateway", {192, 168, 1, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", true},
+        {"DHCP keeps any addresses", {0, 0, 0, 0}, {0, 0, 0, 0}, {9, 9, 9, 9}, 1, 0, 0, "", true},
+        {"MAC set checks only the MAC", {0, 0, 0, 0}, {0, 0, 0, 0}, {9, 9, 9, 9}, 0, 0, 1, "00-11-22-33-44-66", true},
+        {"MAC with five pairs", {192, 168, 1, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 1, "00-11-22-33-44", false},
+        {"group MAC", {192, 168, 1, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 1, "01-00-5E-00-00-01", false},
+        {"zero MAC", {192, 168, 1, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 1, "00-00-00-00-00-00", false},
     };
     for (const auto& stCase : astCases) {
         SCOPED_TRACE(stCase.ps8Name);
@@ -793,6 +797,7 @@ TEST_F(ModifyRequest, UnusableSettingsAreRefusedBeforeAnythingIsWritten)
         ModifyReq stReq;
         memcpy(stReq.au8Ip, stCase.au8Ip, 4);
         memcpy(stReq.au8Mask, stCase.au8Mask, 4);
+        memcpy(stReq.au8Gw, stCase.au8Gw, 4);
         stReq.u8NewFlag = stCase.u8NewFlag;
         stReq.u8Mode = stCase.u8Mode;
         stReq.u8SetMac = stCase.u8SetMac;
@@ -812,6 +817,110 @@ TEST_F(ModifyRequest, UnusableSettingsAreRefusedBeforeAnythingIsWritten)
             EXPECT_EQ(m_stDev.Names().back(), "ReadSettings") << "no write, no save, no reply";
         }
     }
+}
+
+/* Control data as the kernel gives it for one IP_PKTINFO record. */
+void PutPacketInfo(BCAST_LOOP_S* pstLoop, const char* ps8Dst, const char* ps8Local)
+{
+    memset(pstLoop->u8CtrlBuf, 0, sizeof(pstLoop->u8CtrlBuf));
+    struct cmsghdr stCmsg = {};
+    stCmsg.cmsg_level = IPPROTO_IP;
+    stCmsg.cmsg_type = IP_PKTINFO;
+    stCmsg.cmsg_len = CMSG_LEN(sizeof(struct in_pktinfo));
+    struct in_pktinfo stInfo = {};
+    stInfo.ipi_ifindex = 1;
+    inet_pton(AF_INET, ps8Local, &stInfo.ipi_spec_dst);
+    inet_pton(AF_INET, ps8Dst, &stInfo.ipi_addr);
+    memcpy(pstLoop->u8CtrlBuf, &stCmsg, sizeof(stCmsg));
+    memcpy(pstLoop->u8CtrlBuf + CMSG_LEN(0), &stInfo, sizeof(stInfo));
+    pstLoop->stMsg.msg_controllen = CMSG_SPACE(sizeof(struct in_pktinfo));
+}
+
+/* A MAC set skips the identity match, so it is taken only when it was sent to
+ * this camera's own address: sent to a broadcast or a multicast address (or
+ * with no packet information to tell), it is not checked, not counted, not
+ * answered, and logged once. */
+TEST_F(ModifyRequest, MacSetIsTakenOnlyAtTheCamerasOwnAddress)
+{
+    const struct {
+        const char* ps8Dst;   /* empty: no packet information at all */
+        const char* ps8Local;
+    } astCases[] = {
+        {"255.255.255.255", "192.168.1.10"}, {"192.168.1.255", "192.168.1.10"},
+        {"224.0.0.1", "192.168.1.10"},       {"239.255.255.250", "192.168.1.10"},
+        {"255.255.255.255", "255.255.255.255"}, {"", ""},
+    };
+    m_stDev.s32CheckUserRet = -1;   /* a wrong password, were it checked */
+    BCAST_LOOP_S& stLoop = m_pServer->Loop();
+    for (const auto& stCase : astCases) {
+        SCOPED_TRACE(stCase.ps8Dst);
+        m_stDev.vecEvents.clear();
+        ModifyReq stReq;
+        stReq.u8SetMac = 1;
+        stReq.strMac = "02-00-00-00-00-07";
+        const Bytes vecReq = stReq.Build();
+        if (stCase.ps8Dst[0] != '\0') {
+            PutPacketInfo(&stLoop, stCase.ps8Dst, stCase.ps8Local);
+        } else {
+            stLoop.stMsg.msg_controllen = 0;
+        }
+        memset(stLoop.u8RecvBuf, 0, sizeof(stLoop.u8RecvBuf));
+        memcpy(stLoop.u8RecvBuf, vecReq.data(), vecReq.size());
+        testing::internal::CaptureStderr();
+        m_pServer->HandleDatagram(&stLoop, (S32)vecReq.size());
+        const std::string strLog = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(m_stDev.vecEvents.empty()) << "not even the user check, so nothing counted";
+        const std::string strLine = std::string("] MAC set sent to ") +
+                                    (stCase.ps8Dst[0] != '\0' ? stCase.ps8Dst : "unknown") +
+                                    ", not to this camera's own address: not answered\n";
+        const size_t uPos = strLog.find(strLine);
+        EXPECT_NE(uPos, std::string::npos) << strLog;
+        EXPECT_EQ(strLog.find("MAC set sent", uPos + strLine.size()), std::string::npos)
+            << "one line";
+    }
+    EXPECT_TRUE(Collect(50).empty());
+
+    /* None of those counted: sent to the camera itself, with the right password,
+     * the same MAC set is applied at once. */
+    m_stDev.s32CheckUserRet = 1;
+    ModifyReq stReq;
+    stReq.u8SetMac = 1;
+    stReq.strMac = "02-00-00-00-00-07";
+    EXPECT_EQ(Exchange(stReq.Build()).size(), 32u);
+    ASSERT_EQ(m_stDev.vecMacWritten.size(), 1u);
+}
+
+/* The user table could not be read (the main application is down): no
+ * password was compared, so it is no guess. Nothing is answered, and the
+ * guard neither counts it nor remembers it as refused. */
+TEST_F(ModifyRequest, AnUnreadableUserTableIsNoGuess)
+{
+    m_pServer->Loop().pfnNowMs = [] { return (U64)700000; };
+    m_stDev.s32CheckUserRet = CHECK_USER_UNAVAILABLE;
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 2 * (int)BCAST_GUARD_FAILS; ++i) {
+        ModifyReq stReq;
+        stReq.strMsgId = "table-down-" + std::to_string(i);
+        EXPECT_TRUE(Exchange(stReq.Build(), 20).empty());
+    }
+    const std::string strLog = testing::internal::GetCapturedStderr();
+    size_t uLines = 0;
+    for (size_t u = strLog.find("] user table unavailable (admin:***): no reply, not counted as a "
+                                "failed check\n");
+         u != std::string::npos; u = strLog.find("] user table unavailable", u + 1)) {
+        ++uLines;
+    }
+    EXPECT_EQ(uLines, 2 * (size_t)BCAST_GUARD_FAILS) << strLog;
+    EXPECT_EQ(strLog.find("CheckUser Failed"), std::string::npos);
+    EXPECT_EQ(strLog.find("modifications locked"), std::string::npos);
+    EXPECT_TRUE(m_stDev.vecWritten.empty());
+
+    /* The table is back: the very first request is applied at once. */
+    m_stDev.s32CheckUserRet = 1;
+    ModifyReq stAgain;
+    stAgain.strMsgId = "table-down-0";
+    EXPECT_EQ(Exchange(stAgain.Build()).size(), 32u);
+    EXPECT_EQ(m_stDev.vecWritten.size(), 1u);
 }
 
 /* ======================================================================== */
@@ -889,6 +998,59 @@ TEST_F(ModifyRequest, ARepeatedRefusedRequestIsOneFailure)
     EXPECT_NE(strLog.find("] CheckUser skipped: repeat of a refused request\n"), std::string::npos);
     m_stDev.s32CheckUserRet = 1;
     EXPECT_EQ(Exchange(ModifyReq().Build()).size(), 32u);
+}
+
+/* Search lines have used up their log budget: every line about what was
+ * done, or refused, to the settings is still written. */
+TEST_F(ModifyRequest, SettingsLinesOutliveAnExhaustedSearchBudget)
+{
+    m_pServer->Loop().pfnNowMs = FakeNowMs;
+    CommLogTestClock(FakeNowMs);
+    g_u64FakeNowMs = 2000000;
+    const auto Exhaust = [] {
+        for (unsigned i = 0; i <= COMM_LOG_BURST; ++i) CommLogLine("T", "F", 1, "search\n");
+    };
+    testing::internal::CaptureStderr();
+    Exhaust();
+    m_stDev.s32CheckUserRet = -1;
+    for (int i = 0; i < (int)BCAST_GUARD_FAILS; ++i) {
+        ModifyReq stReq;
+        stReq.strMsgId = "exhausted-" + std::to_string(i);
+        Exchange(stReq.Build());
+    }
+    m_stDev.s32CheckUserRet = 1;
+    Exchange(ModifyReq().Build());                        /* refused: locked */
+    g_u64FakeNowMs += BCAST_GUARD_LOCK_MS;
+    Exhaust();
+    Exchange(ModifyReq().Build());                        /* unlocked, stored */
+    ModifyReq stBad;
+    stBad.au8Gw[2] = 9;
+    Exchange(stBad.Build());                              /* refused settings */
+    m_stDev.s32WriteRet = -1;
+    stBad.au8Gw[2] = 1;
+    stBad.au8Ip[3] = 33;
+    Exchange(stBad.Build());                              /* not stored */
+    m_stDev.s32CheckUserRet = CHECK_USER_UNAVAILABLE;
+    Exchange(ModifyReq().Build());
+    ModifyReq stMac;
+    stMac.u8SetMac = 1;
+    PutPacketInfo(&m_pServer->Loop(), "255.255.255.255", "192.168.1.10");
+    const Bytes vecMac = stMac.Build();
+    memcpy(m_pServer->Loop().u8RecvBuf, vecMac.data(), vecMac.size());
+    m_pServer->HandleDatagram(&m_pServer->Loop(), (S32)vecMac.size());
+    const std::string strLog = testing::internal::GetCapturedStderr();
+    CommLogTestClock(nullptr);
+
+    EXPECT_EQ(strLog.find("] MSG_TYPE_MDEVINFO"), std::string::npos) << "the search budget is spent";
+    for (const char* ps8Line :
+         {"] CheckUser Failed!(admin:***)", "] modifications locked for 60 s after 5 failed",
+          "] CheckUser skipped: modifications locked for 60 more s\n", "] modifications unlocked\n",
+          "] authencate succefully!(admin:***)\n", "] Broad modify NVR network info return first\n",
+          "] refused network settings: gateway outside the new subnet\n",
+          "] settings not stored (NetBasicParamAdapter returned -1), no reply\n",
+          "] user table unavailable (admin:***)", "] MAC set sent to 255.255.255.255, not"}) {
+        EXPECT_NE(strLog.find(ps8Line), std::string::npos) << ps8Line;
+    }
 }
 
 /* The adapter could not store the change: nothing may say it did. No reply,

@@ -44,33 +44,54 @@ TEST(SettingsCheck, MacTextAsTheProviderWillStoreIt)
     EXPECT_NE(BcastCheckMacText(s8Full, sizeof(s8Full)), nullptr);
 }
 
-TEST(SettingsCheck, StaticAddressAndNetmask)
+/* A static address must be a host of its subnet, and the gateway (when there
+ * is one) another host of the same subnet. */
+TEST(SettingsCheck, StaticAddressNetmaskAndGateway)
 {
     const struct {
         U8 au8Ip[4];
         U8 au8Mask[4];
-        bool bOk;
+        U8 au8Gw[4];
+        const char* ps8Field; /* null: usable; else the field the refusal names */
     } astCases[] = {
-        {{192, 168, 1, 10}, {255, 255, 255, 0}, true},
-        {{10, 0, 0, 1}, {255, 0, 0, 0}, true},
-        {{223, 255, 255, 254}, {255, 255, 255, 252}, true},
-        {{1, 2, 3, 4}, {128, 0, 0, 0}, true},
-        {{0, 0, 0, 0}, {255, 255, 255, 0}, false},
-        {{255, 255, 255, 255}, {255, 255, 255, 0}, false},
-        {{127, 0, 0, 1}, {255, 0, 0, 0}, false},
-        {{127, 255, 1, 1}, {255, 255, 0, 0}, false},
-        {{224, 0, 0, 0}, {255, 255, 255, 0}, false},
-        {{239, 1, 1, 1}, {255, 255, 255, 0}, false},
-        {{192, 168, 1, 10}, {0, 0, 0, 0}, false},
-        {{192, 168, 1, 10}, {255, 255, 0, 255}, false},
-        {{192, 168, 1, 10}, {0, 255, 255, 255}, false},
-        {{192, 168, 1, 10}, {255, 255, 255, 254}, true},
+        {{192, 168, 1, 10}, {255, 255, 255, 0}, {192, 168, 1, 1}, nullptr},
+        {{10, 0, 0, 1}, {255, 0, 0, 0}, {0, 0, 0, 0}, nullptr},
+        {{223, 255, 255, 254}, {255, 255, 255, 252}, {223, 255, 255, 253}, nullptr},  /* /30 */
+        {{1, 2, 3, 4}, {128, 0, 0, 0}, {1, 2, 3, 5}, nullptr},
+        {{192, 168, 1, 10}, {255, 255, 255, 0}, {192, 168, 1, 254}, nullptr}, /* last host */
+        {{0, 0, 0, 0}, {255, 255, 255, 0}, {0, 0, 0, 0}, "address"},
+        {{255, 255, 255, 255}, {255, 255, 255, 0}, {0, 0, 0, 0}, "address"},
+        {{127, 0, 0, 1}, {255, 0, 0, 0}, {0, 0, 0, 0}, "loopback"},
+        {{127, 255, 1, 1}, {255, 255, 0, 0}, {0, 0, 0, 0}, "loopback"},
+        {{224, 0, 0, 0}, {255, 255, 255, 0}, {0, 0, 0, 0}, "multicast"},
+        {{239, 1, 1, 1}, {255, 255, 255, 0}, {0, 0, 0, 0}, "multicast"},
+        {{192, 168, 1, 10}, {0, 0, 0, 0}, {0, 0, 0, 0}, "netmask"},
+        {{192, 168, 1, 10}, {255, 255, 0, 255}, {0, 0, 0, 0}, "netmask"},
+        {{192, 168, 1, 10}, {0, 255, 255, 255}, {0, 0, 0, 0}, "netmask"},
+        {{192, 168, 1, 10}, {255, 255, 255, 254}, {0, 0, 0, 0}, "netmask"},  /* /31 */
+        {{192, 168, 1, 10}, {255, 255, 255, 255}, {0, 0, 0, 0}, "netmask"},  /* /32 */
+        {{192, 168, 1, 0}, {255, 255, 255, 0}, {0, 0, 0, 0}, "address"},     /* network */
+        {{192, 168, 1, 255}, {255, 255, 255, 0}, {0, 0, 0, 0}, "address"},   /* broadcast */
+        {{10, 1, 2, 4}, {255, 255, 255, 252}, {0, 0, 0, 0}, "address"},      /* /30 network */
+        {{192, 168, 1, 10}, {255, 255, 255, 0}, {192, 168, 2, 1}, "gateway"},
+        {{192, 168, 1, 10}, {255, 255, 255, 0}, {10, 0, 0, 1}, "gateway"},
+        {{192, 168, 1, 10}, {255, 255, 255, 0}, {192, 168, 1, 10}, "gateway"}, /* itself */
+        {{192, 168, 1, 10}, {255, 255, 255, 0}, {192, 168, 1, 0}, "gateway"},
+        {{192, 168, 1, 10}, {255, 255, 255, 0}, {192, 168, 1, 255}, "gateway"},
+        {{192, 168, 1, 10}, {255, 255, 255, 0}, {255, 255, 255, 255}, "gateway"},
     };
     for (const auto& stCase : astCases) {
         SCOPED_TRACE(testing::Message()
                      << int(stCase.au8Ip[0]) << "." << int(stCase.au8Ip[3]) << " / "
-                     << int(stCase.au8Mask[0]) << "." << int(stCase.au8Mask[3]));
-        EXPECT_EQ(BcastCheckStaticAddr(stCase.au8Ip, stCase.au8Mask) == nullptr, stCase.bOk);
+                     << int(stCase.au8Mask[0]) << "." << int(stCase.au8Mask[3]) << " gw "
+                     << int(stCase.au8Gw[0]) << "." << int(stCase.au8Gw[3]));
+        const char* ps8Why = BcastCheckStaticAddr(stCase.au8Ip, stCase.au8Mask, stCase.au8Gw);
+        if (stCase.ps8Field == nullptr) {
+            EXPECT_EQ(ps8Why, nullptr) << ps8Why;
+        } else {
+            ASSERT_NE(ps8Why, nullptr);
+            EXPECT_NE(strstr(ps8Why, stCase.ps8Field), nullptr) << ps8Why;
+        }
     }
 }
 

@@ -3,10 +3,12 @@
 // call, long texts kept whole.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -49,12 +51,22 @@ TEST_F(LogLine, MacroUsesCallerNameAndLine)
               "[COMM][TestBody] line[" + std::to_string(s32Line) + "] x=5\n");
 }
 
-TEST_F(LogLine, TextLongerThanTheLineBufferIsWrittenWhole)
+/* One write a line, of at most PIPE_BUF bytes, so a pipe never holds half of
+ * one: a longer text is cut, and its line still ends. */
+TEST_F(LogLine, LongTextIsWholeUpToOneAtomicWrite)
 {
     const std::string strLong(2000, 'a');
     testing::internal::CaptureStderr();
     CommLogLine("COMM", "F", 1, "%s|\n", strLong.c_str());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "[COMM][F] line[1] " + strLong + "|\n");
+
+    const std::string strHuge(3 * PIPE_BUF, 'b');
+    testing::internal::CaptureStderr();
+    CommLogLine("COMM", "F", 2, "%s|\n", strHuge.c_str());
+    CommLogLine("COMM", "F", 3, "next\n");
+    const std::string strOut = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(strOut.find('\n'), (size_t)PIPE_BUF - 2) << strOut.substr(0, 40);
+    EXPECT_EQ(strOut.substr(PIPE_BUF - 1), "[COMM][F] line[3] next\n");
 }
 
 TEST_F(LogLine, TraceGoesToStandardOutputWhole)
@@ -234,6 +246,141 @@ TEST(LogBudget, ClockGoingBackAddsNothing)
     EXPECT_EQ(2u, u32LeftOut);
 }
 
+/* The process's two budgets, over a clock the test moves. */
+uint64_t g_u64LogNowMs = 0;
+uint64_t LogNowMs()
+{
+    return g_u64LogNowMs;
+}
+
+class LogBudgets : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_u64LogNowMs = 1000000;
+        CommLogTestClock(LogNowMs);
+    }
+    void TearDown() override { CommLogTestClock(nullptr); }
+
+    static size_t Count(const std::string& str, const std::string& strPart)
+    {
+        size_t uN = 0;
+        for (size_t u = str.find(strPart); u != std::string::npos; u = str.find(strPart, u + 1)) {
+            ++uN;
+        }
+        return uN;
+    }
+};
+
+/* Three minutes of a busy LAN: a thousand search lines a second, and each
+ * minute five failed user checks, the lock they start, a refusal in it, its
+ * end and one change stored. Every line about the settings is written; the
+ * search lines stay within their own budget. */
+TEST_F(LogBudgets, SearchesNeverCrowdOutModificationLines)
+{
+    const char* const aps8Minute[] = {
+        "CheckUser Failed!(admin:***)", "CheckUser Failed!(admin:***)",
+        "CheckUser Failed!(admin:***)", "CheckUser Failed!(admin:***)",
+        "CheckUser Failed!(admin:***)", "modifications locked for 60 s after 5 failed user checks\n",
+        "CheckUser skipped: modifications locked for 59 more s\n",
+    };
+    testing::internal::CaptureStderr();
+    for (unsigned u32Sec = 0; u32Sec < 180; ++u32Sec) {
+        for (unsigned u32Ms = 0; u32Ms < 1000; ++u32Ms, ++g_u64LogNowMs) {
+            CommLogLine("BCAST", "AcceptProcess", 1, "MSG_TYPE_SEARCH\n");
+            if (u32Sec % 60 == 0 && u32Ms < 7) {
+                CommLogModifyLine("BCAST", "AcceptProcess", 2, "%s", aps8Minute[u32Ms]);
+            } else if (u32Sec % 60 == 59 && u32Ms == 999) {
+                CommLogModifyLine("BCAST", "AcceptProcess", 3, "modifications unlocked\n");
+                CommLogModifyLine("BCAST", "AcceptProcess", 4, "authencate succefully!(admin:***)\n");
+                CommLogModifyLine("BCAST", "AcceptProcess", 5,
+                                  "Broad modify NVR network info return first\n");
+            }
+        }
+    }
+    const std::string strLog = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(15u, Count(strLog, "] CheckUser Failed!(admin:***)"));
+    EXPECT_EQ(3u, Count(strLog, "] modifications locked for 60 s"));
+    EXPECT_EQ(3u, Count(strLog, "] CheckUser skipped: modifications locked"));
+    EXPECT_EQ(3u, Count(strLog, "] modifications unlocked\n"));
+    EXPECT_EQ(3u, Count(strLog, "] authencate succefully!"));
+    EXPECT_EQ(3u, Count(strLog, "] Broad modify NVR network info return first\n"));
+    EXPECT_EQ(0u, Count(strLog, "modification log lines left out"));
+    /* A search line after left-out ones pays for its report as well. */
+    const size_t uGeneral = Count(strLog, "MSG_TYPE_SEARCH\n") + Count(strLog, " log lines left out\n");
+    EXPECT_LE(uGeneral, COMM_LOG_BURST + 180 * COMM_LOG_RATE);
+    EXPECT_GE(uGeneral, 180 * COMM_LOG_RATE - 2);
+}
+
+/* A flood of modification requests uses up their budget, and only theirs; the
+ * next modification line says how many were left out. */
+TEST_F(LogBudgets, OnlyAFloodOfModificationLinesUsesTheirBudget)
+{
+    testing::internal::CaptureStderr();
+    for (unsigned i = 0; i < 4 * COMM_LOG_MODIFY_BURST; ++i) {
+        CommLogModifyLine("BCAST", "AcceptProcess", 1, "CheckUser skipped: repeat\n");
+    }
+    CommLogLine("BCAST", "AcceptProcess", 2, "MSG_TYPE_SEARCH\n");
+    g_u64LogNowMs += 1000 / COMM_LOG_MODIFY_RATE;
+    CommLogModifyLine("BCAST", "AcceptProcess", 3, "too early for a line and its report\n");
+    g_u64LogNowMs += 1000 / COMM_LOG_MODIFY_RATE;
+    CommLogModifyLine("BCAST", "AcceptProcess", 4, "modifications unlocked\n");
+    const std::string strLog = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(COMM_LOG_MODIFY_BURST, Count(strLog, "] CheckUser skipped: repeat\n"));
+    EXPECT_EQ(1u, Count(strLog, "] MSG_TYPE_SEARCH\n"));
+    EXPECT_EQ(0u, Count(strLog, "too early"));
+    const std::string strTold = "] " + std::to_string(3 * COMM_LOG_MODIFY_BURST + 1) +
+                                " modification log lines left out\n[BCAST][AcceptProcess] line[4] "
+                                "modifications unlocked\n";
+    EXPECT_NE(std::string::npos, strLog.find(strTold)) << strLog.substr(strLog.size() - 300);
+}
+
+/* All a pipe holds, without waiting for more. */
+std::string Drain(int s32Fd)
+{
+    std::string str;
+    char s8Buf[4096];
+    const int s32Flags = fcntl(s32Fd, F_GETFL);
+    fcntl(s32Fd, F_SETFL, s32Flags | O_NONBLOCK);
+    for (int i = 0; i < 10000; ++i) {
+        const ssize_t s32N = read(s32Fd, s8Buf, sizeof(s8Buf));
+        if (s32N <= 0) break;
+        str.append(s8Buf, (size_t)s32N);
+    }
+    fcntl(s32Fd, F_SETFL, s32Flags);
+    return str;
+}
+
+/* A reader that stalls costs lines, never time: what the pipe cannot take at
+ * once is left out, counted, and told to the reader once it reads again. */
+TEST(LogSink, AStalledReaderCostsLinesNotTime)
+{
+    int as32Pipe[2];
+    ASSERT_EQ(0, pipe(as32Pipe));
+    fcntl(as32Pipe[1], F_SETFL, fcntl(as32Pipe[1], F_GETFL) | O_NONBLOCK);
+    CommLogSink stSink(as32Pipe[1]);
+    const std::string strLine = std::string(99, 'x') + "\n";
+    unsigned u32Written = 0;
+    unsigned u32Lost = 0;
+    for (int i = 0; i < 20000; ++i) {
+        ++(stSink.Write(strLine.data(), strLine.size()) ? u32Written : u32Lost);
+    }
+    EXPECT_GT(u32Lost, 0u) << "a pipe holds far less than 2 MB";
+    EXPECT_EQ(u32Lost, stSink.LeftOut());
+    EXPECT_EQ(u32Written * strLine.size(), Drain(as32Pipe[0]).size()) << "whole lines only";
+
+    ASSERT_TRUE(stSink.Write("after\n", 6));
+    const std::string strTold = Drain(as32Pipe[0]);
+    EXPECT_EQ(0u, strTold.rfind("[COMM][CommLogWrite] line[", 0)) << strTold;
+    const std::string strEnd = "] " + std::to_string(u32Lost) + " log lines left out, not written (" +
+                               strerror(EAGAIN) + ")\nafter\n";
+    ASSERT_GE(strTold.size(), strEnd.size());
+    EXPECT_EQ(strEnd, strTold.substr(strTold.size() - strEnd.size()));
+    EXPECT_EQ(0u, stSink.LeftOut());
+    close(as32Pipe[0]);
+    close(as32Pipe[1]);
+}
+
 TEST(LogEscape, NetworkBytesCannotAddALine)
 {
     const struct {
@@ -281,6 +428,29 @@ TEST(LogLineDeathTest, AssertionPrintsBaseNameAndAborts)
     EXPECT_TRUE(WIFSIGNALED(s32Status) && WTERMSIG(s32Status) == SIGABRT);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "ASSERT failed: func: [GetGateWay], line [12], file: [comm_funcs.cpp]\n");
+}
+
+/* The daemon's set-up: with standard error on a pipe nobody reads, then on
+ * one nobody holds, every line returns at once and the process lives on. */
+TEST(LogLineDeathTest, NeverBlockOutlivesAStalledAndAVanishedReader)
+{
+    EXPECT_EXIT(
+        {
+            alarm(30); /* a line that waited would end the child here instead */
+            int as32Pipe[2];
+            if (pipe(as32Pipe) != 0 || dup2(as32Pipe[1], STDERR_FILENO) < 0) _exit(2);
+            close(as32Pipe[1]);
+            if (CommLogNeverBlock() != 0) _exit(3);
+            CommLogBudgetRefill();
+            const std::string strLong(1000, 'y');   /* 200 lines: more than a pipe holds */
+            for (unsigned i = 0; i < COMM_LOG_BURST; ++i) {
+                CommLogLine("T", "F", (int)i, "%s\n", strLong.c_str());
+            }
+            close(as32Pipe[0]);
+            CommLogLine("T", "F", 0, "after the reader\n");
+            _exit(0);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -109,21 +109,24 @@ TEST_F(UserCheck, TableIsReadAtEveryCheck)
     EXPECT_EQ(1, Check("oper", "new"));
 }
 
-TEST_F(UserCheck, UnreadableTableRefusesWithTraceLine)
+/* No table to read is no verdict on the password: the caller must not count
+ * it as a wrong one. */
+TEST_F(UserCheck, UnreadableTableIsUnavailableNotAWrongPassword)
 {
     AddUser(0, "admin", "1234");
-    EXPECT_EQ(-1, Check("admin", "1234", m_dir.Path("missing").c_str()));
+    EXPECT_EQ(CHECK_USER_FAILED, Check("admin", "4321"));
+    EXPECT_EQ(CHECK_USER_UNAVAILABLE, Check("admin", "1234", m_dir.Path("missing").c_str()));
     EXPECT_NE(std::string::npos, m_strOut.find("<CheckUser>:(")) << m_strOut;
 
     /* A key file with no segment, and a segment too small for the block. */
     const std::string strOther = m_dir.Path("other");
     WriteFile(strOther, "");
-    EXPECT_EQ(-1, Check("admin", "1234", strOther.c_str()));
+    EXPECT_EQ(CHECK_USER_UNAVAILABLE, Check("admin", "1234", strOther.c_str()));
     EXPECT_NE(std::string::npos, m_strOut.find("<CheckUser>:(")) << m_strOut;
     const int s32Small =
         shmget(ftok(strOther.c_str(), DEVFINDER_OTHER_KEY_ID), 100, IPC_CREAT | IPC_EXCL | 0600);
     ASSERT_GE(s32Small, 0);
-    EXPECT_EQ(-1, Check("admin", "1234", strOther.c_str()));
+    EXPECT_EQ(CHECK_USER_UNAVAILABLE, Check("admin", "1234", strOther.c_str()));
     shmctl(s32Small, IPC_RMID, nullptr);
     EXPECT_NE(std::string::npos, m_strOut.find("too small")) << m_strOut;
 }
