@@ -15,22 +15,11 @@ only. Standard library only; the page is three static files in this package.
 import argparse
 import ipaddress
 import signal
-import sys
 import threading
 import webbrowser
 from typing import Any, List, Optional, Sequence, Tuple
 
 DEFAULT_LISTEN = "127.0.0.1:8080"
-
-
-def _seconds(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError("not a number of seconds: %r" % text) from None
-    if not 0.1 <= value <= 600:
-        raise argparse.ArgumentTypeError("%s s is outside 0.1-600" % text)
-    return value
 
 
 def listen_address(text: str) -> Tuple[str, int]:
@@ -50,6 +39,7 @@ def listen_address(text: str) -> Tuple[str, int]:
 
 
 def add_arguments(p: argparse.ArgumentParser) -> None:
+    from ..cli import _seconds      # here: the command line imports this module
     p.add_argument("--listen", type=listen_address, default=listen_address(DEFAULT_LISTEN),
                    metavar="ADDR:PORT", help="where the page is served (default %s: this "
                    "machine only; port 0 picks a free one)" % DEFAULT_LISTEN)
