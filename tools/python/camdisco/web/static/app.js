@@ -312,7 +312,8 @@
       if (cam.silent || (pic && pic.where === where && force !== cam.key)) continue;
       if (state.queue.some((q) => q.key === cam.key)) continue;
       state.pictures.set(cam.key, Object.assign(pic || {}, { where, loading: true }));
-      state.queue.push({ key: cam.key, mac: cam.device.mac, where, generation: state.generation });
+      const resolution = force === cam.key ? $('cam-resolution').value : '';
+      state.queue.push({ key: cam.key, mac: cam.device.mac, where, resolution, generation: state.generation });
     }
     while (state.loading < PICTURES_AT_ONCE && state.queue.length) loadPicture(state.queue.shift());
   }
@@ -321,7 +322,8 @@
     state.loading += 1;
     const result = { where: job.where };
     try {
-      const rsp = await call('/api/snapshot?mac=' + encodeURIComponent(job.mac));
+      const rsp = await call('/api/snapshot?mac=' + encodeURIComponent(job.mac) +
+        (job.resolution ? '&resolution=' + job.resolution : ''));
       if ((rsp.headers.get('Content-Type') || '').startsWith('image/jpeg')) {
         result.url = URL.createObjectURL(await rsp.blob());
       } else {
@@ -642,6 +644,7 @@
 
   buildColumnList();
   buildHead();
+  for (let n = 0; n < 16; n += 1) $('cam-resolution').append(new Option(String(n), String(n)));
   $('filter').addEventListener('input', () => { state.filter = $('filter').value; render(); });
   $('login').addEventListener('submit', useAccount);
   $('change').addEventListener('submit', change);
