@@ -20,7 +20,10 @@ PACKAGES=(
     tshark                                              # the discovery dissector's test
     groff-base                                          # the man pages' test
     ninja-build systemd                                 # recipe replays: Yocto's generator, unit check
+    chromium                                            # the installers' page in a real browser
 )
+# npm comes with some builds of nodejs (which then conflict with Debian's npm package).
+command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do
@@ -47,4 +50,19 @@ if [ ${#missing[@]} -gt 0 ]; then
         debconf-set-selections
     apt-get -o DPkg::Lock::Timeout=600 update -qq
     apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# playwright-core (the browser test's driver of Chromium) from npm, as its lock file
+# pins it, into build/npm; never a browser download: the test drives Debian's chromium.
+root=$(cd "$(dirname "$0")/.." && pwd)
+npm_dir=$root/build/npm
+lock=$root/tests/python_client/package-lock.json
+if ! cmp -s "$lock" "$npm_dir/package-lock.json" ||
+        [ ! -f "$npm_dir/node_modules/playwright-core/package.json" ]; then
+    echo "installing playwright-core into $npm_dir"
+    rm -rf "$npm_dir"
+    mkdir -p "$npm_dir"
+    cp "$root/tests/python_client/package.json" "$lock" "$npm_dir/"
+    (cd "$npm_dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --ignore-scripts --no-audit \
+        --no-fund --loglevel=error)
 fi

@@ -53,6 +53,12 @@ class PackageTest(unittest.TestCase):
         res = run([os.path.join(venv, "bin", "camdisco"), "apply", "--help"], env=env)
         self.assertEqual(0, res.returncode, res.stdout)
         self.assertIn("--dry-run", res.stdout)
+        # the installers' page: its command, and its files shipped inside the package
+        res = run([os.path.join(venv, "bin", "camdisco"), "web", "--help"], env=env)
+        self.assertEqual(0, res.returncode, res.stdout)
+        self.assertIn("--listen ADDR:PORT", res.stdout)
+        static = os.path.join(where, "web", "static")
+        self.assertEqual(["app.js", "index.html", "style.css"], sorted(os.listdir(static)))
 
     def test_typed_for_mypy_strict(self):
         mypy = shutil.which("mypy")

@@ -361,13 +361,14 @@ class AssignTest(unittest.TestCase):
 class FakeLan:
     """Devices answering on loopback from one port, as a script: every search is
     answered for each device; a modification for a device (its address, MAC and
-    type, the password "1234") is answered and then shown by the searches after
+    type, the password) is answered and then shown by the searches after
     `move_after` more searches have arrived (the device moves after its reply)."""
 
-    def __init__(self, macs, move_after=1):
+    def __init__(self, macs, move_after=1, password="1234"):
         self.devs = {mac: dict(ip="10.9.0.%d" % (i + 2), netmask="255.255.255.0",
                                mode=2) for i, mac in enumerate(macs)}
         self.move_after = move_after
+        self.password = password
         self.pending = []
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.sock.bind(("127.0.0.1", 0))
@@ -407,7 +408,7 @@ class FakeLan:
                     for mac, d in self.devs.items()]
         _, req = ModifyRequest.unpack(data)
         d = self.devs.get(req.mac)
-        if d is None or d["ip"] != req.target or req.password != "1234":
+        if d is None or d["ip"] != req.target or req.password != self.password:
             return []
         if not any(p[1] == req.mac for p in self.pending):
             self.pending.append((self.move_after, req.mac, dict(
@@ -507,11 +508,13 @@ class LoopbackExchangeTest(unittest.TestCase):
                              devices=self.search(expect=2), **kw)
         self.assertEqual(["would_change", "unchanged", "not_found"], [r.result for r in dry])
         self.assertEqual([], self.lan.modifications())
-        seen = []
-        res = camdisco.apply(plan, "admin", "1234", progress=seen.append, **kw)
+        seen, sent = [], []
+        res = camdisco.apply(plan, "admin", "1234", progress=seen.append,
+                             sent=lambda row, ack: sent.append((row.line, ack)), **kw)
         self.assertEqual(["applied", "unchanged", "not_found"], [r.result for r in res])
         self.assertEqual(("search", 0), (res[0].confirmed_by, res[0].ack_flag))
         self.assertEqual(sorted(r.line for r in seen), [2, 3, 4])
+        self.assertEqual([(2, 0)], sent, "only the row that was sent, with its AckFlag")
         self.assertEqual(["10.9.0.50"], [r.ip for r in self.lan.modifications()])
         # a second camera may not take an address that another, staying put, holds
         plan = camdisco.parse_plan("mac,ip\n02-00-00-00-00-03,10.9.0.50\n")

@@ -18,7 +18,7 @@ from typing import List, Optional, Sequence, TypeVar, cast
 from .net import (BROADCAST, Device, Exchange, Flow, IfaceSpec, ModifyResult, client_socket,
                   device_request, expectation, modify_flow, pick_interfaces, recv_datagram,
                   search_flow, set_mac_request, wait_steps)
-from .siteplan import ApplyResult, PlanRow, Progress, apply_flow
+from .siteplan import ApplyResult, PlanRow, Progress, Sent, apply_flow
 from .wire import MSG_SEARCH, PORT, Mode
 
 T = TypeVar("T")
@@ -137,9 +137,10 @@ async def async_apply(plan: Sequence[PlanRow], user: str, password: str, *,
                       ifaces: IfaceSpec = None, sock: Optional[socket.socket] = None,
                       port: int = PORT, dest: str = BROADCAST,
                       devices: Optional[Sequence[Device]] = None,
-                      progress: Optional[Progress] = None) -> List[ApplyResult]:
+                      progress: Optional[Progress] = None,
+                      sent: Optional[Sent] = None) -> List[ApplyResult]:
     """camdisco.apply() under asyncio."""
     s = client_socket() if sock is None else sock
     return await _on_socket(apply_flow(s, plan, user, password, dry_run, wait, timeout,
                                        reply_timeout, retries, wait_timeout, ifaces, port, dest,
-                                       devices, progress), s, sock is None)
+                                       devices, progress, sent), s, sock is None)

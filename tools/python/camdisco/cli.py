@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: MIT
 """The `camdisco` command: search, modify, set-mac, assign and apply from a shell,
+and `camdisco web`, the same in a browser page (camdisco.web),
 with the keys and result names of `devsearch` (results on standard output,
 messages on standard error starting with "camdisco: ").
 
@@ -12,7 +13,7 @@ import json
 import sys
 from typing import Callable, Dict, List, Optional, Sequence
 
-from . import __version__
+from . import __version__, web
 from .errors import CamDiscoError, NoReply, NotConfirmed, PlanError, Rejected
 from .net import Device, ModifyResult, change_values, find, modify, search, set_mac
 from .siteplan import ApplyResult, apply, assign, parse_plan, plan_to_csv, to_csv
@@ -129,6 +130,10 @@ def _parser() -> argparse.ArgumentParser:
                    "nothing")
     p.add_argument("--no-wait", dest="wait", action="store_false",
                    help="take each reply as the result; no confirming search")
+
+    p = sub.add_parser("web", help="serve the installers' page (a browser on this machine)",
+                       description=web.__doc__.splitlines()[0] if web.__doc__ else None)
+    web.add_arguments(p)
     return ap
 
 
@@ -288,7 +293,7 @@ def _cmd_apply(args: argparse.Namespace) -> int:
 
 _COMMANDS: Dict[str, Callable[[argparse.Namespace], int]] = {
     "search": _cmd_search, "modify": _cmd_modify, "set-mac": _cmd_modify,
-    "assign": _cmd_assign, "apply": _cmd_apply}
+    "assign": _cmd_assign, "apply": _cmd_apply, "web": web.run}
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:

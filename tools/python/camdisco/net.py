@@ -599,6 +599,7 @@ class Watch:
     bound: float
     seen: Optional[Device] = None
     seen_after: Optional[float] = None    # seconds from `since` to the reply that showed it
+    on_seen: Optional[Callable[["Watch"], None]] = None   # called once, when it is seen
 
 
 def watch_flow(sock: socket.socket, links: List[Interface], watches: Sequence[Watch],
@@ -617,6 +618,8 @@ def watch_flow(sock: socket.socket, links: List[Interface], watches: Sequence[Wa
         for w in watches:
             if w.seen is None and w.rule(dev):
                 w.seen, w.seen_after = dev, max(0.0, now - w.since)
+                if w.on_seen is not None:
+                    w.on_seen(w)
         return all(w.seen is not None or now - start >= w.bound for w in watches)
 
     yield from search_flow(sock, links, timeout, retries, port, dest, stop=stop,

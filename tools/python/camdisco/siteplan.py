@@ -339,6 +339,9 @@ def _unchanged(req: ModifyRequest, dev: Device) -> bool:
 
 
 Progress = Callable[[ApplyResult], None]
+# Called when a row's request has had its reply wait: the row, and the reply's
+# AckFlag (None: unanswered so far; a search may still show it applied).
+Sent = Callable[[PlanRow, Optional[int]], None]
 
 
 def _rule(shows: Callable[[ModifyRequest, Device, Device], bool], req: ModifyRequest,
@@ -349,8 +352,8 @@ def _rule(shows: Callable[[ModifyRequest, Device, Device], bool], req: ModifyReq
 def apply_flow(sock: socket.socket, plan: Sequence[PlanRow], user: str, password: str,
                dry_run: bool, wait: bool, timeout: float, reply_timeout: float, retries: int,
                wait_timeout: float, ifaces: IfaceSpec, port: int, dest: str,
-               devices: Optional[Sequence[Device]],
-               progress: Optional[Progress]) -> "Flow[List[ApplyResult]]":
+               devices: Optional[Sequence[Device]], progress: Optional[Progress],
+               sent: Optional[Sent] = None) -> "Flow[List[ApplyResult]]":
     prepare(sock)
     links = pick_interfaces(sock, ifaces)
     if devices is None:
@@ -371,6 +374,12 @@ def apply_flow(sock: socket.socket, plan: Sequence[PlanRow], user: str, password
         results[res.line] = res
         if progress is not None:
             progress(res)
+
+    def confirmed(row: PlanRow, dev: Device, req: ModifyRequest,
+                  ack: Optional[int]) -> Callable[[Watch], None]:
+        return lambda watch: done(ApplyResult(
+            row.line, row.mac, APPLIED, confirmed_by="search", confirm_ms=_ms(watch.seen_after),
+            ack_flag=ack, device=dev, request=req))
 
     for row in plan:
         hits = by_mac.get(row.mac, [])
@@ -405,6 +414,8 @@ def apply_flow(sock: socket.socket, plan: Sequence[PlanRow], user: str, password
         sent_at = time.monotonic()
         reply = yield from request_flow(sock, dev, req, dev_links, reply_timeout, retries, port,
                                         dest, False)
+        if sent is not None:
+            sent(row, reply.header.ack_flag if reply is not None else None)
         if reply is not None and reply.header.ack_flag != 0:
             done(ApplyResult(row.line, row.mac, REFUSED_BY_DEVICE, "the device answered with "
                              "AckFlag %d" % reply.header.ack_flag,
@@ -416,18 +427,18 @@ def apply_flow(sock: socket.socket, plan: Sequence[PlanRow], user: str, password
             done(ApplyResult(row.line, row.mac, NO_REPLY, _NO_REPLY, device=dev, request=req))
         elif reply is not None:
             pending.append((row, dev, req, 0, Watch(_rule(shows_settings, req, dev),
-                                                    time.monotonic(), wait_timeout)))
+                                                    time.monotonic(), wait_timeout,
+                                                    on_seen=confirmed(row, dev, req, 0))))
         else:   # looked for a search's time: a device that took it moves at once
             pending.append((row, dev, req, None, Watch(_rule(shows_lost_reply, req, dev),
-                                                       sent_at, timeout)))
+                                                       sent_at, timeout,
+                                                       on_seen=confirmed(row, dev, req, None))))
     if pending:
         yield from watch_flow(sock, links, [p[4] for p in pending], port, dest)
     for row, dev, req, ack, watch in pending:
         if watch.seen is not None:
-            done(ApplyResult(row.line, row.mac, APPLIED, confirmed_by="search",
-                             confirm_ms=_ms(watch.seen_after), ack_flag=ack, device=dev,
-                             request=req))
-        elif ack is not None:
+            continue                    # reported when the search showed it
+        if ack is not None:
             done(ApplyResult(row.line, row.mac, NOT_CONFIRMED, "answered, but no search showed "
                              "the new settings within %.1f s" % wait_timeout, ack_flag=ack,
                              device=dev, request=req))
@@ -444,7 +455,7 @@ def apply(plan: Sequence[PlanRow], user: str, password: str, *, dry_run: bool = 
           retries: int = 2, wait_timeout: float = 10.0, ifaces: IfaceSpec = None,
           sock: Optional[socket.socket] = None, port: int = PORT, dest: str = BROADCAST,
           devices: Optional[Sequence[Device]] = None,
-          progress: Optional[Progress] = None) -> List[ApplyResult]:
+          progress: Optional[Progress] = None, sent: Optional[Sent] = None) -> List[ApplyResult]:
     """Applies a plan: one search finds the devices (it ends when every row's MAC
     has answered, else after `timeout`; `devices` skips it), then each row is
     sent to its device in turn (a reply wait of `reply_timeout` each), and with
@@ -453,12 +464,13 @@ def apply(plan: Sequence[PlanRow], user: str, password: str, *, dry_run: bool = 
     may be lost while the device moves) up to `timeout`; without `wait` only the
     unanswered ones are looked for. Rows that are not found, refused or not confirmed are
     reported and the others go on. `progress` is called with each row's result
-    as soon as it is known. Returns one ApplyResult per row, in plan order."""
+    as soon as it is known (a confirmed row when the search shows it), `sent`
+    after each row's reply wait. Returns one ApplyResult per row, in plan order."""
     s = client_socket() if sock is None else sock
     try:
         return run_flow(apply_flow(s, plan, user, password, dry_run, wait, timeout,
                                    reply_timeout, retries, wait_timeout, ifaces, port, dest,
-                                   devices, progress), s)
+                                   devices, progress, sent), s)
     finally:
         if sock is None:
             s.close()
