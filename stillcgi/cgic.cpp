@@ -17,11 +17,13 @@ namespace {
 
 char s_s8EmptyQuery[1] = {'\0'};
 char s_s8EmptyMethod[1] = {'\0'};
+char s_s8EmptyAddr[1] = {'\0'};
 
 /* What was read at start-up; the globals point into it. */
 typedef struct {
     std::string strQuery;
     std::string strMethod;
+    std::string strRemoteAddr;
     std::vector<std::pair<std::string, std::string>> vecCookies;
 } CGIC_INPUT_S;
 
@@ -82,6 +84,7 @@ int DecimalValue(const char* ps8Text)
 
 char* cgiQueryString = s_s8EmptyQuery;
 char* cgiRequestMethod = s_s8EmptyMethod;
+char* cgiRemoteAddr = s_s8EmptyAddr;
 FILE* cgiOut = stdout;
 
 int cgicReadEnvironment()
@@ -89,6 +92,7 @@ int cgicReadEnvironment()
     cgiOut = stdout;
     cgiQueryString = s_s8EmptyQuery;
     cgiRequestMethod = s_s8EmptyMethod;
+    cgiRemoteAddr = s_s8EmptyAddr;
     Input() = CGIC_INPUT_S();
     /* cgicc reports bad input by throwing; the request then goes on with no
      * input at all. */
@@ -98,6 +102,7 @@ int cgicReadEnvironment()
         CGIC_INPUT_S stRead;
         stRead.strQuery = stEnv.getQueryString();
         stRead.strMethod = stEnv.getRequestMethod();
+        stRead.strRemoteAddr = stEnv.getRemoteAddr();
         for (const cgicc::HTTPCookie& stCookie : stEnv.getCookieList()) {
             stRead.vecCookies.emplace_back(stCookie.getName(), stCookie.getValue());
         }
@@ -105,6 +110,7 @@ int cgicReadEnvironment()
         stKept = std::move(stRead);
         cgiQueryString = &stKept.strQuery[0];
         cgiRequestMethod = &stKept.strMethod[0];
+        cgiRemoteAddr = &stKept.strRemoteAddr[0];
         return 0;
     } catch (...) {
         return -1;

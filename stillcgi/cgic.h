@@ -38,6 +38,10 @@ extern char* cgiQueryString;
 /* REQUEST_METHOD of the request ("GET", "HEAD", ...); never null. */
 extern char* cgiRequestMethod;
 
+/* REMOTE_ADDR of the request: the client's address as the web server saw
+ * it; never null ("" when there is none). */
+extern char* cgiRemoteAddr;
+
 /* The reply stream: standard output. */
 extern FILE* cgiOut;
 

@@ -112,6 +112,16 @@ S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey
     return 0;
 }
 
+/* Writes a post into attached segments: the block, its command word, -1
+ * into the update-state word. The caller holds semaphore 0. */
+VOID WritePost(const CFG_FAMILY_S& stFamily, U8* pu8Request, U8* pu8Check, const VOID* pBlock,
+               S32 s32Cmd)
+{
+    memcpy(pu8Request, pBlock, stFamily.u32BlockSize);
+    PutWord(pu8Request + stFamily.u32BlockSize, s32Cmd);
+    PutWord(pu8Check + stFamily.u32BlockSize, CFG_STATE_IDLE);
+}
+
 S32 PostBlock(const CFG_FAMILY_S& stFamily, const VOID* pBlock, S32 s32Cmd,
               const S8* ps8RequestKey, const S8* ps8CheckKey, const S8* ps8RunKey,
               BOOL bLogAttachFail)
@@ -137,9 +147,7 @@ S32 PostBlock(const CFG_FAMILY_S& stFamily, const VOID* pBlock, S32 s32Cmd,
         fputs(CFG_POST_FAIL_LINE, stderr);
         return -1;
     }
-    memcpy(stRequest.Get(), pBlock, stFamily.u32BlockSize);
-    PutWord(stRequest.Get() + stFamily.u32BlockSize, s32Cmd);
-    PutWord(stCheck.Get() + stFamily.u32BlockSize, CFG_STATE_IDLE);
+    WritePost(stFamily, stRequest.Get(), stCheck.Get(), pBlock, s32Cmd);
     unlock_sem(s32SemId, CFG_SEM_POST);
     return 0;
 }
@@ -150,8 +158,32 @@ VOID PollPause()
     nanosleep(&stPause, nullptr);
 }
 
+/* Reads the update-state word until zozid answers command s32Cmd or
+ * s32Polls reads were made (one at least), 100 us apart.
+ * return 1 (c|0x200), 2 (c|0x600), 0 (c|0x100) or 3 (no answer) */
+S32 PollAnswer(const U8* pu8State, S32 s32Cmd, S32 s32Polls)
+{
+    for (;;) {
+        const S32 s32State = GetWord(pu8State);
+        if (s32State == (s32Cmd | CFG_ANSWER_DONE)) {
+            return 1;
+        }
+        if (s32State == (s32Cmd | CFG_ANSWER_DONE2)) {
+            return 2;
+        }
+        if (s32State == (s32Cmd | CFG_ANSWER_FAIL)) {
+            return 0;
+        }
+        --s32Polls;
+        if (s32Polls <= 0) {
+            return 3;
+        }
+        PollPause();
+    }
+}
+
 S32 WaitAnswer(const CFG_FAMILY_S& stFamily, S32 s32Cmd, S32 s32Polls, const S8* ps8CheckKey,
-               const S8* ps8RunKey, CFG_WAIT_STEP_F pfnStep = nullptr, VOID* pCtx = nullptr)
+               const S8* ps8RunKey)
 {
     ShmAttach stCheck;
     if (!stCheck.Attach(ps8CheckKey, stFamily)) {
@@ -162,32 +194,7 @@ S32 WaitAnswer(const CFG_FAMILY_S& stFamily, S32 s32Cmd, S32 s32Polls, const S8*
         return 0;
     }
     U8* pu8State = stCheck.Get() + stFamily.u32BlockSize;
-    S32 s32Result = 3;
-    /* Every round reads once; s32Polls bounds the rounds (one read at least). */
-    for (;;) {
-        const S32 s32State = GetWord(pu8State);
-        if (s32State == (s32Cmd | CFG_ANSWER_DONE)) {
-            s32Result = 1;
-            break;
-        }
-        if (s32State == (s32Cmd | CFG_ANSWER_DONE2)) {
-            s32Result = 2;
-            break;
-        }
-        if (s32State == (s32Cmd | CFG_ANSWER_FAIL)) {
-            s32Result = 0;
-            break;
-        }
-        --s32Polls;
-        if (s32Polls <= 0) {
-            s32Result = 3;
-            break;
-        }
-        PollPause();
-    }
-    if (pfnStep != nullptr) {
-        pfnStep(s32Result, pCtx);
-    }
+    const S32 s32Result = PollAnswer(pu8State, s32Cmd, s32Polls);
     PutWord(pu8State, CFG_STATE_IDLE);
     unlock_sem(s32SemId, CFG_SEM_WAIT);
     return s32Result;
@@ -283,10 +290,53 @@ S32 CheckShmUpdateStateForOtherParm(S32 s32Cmd, S32 s32Polls, const S8* ps8Check
     return WaitAnswer(CFG_OTHER_FAMILY, s32Cmd, s32Polls, ps8CheckKey, ps8RunKey);
 }
 
-S32 CheckShmUpdateStateThen(S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep, VOID* pCtx,
-                            const S8* ps8CheckKey, const S8* ps8RunKey)
+S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep,
+                      VOID* pCtx, const S8* ps8RequestKey, const S8* ps8CheckKey,
+                      const S8* ps8RunKey, U32 u32TurnMs)
 {
-    return WaitAnswer(CFG_BASE_FAMILY, s32Cmd, s32Polls, ps8CheckKey, ps8RunKey, pfnStep, pCtx);
+    const CFG_FAMILY_S& stFamily = CFG_BASE_FAMILY;
+    ShmAttach stRequest;
+    ShmAttach stCheck;
+    S32 s32SemId = -1;
+    if (pBlock != nullptr && stRequest.Attach(ps8RequestKey, stFamily) &&
+        stCheck.Attach(ps8CheckKey, stFamily)) {
+        /* both semaphores are used below, so the set must hold two */
+        s32SemId = OpenRunSem(ps8RunKey, stFamily, CFG_SEM_WAIT + 1);
+        if (s32SemId < 0) {
+            fputs(CFG_POST_FAIL_LINE, stderr);
+        }
+    }
+    if (s32SemId < 0) {
+        /* Nothing can be posted, and there is no turn to wait for. */
+        if (pfnStep != nullptr) {
+            pfnStep(-1, pCtx);
+        }
+        return -1;
+    }
+    /* The turn: one request's post, wait and pick-up at a time. Posting under
+     * semaphore 0 alone let a second request overwrite the first one's
+     * command in the one request slot, and reset the update-state word while
+     * the first one waited on it. */
+    if (lock_sem_timed(s32SemId, CFG_SEM_WAIT, u32TurnMs) != 0) {
+        return CFG_EXCHANGE_NO_TURN;
+    }
+    S32 s32Result = -1;
+    U8* pu8State = stCheck.Get() + stFamily.u32BlockSize;
+    if (lock_sem_timed(s32SemId, CFG_SEM_POST, u32TurnMs) != 0) {
+        fputs(CFG_POST_FAIL_LINE, stderr);
+    } else {
+        WritePost(stFamily, stRequest.Get(), stCheck.Get(), pBlock, s32Cmd);
+        unlock_sem(s32SemId, CFG_SEM_POST);
+        s32Result = PollAnswer(pu8State, s32Cmd, s32Polls);
+    }
+    if (pfnStep != nullptr) {
+        pfnStep(s32Result, pCtx);
+    }
+    if (s32Result >= 0) {
+        PutWord(pu8State, CFG_STATE_IDLE);
+    }
+    unlock_sem(s32SemId, CFG_SEM_WAIT);
+    return s32Result;
 }
 
 S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8Passwd,

@@ -68,19 +68,30 @@ S32 CheckShmUpdateStateForOtherParm(S32 s32Cmd, S32 s32Polls,
                                     const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
                                     const S8* ps8RunKey = CFG_RUN_KEY_PATH);
 
-/* CFG_WAIT_STEP_F: work that belongs to the end of one wait. It runs with
- * semaphore 1 still held and zozid's answer still in the update-state word;
- * s32Result is what the wait returns. */
+/* CFG_WAIT_STEP_F: work that belongs to the end of one exchange. It runs
+ * inside the request's turn (semaphore 1 held), with zozid's answer still
+ * in the update-state word; s32Result is what the exchange returns (-1:
+ * nothing was posted, and outside any turn when no semaphore set exists). */
 typedef VOID (*CFG_WAIT_STEP_F)(S32 s32Result, VOID* pCtx);
 
-/* CheckShmUpdateStateThen: CheckShmUpdateState (base family) that, once the
- * answer is read or the polls ran out, runs pfnStep(result, pCtx) before the
- * word is reset and semaphore 1 is given back, so no other waiter is answered
- * meanwhile. pfnStep does not run when the wait could not start (result 0).
- * return as CheckShmUpdateState */
-S32 CheckShmUpdateStateThen(S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep, VOID* pCtx,
-                            const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
-                            const S8* ps8RunKey = CFG_RUN_KEY_PATH);
+/* ExchangeBaseParam: one request's whole exchange with zozid in its turn
+ * (base family). Semaphore 1 is taken first, at most u32TurnMs; then, under
+ * semaphore 0 (also at most u32TurnMs), the block and s32Cmd are posted and
+ * the update-state word set to -1; then the word is read as by
+ * CheckShmUpdateState; then pfnStep(result, pCtx) runs; then the word goes
+ * back to -1 and semaphore 1 is given back. So no other request posts, or
+ * resets the word, between this post and the end of pfnStep.
+ * When the segments are missing the step runs with -1 and nothing else
+ * happens; when the semaphore set (two semaphores) is missing or semaphore 0
+ * cannot be taken, "----------------Fail-----------------" goes to standard
+ * error first.
+ * return CFG_EXCHANGE_NO_TURN (no turn within u32TurnMs: nothing posted, the
+ *        step not run), -1 (not posted), or the wait result 0 to 3 */
+S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep,
+                      VOID* pCtx, const S8* ps8RequestKey = CFG_REQUEST_KEY_PATH,
+                      const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
+                      const S8* ps8RunKey = CFG_RUN_KEY_PATH,
+                      U32 u32TurnMs = CFG_TURN_WAIT_MS);
 
 /* GetPasswdByUserWithList: password (and privilege) of an in-use account.
  * pFirstEntry  [in]  the first of the 30 user entries

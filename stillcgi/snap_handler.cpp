@@ -11,6 +11,7 @@
 
 #include "cgic.h"
 #include "config.h"
+#include "snap_guard.h"
 #include "snap_handler_internal.h"
 
 namespace {
@@ -57,6 +58,18 @@ private:
     int m_s32Fd;
 };
 
+/* Every reply says the connection ends with it: the web server runs one CGI
+ * per connection and closes it afterwards, and an HTTP/1.1 client that was
+ * not told so sends its next request into the closed socket. */
+constexpr const S8* SNAP_CONNECTION_CLOSE = "Connection: close\r\n";
+
+/* cgic's text/html header, which ends the head, behind the Connection line. */
+VOID TextHead()
+{
+    fputs(SNAP_CONNECTION_CLOSE, cgiOut);
+    cgiHeaderContentType("text/html");
+}
+
 /* A refusal: its status, the length of its text, cgic's header, then the
  * text, which a HEAD leaves out (its head stays that of the GET). The
  * length lets a client tell a whole refusal from a cut one under servers
@@ -65,7 +78,7 @@ VOID Refusal(const S8* ps8Status, const S8* ps8Text, BOOL bHead = false)
 {
     fputs(ps8Status, cgiOut);
     fprintf(cgiOut, "Content-Length: %u\r\n", (unsigned)strlen(ps8Text));
-    cgiHeaderContentType("text/html");
+    TextHead();
     if (!bHead) {
         fputs(ps8Text, cgiOut);
     }
@@ -85,7 +98,7 @@ VOID ImageHead(S32 s32Size)
     if (s32Size >= 0) {
         fprintf(cgiOut, "Content-Length: %d\r\n", s32Size);
     }
-    fputs("Connection: close\r\n", cgiOut);
+    fputs(SNAP_CONNECTION_CLOSE, cgiOut);
     fputs("Content-Type: image/jpeg\r\n", cgiOut);
     fputs("Cache-Control: no-store\r\n", cgiOut);
     fputs("\r\n", cgiOut);
@@ -154,10 +167,11 @@ VOID SendOpened(int s32Fd, S32 s32Size)
 }
 
 /* A readable regular file at the path, opened; -1 otherwise. Non-blocking,
- * so a FIFO put there cannot hold the request. */
+ * so a FIFO put there cannot hold the request; a symbolic link is not
+ * followed, so what is sent is zozid's own file, never one a link names. */
 int OpenRegular(const S8* ps8Path)
 {
-    UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     if (stFd.Get() < 0) {
         return -1;
     }
@@ -219,7 +233,22 @@ S32 CheckQueryUser(const S8* ps8Query, const S8* ps8CheckKey)
     return SnapCheckUserAndPrivilege(s8DecUser, s8DecPasswd, ps8CheckKey);
 }
 
-/* The file wait, run at the end of the answer's wait (semaphore 1 held). */
+/* A user table with at least one account: only a check against one can be
+ * a guess (with none, zozid is not up yet or was restarting, and every
+ * request is refused anyway). */
+BOOL UserTableInUse(const S8* ps8CheckKey)
+{
+    U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
+    GetBaseOtherParam(u8Block, ps8CheckKey);
+    for (U32 i = 0; i < CFG_USER_COUNT; ++i) {
+        if (u8Block[CFG_USER_TABLE_OFFSET + i * CFG_USER_ENTRY_SIZE] != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* The file wait, run at the end of the answer's wait (in the request's turn). */
 typedef struct {
     const S8* ps8Path;
     S32 s32Fd;
@@ -302,7 +331,7 @@ S32 flushimage(const S8* ps8Path)
         EmptyFileReply();
         return -1;
     }
-    const UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC));
+    const UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (stFd.Get() < 0) {
         /* Seen a moment ago, gone now: a reply all the same, never an empty 200. */
         NotFoundReply();
@@ -400,7 +429,8 @@ VOID ErrorForbid() { fputs(SNAP_TEXT_403, cgiOut); }
 
 VOID ErrorTimeOut() { fprintf(cgiOut, "HTTP/1.1 408 Request Timeout\n"); }
 
-S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* ps8Method)
+S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* ps8Method,
+                     const S8* ps8RemoteAddr)
 {
     const BOOL bHead = ps8Method != nullptr && strcmp(ps8Method, SNAP_METHOD_HEAD) == 0;
     S32 s32Mode = -1;
@@ -413,7 +443,16 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
     GetIntParamValue(ps8Query, "mode", &s32Mode);
     GetIntParamValue(ps8Query, "resolution", &s32Res);
 
+    SNAP_GUARD_S stGuard = {stPaths.ps8GuardFile, false};
+    if (SnapGuardLocked(&stGuard, ps8RemoteAddr, SnapGuardNowMs())) {
+        /* guessing from this address: refused without a look at the password */
+        Refusal(SNAP_STATUS_403, SNAP_TEXT_403, bHead);
+        return -1;
+    }
     if (CheckQueryUser(ps8Query, stPaths.ps8CheckKey) != 0) {
+        if (UserTableInUse(stPaths.ps8CheckKey)) {
+            SnapGuardFailed(&stGuard, ps8RemoteAddr, SnapGuardNowMs());
+        }
         Refusal(SNAP_STATUS_403, SNAP_TEXT_403, bHead);
         return -1;
     }
@@ -429,7 +468,7 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
     if (s32Mode == SNAP_MODE_CAPTURE) {
         if (bHead) {
             /* Asking about the reply must not take a picture on the device. */
-            cgiHeaderContentType("text/html");
+            TextHead();
             return 0;
         }
         GetIntParamValue(ps8Query, "reason", &s32Reason);
@@ -437,15 +476,13 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
             s32Reason = 0;
         }
         u8Block[SNAP_REASON_OFFSET] = (U8)(s32Reason & 0xFF);
-        const S32 s32Post = SetBaseParam(u8Block, SNAP_CMD_CAPTURE, stPaths.ps8RequestKey,
-                                         stPaths.ps8CheckKey, stPaths.ps8RunKey);
-        S32 s32Wait = 0;
-        if (s32Post == 0) {
-            s32Wait = CheckShmUpdateState(SNAP_CMD_CAPTURE, SNAP_POLL_BUDGET,
-                                          stPaths.ps8CheckKey, stPaths.ps8RunKey);
-        }
-        cgiHeaderContentType("text/html");
-        fputs((s32Post == 0 && s32Wait != 0) ? "snap ok\n" : "snap fail\n", cgiOut);
+        /* -2 (no turn), -1 (not posted) and 0 (zozid's failure answer) fail;
+         * done, the 0x600 answer and no answer in time are all "ok". */
+        const S32 s32Wait =
+            ExchangeBaseParam(u8Block, SNAP_CMD_CAPTURE, SNAP_POLL_BUDGET, nullptr, nullptr,
+                              stPaths.ps8RequestKey, stPaths.ps8CheckKey, stPaths.ps8RunKey);
+        TextHead();
+        fputs(s32Wait > 0 ? "snap ok\n" : "snap fail\n", cgiOut);
         return 0;
     }
 
@@ -454,18 +491,19 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
         ImageHead(-1);
         return 0;
     }
-    /* The file is taken while semaphore 1 is still held after the answer:
-     * zozid answers one waiter at a time, so the file there is the one
-     * written for this request, and no other request can take it first. */
+    /* The file is taken inside the request's turn: zozid answers this
+     * request's command, so the file there is the one written for it, and
+     * no other request can post, or take it, first. When nothing could be
+     * posted the step still looks for a file, as before posting failed. */
     SNAP_TAKE_S stTake = {stPaths.ps8SnapFile, -1, false};
-    if (SetBaseParam(u8Block, SNAP_CMD_IMAGE, stPaths.ps8RequestKey, stPaths.ps8CheckKey,
-                     stPaths.ps8RunKey) == 0) {
-        CheckShmUpdateStateThen(SNAP_CMD_IMAGE, SNAP_POLL_BUDGET, TakeStep, &stTake,
-                                stPaths.ps8CheckKey, stPaths.ps8RunKey);
-    }
-    if (!stTake.bDone) {
-        /* Posting or the wait failed: any snapshot there is sent all the same. */
-        stTake.s32Fd = SnapTakeFile(stPaths.ps8SnapFile);
+    const S32 s32Wait =
+        ExchangeBaseParam(u8Block, SNAP_CMD_IMAGE, SNAP_POLL_BUDGET, TakeStep, &stTake,
+                          stPaths.ps8RequestKey, stPaths.ps8CheckKey, stPaths.ps8RunKey);
+    if (s32Wait == CFG_EXCHANGE_NO_TURN) {
+        /* the turn did not come within its bound: nothing was asked for, and
+         * any file there belongs to the request whose turn it is */
+        NotFoundReply();
+        return -1;
     }
     const UniqueFd stFd(stTake.s32Fd);
     if (stFd.Get() < 0) {
@@ -480,5 +518,5 @@ int cgiMain()
 {
     /* A client that went away must end the copy, not the process. */
     signal(SIGPIPE, SIG_IGN);
-    return SnapServeRequest(cgiQueryString, SNAP_DEFAULT_PATHS, cgiRequestMethod);
+    return SnapServeRequest(cgiQueryString, SNAP_DEFAULT_PATHS, cgiRequestMethod, cgiRemoteAddr);
 }

@@ -7,7 +7,10 @@
  * takes "/dev/snap/snap.jpg" away from its path before it gives up its turn
  * (open, then remove), and sends it behind a CGI head. Every reply starts
  * with a CGI "Status: " line where it is not a 200 of text, so the web
- * server passes its HTTP status on; header lines end in CR LF. */
+ * server passes its HTTP status on; every head says "Connection: close";
+ * header lines end in CR LF. Post, wait and pick-up run in the request's
+ * turn (semaphore 1), which it waits for at most 10 s; five wrong passwords
+ * in a minute lock the client's address for a minute (snap_guard.h). */
 #ifndef STILLCGI_SNAP_HANDLER_H
 #define STILLCGI_SNAP_HANDLER_H
 

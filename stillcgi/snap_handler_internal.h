@@ -12,16 +12,18 @@ typedef struct {
     const S8* ps8RequestKey;
     const S8* ps8RunKey;
     const S8* ps8SnapFile;
+    const S8* ps8GuardFile; /* state of the guessing bound; null: no bound */
 } SNAP_PATHS_S;
 
 constexpr SNAP_PATHS_S SNAP_DEFAULT_PATHS = {CFG_CHECK_KEY_PATH, CFG_REQUEST_KEY_PATH,
-                                             CFG_RUN_KEY_PATH, SNAP_FILE_PATH};
+                                             CFG_RUN_KEY_PATH, SNAP_FILE_PATH, SNAP_GUARD_PATH};
 
-/* One request: what cgiMain does with cgiQueryString, cgiRequestMethod and
- * the device paths. A "HEAD" request gets the head a GET would get and no
- * body, and posts nothing. */
+/* One request: what cgiMain does with cgiQueryString, cgiRequestMethod,
+ * cgiRemoteAddr and the device paths. A "HEAD" request gets the head a GET
+ * would get and no body, and posts nothing. An address locked by the
+ * guessing bound (snap_guard.h) gets the 403 reply without a check. */
 S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths,
-                     const S8* ps8Method = "GET");
+                     const S8* ps8Method = "GET", const S8* ps8RemoteAddr = "");
 
 /* SnapUrlDecode: a query value with "%XX" escapes and "+" for a blank undone.
  * ps8Dst [out] terminated; holds at most u32DstSize - 1 bytes
