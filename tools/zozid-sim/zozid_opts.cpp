@@ -6,9 +6,9 @@ const char* const ZOZID_USAGE =
     "usage: zozid [--mivor DIR] [--snap DIR] [--user NAME:PASSWORD[:PRIVILEGE]]...\n"
     "             [--resolution N] [--caps MASK] [--iface IFNAME]\n"
     "             [--answer 0x200|0x600|0x100|none] [--delay-ms N]\n"
-    "             [--file jpeg|empty|none] [--jpeg-size BYTES]\n"
+    "             [--file jpeg|empty|none] [--empty-file-at RESOLUTION] [--jpeg-size BYTES]\n"
     "             [--dump-posted PATH] [--dump-image PATH] [--fill-pattern]\n"
-    "             [--poll-us N] [--verbose]\n";
+    "             [--poll-us N | --fast] [--mark-images] [--verbose]\n";
 
 int ParseNumber(const char* ps8Text, U32 u32Max, U32* pu32Val)
 {
@@ -128,6 +128,14 @@ int ParseZozidArgs(int argc, char** argv, ZOZID_OPTIONS_S* pstOpts, std::string*
             stOpts.bVerbose = true;
             continue;
         }
+        if (strOpt == "--fast") {
+            stOpts.bFast = true;
+            continue;
+        }
+        if (strOpt == "--mark-images") {
+            stOpts.bMarkImages = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             *pstrErr = "missing value after " + strOpt;
             return -1;
@@ -165,6 +173,9 @@ int ParseZozidArgs(int argc, char** argv, ZOZID_OPTIONS_S* pstOpts, std::string*
             s32Ret = ParseNumber(ps8Val, ZOZID_DELAY_MAX_MS, &stOpts.u32DelayMs);
         } else if (strOpt == "--file") {
             s32Ret = ParseFileMode(ps8Val, &stOpts.enFile);
+        } else if (strOpt == "--empty-file-at") {
+            s32Ret = ParseNumber(ps8Val, 255, &u32Val);
+            stOpts.s32EmptyAt = (S32)u32Val;
         } else if (strOpt == "--jpeg-size") {
             s32Ret = ParseNumber(ps8Val, ZOZID_JPEG_SIZE_MAX, &stOpts.u32JpegSize);
         } else if (strOpt == "--dump-posted") {

@@ -43,6 +43,9 @@ typedef struct ZozidOptions_S {
     std::string strDumpImage;  /* copy of the last snapshot written goes here */
     BOOL bFillPattern = false; /* base block bytes not named get a pattern, not 0 */
     U32 u32PollUs = 150;       /* pause between two looks at the segments */
+    BOOL bFast = false;        /* no pause: woken by every post */
+    BOOL bMarkImages = false;  /* each snapshot its own file with a numbered comment */
+    S32 s32EmptyAt = -1;       /* image commands for this resolution get an empty file */
     BOOL bVerbose = false;     /* a line on stdout for every waiter seen and answered */
 } ZOZID_OPTIONS_S;
 
