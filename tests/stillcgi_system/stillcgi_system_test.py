@@ -32,7 +32,7 @@ HTTP_PORT = 8080
 BASE_BLOCK = 4248
 OTHER_BLOCK = 4312
 
-CGI_HEADER = b"Content-type: text/html\r\n\r\n"
+CGI_HEADER = b"Connection: close\r\nContent-type: text/html\r\n\r\n"
 TEXT_403 = b"HTTP/1.1 403 Forbidden\n"
 TEXT_400 = b"Unsupported Resolution\n"
 TEXT_404 = b"HTTP/1.1 404 Not Found\n"
@@ -86,7 +86,7 @@ class CgiSandbox(unittest.TestCase):
     def setUpClass(cls):
         cls.sb = Sandbox()
         try:
-            cls.cam = cls.sb.host("cam")
+            cls.cam = cls.sb.host("cam", private_run=True)
             cls.cli = cls.sb.host("cli")
             cls.sb.link(cls.cam, "eth0", CAM_ADDR + "/24", cls.cli, "eth0", CLI_ADDR + "/24")
             cls.stillcgi = cls.sb.binary("stillcgi")
@@ -109,8 +109,10 @@ class CgiSandbox(unittest.TestCase):
         self.zozid = None
         self.dump_posted = os.path.join(self.cam.dir, "posted.bin")
         self.dump_image = os.path.join(self.cam.dir, "image.jpg")
-        for path in (self.dump_posted, self.dump_image, self.snap_path()):
-            if os.path.exists(path):
+        # every test starts with no address locked by earlier refusals
+        self.guard = os.path.join(self.cam.run_dir, "stillcgi.guard")
+        for path in (self.dump_posted, self.dump_image, self.snap_path(), self.guard):
+            if os.path.lexists(path):
                 os.remove(path)
 
     def tearDown(self):
