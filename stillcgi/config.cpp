@@ -144,7 +144,7 @@ S32 PostBlock(const CFG_FAMILY_S& stFamily, const VOID* pBlock, S32 s32Cmd,
     if (s32SemId < 0 || lock_sem(s32SemId, CFG_SEM_POST) != 0) {
         /* Standard error: on standard output this line would come before
          * the reply's first header. */
-        fputs(CFG_POST_FAIL_LINE, stderr);
+        LogServerLine("%s", CFG_POST_FAIL_LINE);
         return -1;
     }
     WritePost(stFamily, stRequest.Get(), stCheck.Get(), pBlock, s32Cmd);
@@ -303,7 +303,7 @@ S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STE
         /* both semaphores are used below, so the set must hold two */
         s32SemId = OpenRunSem(ps8RunKey, stFamily, CFG_SEM_WAIT + 1);
         if (s32SemId < 0) {
-            fputs(CFG_POST_FAIL_LINE, stderr);
+            LogServerLine("%s", CFG_POST_FAIL_LINE);
         }
     }
     if (s32SemId < 0) {
@@ -323,7 +323,7 @@ S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STE
     S32 s32Result = -1;
     U8* pu8State = stCheck.Get() + stFamily.u32BlockSize;
     if (lock_sem_timed(s32SemId, CFG_SEM_POST, u32TurnMs) != 0) {
-        fputs(CFG_POST_FAIL_LINE, stderr);
+        LogServerLine("%s", CFG_POST_FAIL_LINE);
     } else {
         WritePost(stFamily, stRequest.Get(), stCheck.Get(), pBlock, s32Cmd);
         unlock_sem(s32SemId, CFG_SEM_POST);

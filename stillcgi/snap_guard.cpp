@@ -10,6 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "debug_log.h"
+
 namespace {
 
 constexpr U32 SNAP_GUARD_MAGIC = 0x31475353; /* "SSG1" read as a little-endian word */
@@ -65,8 +67,8 @@ VOID Report(SNAP_GUARD_S* pstGuard, const S8* ps8What, int s32Err)
         return;
     }
     pstGuard->bReported = true;
-    fprintf(stderr, "stillcgi: %s: %s: %s; checked without the guessing bound\n",
-            pstGuard->ps8Path, ps8What, strerror(s32Err));
+    LogServerLine("stillcgi: %s: %s: %s; checked without the guessing bound\n",
+                  pstGuard->ps8Path, ps8What, strerror(s32Err));
 }
 
 VOID PauseMs(U32 u32Ms)

@@ -11,6 +11,7 @@
 
 #include "cgic.h"
 #include "config.h"
+#include "debug_log.h"
 #include "snap_guard.h"
 #include "snap_handler_internal.h"
 
@@ -233,9 +234,6 @@ S32 CheckQueryUser(const S8* ps8Query, const S8* ps8CheckKey)
     return SnapCheckUserAndPrivilege(s8DecUser, s8DecPasswd, ps8CheckKey);
 }
 
-/* A user table with at least one account: only a check against one can be
- * a guess (with none, zozid is not up yet or was restarting, and every
- * request is refused anyway). */
 BOOL UserTableInUse(const S8* ps8CheckKey)
 {
     U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
@@ -246,6 +244,23 @@ BOOL UserTableInUse(const S8* ps8CheckKey)
         }
     }
     return false;
+}
+
+/* A refused request that may have guessed: it named a user and a password
+ * (without either nothing is tried), and the user table held an account
+ * (with none, zozid is not up yet or was restarting, and every request is
+ * refused anyway). */
+BOOL WasGuess(const S8* ps8Query, const S8* ps8CheckKey)
+{
+    S8 s8Value[2] = {0};
+    if (GetStrParamValue(ps8Query, "user", s8Value, sizeof(s8Value)) != 0 || s8Value[0] == '\0') {
+        return false;
+    }
+    s8Value[0] = '\0';
+    if (GetStrParamValue(ps8Query, "psw", s8Value, sizeof(s8Value)) != 0 || s8Value[0] == '\0') {
+        return false;
+    }
+    return UserTableInUse(ps8CheckKey);
 }
 
 /* The file wait, run at the end of the answer's wait (in the request's turn). */
@@ -311,7 +326,7 @@ S32 getfileinfo(const S8* ps8Path, time_t* ptMtime)
     struct stat stSt;
     if (ps8Path == nullptr || stat(ps8Path, &stSt) != 0 || stSt.st_size > INT32_MAX) {
         /* Standard error: on standard output it would stand before any header. */
-        fprintf(stderr, "Failed to get stat from file: %s", ps8Path != nullptr ? ps8Path : "");
+        LogServerLine("Failed to get stat from file: %s", ps8Path != nullptr ? ps8Path : "");
         return -1;
     }
     if (ptMtime != nullptr) {
@@ -450,7 +465,7 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
         return -1;
     }
     if (CheckQueryUser(ps8Query, stPaths.ps8CheckKey) != 0) {
-        if (UserTableInUse(stPaths.ps8CheckKey)) {
+        if (WasGuess(ps8Query, stPaths.ps8CheckKey)) {
             SnapGuardFailed(&stGuard, ps8RemoteAddr, SnapGuardNowMs());
         }
         Refusal(SNAP_STATUS_403, SNAP_TEXT_403, bHead);

@@ -329,13 +329,17 @@ TEST_F(RequestRoad, GuessingLocksTheAddressAndNoOther)
     stZozid.join();
 }
 
-TEST_F(RequestRoad, RefusalsWithoutAnyAccountAreNoGuesses)
+TEST_F(RequestRoad, RefusalsThatGuessNothingAreNotCounted)
 {
-    /* zozid not (yet) publishing its table: nothing to guess, nothing counted */
+    /* no user or no password, or zozid not (yet) publishing its table:
+     * nothing to guess, nothing counted */
+    S32 s32Ret = 0;
+    for (const char* ps8Query : {"", "user=admin", "user=admin&psw=", "psw=1234", "user=&psw=1"}) {
+        EXPECT_EQ(REPLY_403, Run(ps8Query, &s32Ret));
+    }
     unsigned char u8Entry[36];
     memcpy(u8Entry, m_stOther.Check() + 2080 + 3 * 36, sizeof(u8Entry));
     memset(m_stOther.Check() + 2080 + 3 * 36, 0, sizeof(u8Entry));
-    S32 s32Ret = 0;
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(REPLY_403, Run("user=admin&psw=1234&resolution=16", &s32Ret));
     }
