@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ipc.h>
+#include <sys/sem.h>
 #include <sys/shm.h>
 #include <time.h>
 
@@ -297,32 +298,35 @@ S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STE
     const CFG_FAMILY_S& stFamily = CFG_BASE_FAMILY;
     ShmAttach stRequest;
     ShmAttach stCheck;
-    S32 s32SemId = -1;
-    if (pBlock != nullptr && stRequest.Attach(ps8RequestKey, stFamily) &&
-        stCheck.Attach(ps8CheckKey, stFamily)) {
-        /* both semaphores are used below, so the set must hold two */
-        s32SemId = OpenRunSem(ps8RunKey, stFamily, CFG_SEM_WAIT + 1);
-        if (s32SemId < 0) {
+    const BOOL bSegments = pBlock != nullptr && stRequest.Attach(ps8RequestKey, stFamily) &&
+                           stCheck.Attach(ps8CheckKey, stFamily);
+    /* both semaphores are used below, so the set must hold two */
+    const S32 s32SemId = OpenRunSem(ps8RunKey, stFamily, CFG_SEM_WAIT + 1);
+    if (s32SemId < 0) {
+        if (bSegments) {
             LogServerLine("%s", CFG_POST_FAIL_LINE);
         }
-    }
-    if (s32SemId < 0) {
         /* Nothing can be posted, and there is no turn to wait for. */
         if (pfnStep != nullptr) {
-            pfnStep(-1, pCtx);
+            const CFG_TURN_S stNoTurn = {-1, ps8RunKey};
+            pfnStep(-1, &stNoTurn, pCtx);
         }
         return -1;
     }
     /* The turn: one request's post, wait and pick-up at a time. Posting under
      * semaphore 0 alone let a second request overwrite the first one's
      * command in the one request slot, and reset the update-state word while
-     * the first one waited on it. */
+     * the first one waited on it. A request that can post nothing (segments
+     * missing while zozid starts again) waits in a turn too, so the file it
+     * finds is not one written for another request's turn. */
     if (lock_sem_timed(s32SemId, CFG_SEM_WAIT, u32TurnMs) != 0) {
         return CFG_EXCHANGE_NO_TURN;
     }
     S32 s32Result = -1;
-    U8* pu8State = stCheck.Get() + stFamily.u32BlockSize;
-    if (lock_sem_timed(s32SemId, CFG_SEM_POST, u32TurnMs) != 0) {
+    U8* pu8State = bSegments ? stCheck.Get() + stFamily.u32BlockSize : nullptr;
+    if (!bSegments) {
+        /* nothing to post to */
+    } else if (lock_sem_timed(s32SemId, CFG_SEM_POST, u32TurnMs) != 0) {
         LogServerLine("%s", CFG_POST_FAIL_LINE);
     } else {
         WritePost(stFamily, stRequest.Get(), stCheck.Get(), pBlock, s32Cmd);
@@ -330,13 +334,25 @@ S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STE
         s32Result = PollAnswer(pu8State, s32Cmd, s32Polls);
     }
     if (pfnStep != nullptr) {
-        pfnStep(s32Result, pCtx);
+        const CFG_TURN_S stTurn = {s32SemId, ps8RunKey};
+        pfnStep(s32Result, &stTurn, pCtx);
     }
     if (s32Result >= 0) {
         PutWord(pu8State, CFG_STATE_IDLE);
     }
     unlock_sem(s32SemId, CFG_SEM_WAIT);
     return s32Result;
+}
+
+BOOL ExchangeTurnHeld(const CFG_TURN_S* pstTurn)
+{
+    if (pstTurn == nullptr) {
+        return true;
+    }
+    if (pstTurn->s32SemId >= 0) {
+        return semctl(pstTurn->s32SemId, CFG_SEM_WAIT, GETVAL) >= 0;
+    }
+    return OpenRunSem(pstTurn->ps8RunKey, CFG_BASE_FAMILY, CFG_SEM_WAIT + 1) < 0;
 }
 
 S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8Passwd,

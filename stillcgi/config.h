@@ -68,11 +68,26 @@ S32 CheckShmUpdateStateForOtherParm(S32 s32Cmd, S32 s32Polls,
                                     const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
                                     const S8* ps8RunKey = CFG_RUN_KEY_PATH);
 
+/* The turn an exchange runs in: the run semaphore set whose semaphore 1 it
+ * holds, or none (-1: no set existed), and the key path the set came from. */
+typedef struct {
+    S32 s32SemId;
+    const S8* ps8RunKey;
+} CFG_TURN_S;
+
 /* CFG_WAIT_STEP_F: work that belongs to the end of one exchange. It runs
  * inside the request's turn (semaphore 1 held), with zozid's answer still
  * in the update-state word; s32Result is what the exchange returns (-1:
- * nothing was posted, and outside any turn when no semaphore set exists). */
-typedef VOID (*CFG_WAIT_STEP_F)(S32 s32Result, VOID* pCtx);
+ * nothing was posted, and outside any turn when no semaphore set exists);
+ * pstTurn is the turn, for ExchangeTurnHeld. */
+typedef VOID (*CFG_WAIT_STEP_F)(S32 s32Result, const CFG_TURN_S* pstTurn, VOID* pCtx);
+
+/* ExchangeTurnHeld: whether what zozid hands out now may still be for this
+ * request. A turn ends when its semaphore set is gone: zozid was started
+ * again, removed it and serves turns of a new set. Without a turn (no set
+ * existed) that holds until a set exists again, since from then on zozid
+ * answers the requests of its turns. true for a null pstTurn. */
+BOOL ExchangeTurnHeld(const CFG_TURN_S* pstTurn);
 
 /* ExchangeBaseParam: one request's whole exchange with zozid in its turn
  * (base family). Semaphore 1 is taken first, at most u32TurnMs; then, under
@@ -81,10 +96,11 @@ typedef VOID (*CFG_WAIT_STEP_F)(S32 s32Result, VOID* pCtx);
  * CheckShmUpdateState; then pfnStep(result, pCtx) runs; then the word goes
  * back to -1 and semaphore 1 is given back. So no other request posts, or
  * resets the word, between this post and the end of pfnStep.
- * When the segments are missing the step runs with -1 and nothing else
- * happens; when the semaphore set (two semaphores) is missing or semaphore 0
- * cannot be taken, "----------------Fail-----------------" goes to standard
- * error first.
+ * When the segments are missing the step runs with -1 in the turn, nothing
+ * posted; when the semaphore set (two semaphores) is missing, without a turn;
+ * when the segments were found but the set is missing or semaphore 0 cannot
+ * be taken, "----------------Fail-----------------" goes to the server's log
+ * (LogServerLine) first.
  * return CFG_EXCHANGE_NO_TURN (no turn within u32TurnMs: nothing posted, the
  *        step not run), -1 (not posted), or the wait result 0 to 3 */
 S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep,

@@ -48,6 +48,13 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int Get() const noexcept { return m_s32Fd; }
+    VOID Reset(int s32Fd) noexcept
+    {
+        if (m_s32Fd >= 0) {
+            close(m_s32Fd);
+        }
+        m_s32Fd = s32Fd;
+    }
     int Release() noexcept
     {
         const int s32Fd = m_s32Fd;
@@ -270,10 +277,10 @@ typedef struct {
     BOOL bDone;
 } SNAP_TAKE_S;
 
-VOID TakeStep(S32 /*s32Result*/, VOID* pCtx)
+VOID TakeStep(S32 /*s32Result*/, const CFG_TURN_S* pstTurn, VOID* pCtx)
 {
     SNAP_TAKE_S* pstTake = static_cast<SNAP_TAKE_S*>(pCtx);
-    pstTake->s32Fd = SnapTakeFile(pstTake->ps8Path);
+    pstTake->s32Fd = SnapTakeFile(pstTake->ps8Path, pstTurn);
     pstTake->bDone = true;
 }
 
@@ -371,40 +378,41 @@ S32 SnapSendImage(S32 s32Fd)
     return 0;
 }
 
-S32 SnapTakeFile(const S8* ps8Path)
+S32 SnapTakeFile(const S8* ps8Path, const CFG_TURN_S* pstTurn)
 {
     if (ps8Path == nullptr) {
         return -1;
     }
-    int s32Fd = -1;
-    /* No break needed: the loop's own condition ends the wait at the first
-     * open that succeeds, and only a failed check pauses. After the last pause
-     * comes one more check below, so a file written during it is still found. */
-    for (S32 i = 0; i < SNAP_FILE_CHECKS && s32Fd < 0; ++i) {
-        s32Fd = OpenRegular(ps8Path);
-        if (s32Fd < 0) {
+    UniqueFd stFd;
+    /* Only a failed check pauses. After the last pause comes one more check,
+     * so a file written during it is still found. */
+    for (S32 i = 0; i <= SNAP_FILE_CHECKS && stFd.Get() < 0; ++i) {
+        if (!ExchangeTurnHeld(pstTurn)) {
+            return -1;
+        }
+        stFd.Reset(OpenRegular(ps8Path));
+        if (stFd.Get() < 0 && i < SNAP_FILE_CHECKS) {
             FileWaitPause();
         }
     }
-    if (s32Fd < 0) {
-        s32Fd = OpenRegular(ps8Path);
-    }
-    if (s32Fd < 0) {
+    /* Checked again after the open: a zozid started meanwhile may have put
+     * its own request's file there. */
+    if (stFd.Get() < 0 || !ExchangeTurnHeld(pstTurn)) {
         return -1;
     }
     /* Ours from here on: no later request can find it, remove it or see it
      * replaced while it is sent. Only the file opened is removed; if zozid has
      * already put a newer one in its place, that one is left for its request.
      * (The check and the unlink are two steps. On the usual road this runs
-     * while we hold semaphore 1, and zozid writes a snapshot only for the
-     * waiter that holds it.) */
+     * in our turn, and zozid writes a snapshot only for the command of the
+     * turn's holder.) */
     struct stat stOpened;
     struct stat stNamed;
-    if (fstat(s32Fd, &stOpened) == 0 && stat(ps8Path, &stNamed) == 0 &&
+    if (fstat(stFd.Get(), &stOpened) == 0 && stat(ps8Path, &stNamed) == 0 &&
         stOpened.st_dev == stNamed.st_dev && stOpened.st_ino == stNamed.st_ino) {
         unlink(ps8Path);
     }
-    return s32Fd;
+    return stFd.Release();
 }
 
 S32 SnapUrlDecode(const S8* ps8Src, S8* ps8Dst, U32 u32DstSize)

@@ -4,6 +4,7 @@
 #ifndef STILLCGI_SNAP_HANDLER_INTERNAL_H
 #define STILLCGI_SNAP_HANDLER_INTERNAL_H
 
+#include "config.h"
 #include "stillcgi_def.h"
 #include "type.h"
 
@@ -35,8 +36,10 @@ S32 SnapUrlDecode(const S8* ps8Src, S8* ps8Dst, U32 u32DstSize);
  * 5 checks 200 ms apart and one more, each an open of a regular file. The
  * path is removed right after the open, but only while it still names the
  * file opened, so a newer snapshot put there meanwhile stays for its request.
+ * The wait ends, and nothing is taken, as soon as ExchangeTurnHeld(pstTurn)
+ * says the file can no longer be this request's (null: no such check).
  * return the open descriptor (the caller closes it), or -1 */
-S32 SnapTakeFile(const S8* ps8Path);
+S32 SnapTakeFile(const S8* ps8Path, const CFG_TURN_S* pstTurn = nullptr);
 
 /* SnapSendImage: the image reply for a taken file: headers to cgiOut, the
  * bytes straight to descriptor 1. An empty file gets the 404 "File Not Found"

@@ -231,6 +231,46 @@ TEST_F(RequestRoad, AnswerLaterThanThePollsStillBringsTheImage)
     EXPECT_EQ(1, m_stBase.SemVal(1));
 }
 
+TEST_F(RequestRoad, ARestartedMainApplicationsFileIsNotTaken)
+{
+    /* zozid starts again during the file wait: its new run replaces the
+     * semaphore set and writes a file for a request of its own turns. Neither
+     * a request whose turn was in the old set nor one that found no set at
+     * all (and waits without a turn) takes it. */
+    for (const bool bTurn : {true, false}) {
+        SCOPED_TRACE(bTurn);
+        if (!bTurn) {
+            m_stBase.RemoveSem();
+        }
+        /* the moment to start again: the request in its turn, or past its
+         * failed post (the line it writes for the server's log) */
+        auto stWaiting = [this, bTurn] {
+            return bTurn ? GetWord(m_stBase.Request() + BASE) == 36 && m_stBase.SemVal(1) == 0
+                         : stilltest::ReadFile(m_stDir.Path("stderr")).find("Fail") !=
+                               std::string::npos;
+        };
+        std::thread stZozid([this, stWaiting] {
+            for (int i = 0; i < 2000; ++i) {
+                if (stWaiting()) {
+                    PutWord(m_stBase.Check() + BASE, 36 | 0x200);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    m_stBase.RemoveSem();
+                    m_stBase.AddSem();
+                    stilltest::WriteFile(m_strSnap, JPEG);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        S32 s32Ret = 0;
+        stilltest::FdCapture stErr(2, m_stDir.Path("stderr"));
+        EXPECT_EQ(REPLY_404, Run("user=admin&psw=1234", &s32Ret));
+        stZozid.join();
+        EXPECT_EQ(JPEG, stilltest::ReadFile(m_strSnap));
+        unlink(m_strSnap.c_str());
+    }
+}
+
 TEST_F(RequestRoad, HeadGetsTheHeadOnlyAndPostsNothing)
 {
     struct Case {

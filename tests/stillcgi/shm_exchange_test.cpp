@@ -147,7 +147,7 @@ struct StepSeen {
     int s32Calls, s32Result, s32Word, s32Sem0, s32Sem1;
 };
 
-VOID RecordStep(S32 s32Result, VOID* pCtx)
+VOID RecordStep(S32 s32Result, const CFG_TURN_S* /*pstTurn*/, VOID* pCtx)
 {
     StepSeen* pstSeen = static_cast<StepSeen*>(pCtx);
     ++pstSeen->s32Calls;
@@ -256,19 +256,30 @@ TEST_F(Exchange, PostThatCannotBeMadeStillRunsTheStep)
     EXPECT_EQ(0, stSeen.s32Sem1);
     EXPECT_EQ(0, GetWord(m_stBase.Request() + BASE));
     ExpectSemsFree();
-    /* no semaphore set, or no segments: no turn to take, the step still runs */
+    /* no semaphore set: no turn to take, the step still runs */
     m_stBase.RemoveSem();
     stSeen = {&m_stBase, 0, -9, 0, -9, -9};
     stilltest::FdCapture stErr(2, m_stDir.Path("err2"));
     EXPECT_EQ(-1, Run(&stSeen));
     EXPECT_EQ("----------------Fail-----------------\n", stErr.Finish());
     EXPECT_EQ(1, stSeen.s32Calls);
+    EXPECT_EQ(-1, stSeen.s32Result);
+}
+
+TEST_F(Exchange, NothingToPostToStillWaitsInATurn)
+{
+    /* segments missing (zozid starting again) while a set exists: the step
+     * runs in a turn, so what it finds is not another turn's file */
     unsigned char u8Block[BASE] = {0};
+    StepSeen stSeen = {&m_stBase, 0, -9, 0, -9, -9};
     EXPECT_EQ(-1, ExchangeBaseParam(u8Block, 36, 1, RecordStep, &stSeen,
                                     m_stDir.Path("none").c_str(), m_stBase.CheckKey(),
                                     m_stBase.RunKey()));
-    EXPECT_EQ(2, stSeen.s32Calls);
+    EXPECT_EQ(1, stSeen.s32Calls);
+    EXPECT_EQ(-1, stSeen.s32Result);
+    EXPECT_EQ(0, stSeen.s32Sem1);
     EXPECT_EQ(0, GetWord(m_stBase.Request() + BASE));
+    ExpectSemsFree();
 }
 
 } // namespace
