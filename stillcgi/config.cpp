@@ -45,7 +45,9 @@ public:
 
     /* Attaches the segment keyed by (path, key number); a segment too small
      * for the block and the word behind it counts as missing, since every
-     * access below goes up to that length. */
+     * access below goes up to that length: the lookup asks for that size,
+     * which the system refuses for a smaller segment (any larger one is
+     * taken, as a lookup of size 0 would). */
     BOOL Attach(const S8* ps8KeyPath, const CFG_FAMILY_S& stFamily) noexcept
     {
         if (ps8KeyPath == nullptr) {
@@ -56,15 +58,9 @@ public:
             return false; /* no key file: the same as no segment */
         }
         VOID* pAddr = nullptr;
-        const S32 s32ShmId = open_exist_shm(s32Key, 0, &pAddr);
+        const S32 s32ShmId = open_exist_shm(
+            s32Key, (S32)(stFamily.u32BlockSize + CFG_STATE_WORD_SIZE), &pAddr);
         if (s32ShmId < 0) {
-            return false;
-        }
-        struct shmid_ds stDs;
-        memset(&stDs, 0, sizeof(stDs));
-        if (shmctl(s32ShmId, IPC_STAT, &stDs) != 0 ||
-            stDs.shm_segsz < (size_t)stFamily.u32BlockSize + CFG_STATE_WORD_SIZE) {
-            close_exist_shm(s32ShmId, pAddr);
             return false;
         }
         m_s32ShmId = s32ShmId;
@@ -100,7 +96,9 @@ S32 GetWord(const U8* pu8At)
     return s32Val;
 }
 
-S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey)
+/* Copies u32Len bytes from offset u32Off of the family's block. */
+S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey,
+                 U32 u32Off = 0, U32 u32Len = 0)
 {
     if (pDst == nullptr) {
         return -1;
@@ -109,7 +107,7 @@ S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey
     if (!stCheck.Attach(ps8CheckKey, stFamily)) {
         return -1;
     }
-    memcpy(pDst, stCheck.Get(), stFamily.u32BlockSize);
+    memcpy(pDst, stCheck.Get() + u32Off, u32Len != 0 ? u32Len : stFamily.u32BlockSize);
     return 0;
 }
 
@@ -266,6 +264,12 @@ S32 GetBaseOtherParam(VOID* pDst, const S8* ps8CheckKey)
     return CopyBlockOut(CFG_OTHER_FAMILY, pDst, ps8CheckKey);
 }
 
+S32 GetUserTable(VOID* pDst, const S8* ps8CheckKey)
+{
+    return CopyBlockOut(CFG_OTHER_FAMILY, pDst, ps8CheckKey, CFG_USER_TABLE_OFFSET,
+                        CFG_USER_TABLE_SIZE);
+}
+
 S32 SetBaseParam(const VOID* pBlock, S32 s32Cmd, const S8* ps8RequestKey, const S8* ps8CheckKey,
                  const S8* ps8RunKey)
 {
@@ -385,27 +389,6 @@ S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8P
         return 0;
     }
     return -1;
-}
-
-S32 CheckUserAndPrivilege(const S8* ps8CheckKey)
-{
-    S8 s8User[CFG_PARAM_TEXT_SIZE] = {0};
-    S8 s8Passwd[CFG_PARAM_TEXT_SIZE] = {0};
-    U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
-    GetBaseOtherParam(u8Block, ps8CheckKey);
-
-    int s32CookiePriv = CFG_COOKIE_PRIV_DEFAULT;
-    cgiCookieString("username", s8User, sizeof(s8User));
-    cgiCookieInteger("privilege", &s32CookiePriv, CFG_COOKIE_PRIV_DEFAULT);
-    if (s8User[0] == '\0') {
-        return -1;
-    }
-    U8 u8Priv = 0;
-    if (GetPasswdByUserWithList(u8Block + CFG_USER_TABLE_OFFSET, s8User, s8Passwd,
-                                sizeof(s8Passwd), &u8Priv) != 0) {
-        return -1;
-    }
-    return s32CookiePriv == (int)u8Priv ? 0 : -1;
 }
 
 S32 ReturnToLoginPage()

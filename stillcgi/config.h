@@ -15,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include "cgic.h"
 #include "stillcgi_def.h"
 #include "type.h"
 
@@ -44,6 +45,12 @@ S32 close_exist_shm(S32 s32ShmId, VOID* pAddr);
  * return 0, or -1 with pDst untouched */
 S32 GetBaseParam(VOID* pDst, const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
 S32 GetBaseOtherParam(VOID* pDst, const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
+
+/* GetUserTable: the user table alone (CFG_USER_TABLE_SIZE bytes from offset
+ * 2080 of the other block), for a check that needs nothing else of the
+ * block: it touches one page of the segment instead of two.
+ * return 0, or -1 with pDst untouched */
+S32 GetUserTable(VOID* pDst, const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
 
 /* SetBaseParam / SetBaseOtherParam: posts a block with a command code. Under
  * semaphore 0: the block into the request segment, the code into its command
@@ -121,8 +128,29 @@ S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8P
                             S32 s32Size, U8* pu8Privilege = nullptr);
 
 /* CheckUserAndPrivilege: the login cookies "username" and "privilege"
- * (default 2) against the user table. return 0, or -1 */
-S32 CheckUserAndPrivilege(const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
+ * (default 2) against the user table. return 0, or -1
+ * Defined here, inline: only a program that checks cookies then links the
+ * cookie readers (and cgicc behind them, cgic.cpp says why that matters). */
+inline S32 CheckUserAndPrivilege(const S8* ps8CheckKey = CFG_CHECK_KEY_PATH)
+{
+    S8 s8User[CFG_PARAM_TEXT_SIZE] = {0};
+    S8 s8Passwd[CFG_PARAM_TEXT_SIZE] = {0};
+    U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
+    GetBaseOtherParam(u8Block, ps8CheckKey);
+
+    int s32CookiePriv = CFG_COOKIE_PRIV_DEFAULT;
+    cgiCookieString("username", s8User, sizeof(s8User));
+    cgiCookieInteger("privilege", &s32CookiePriv, CFG_COOKIE_PRIV_DEFAULT);
+    if (s8User[0] == '\0') {
+        return -1;
+    }
+    U8 u8Priv = 0;
+    if (GetPasswdByUserWithList(u8Block + CFG_USER_TABLE_OFFSET, s8User, s8Passwd,
+                                sizeof(s8Passwd), &u8Priv) != 0) {
+        return -1;
+    }
+    return s32CookiePriv == (int)u8Priv ? 0 : -1;
+}
 
 /* ReturnToLoginPage: text/html header and a script sending the browser to
  * "../index.html". return 0 */

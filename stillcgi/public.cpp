@@ -120,6 +120,11 @@ S32 lock_sem_timed(S32 s32SemId, S32 s32Num, U32 u32WaitMs)
     struct sembuf stOp = {};
     stOp.sem_num = (unsigned short)s32Num;
     stOp.sem_op = -1;
+    stOp.sem_flg = SEM_UNDO | IPC_NOWAIT;
+    /* free (the usual case): taken at once, with no clock to read */
+    if (semop(s32SemId, &stOp, 1) == 0) {
+        return 0;
+    }
     stOp.sem_flg = SEM_UNDO;
     const U64 u64EndMs = MonotonicMs() + u32WaitMs;
     /* A signal ends semtimedop early; the wait goes on for what is left of

@@ -249,21 +249,32 @@ U64 SnapGuardNowMs()
     return (U64)stNow.tv_sec * 1000U + (U64)stNow.tv_nsec / 1000000U;
 }
 
+namespace {
+
+/* The lock of ps8Addr in the opened file. Apart from the caller, so a
+ * request finding no file has no table on its stack. */
+BOOL LockedIn(int s32Fd, const S8* ps8Addr, U64 u64NowMs)
+{
+    if (u64NowMs == SNAP_GUARD_NOW) {
+        u64NowMs = SnapGuardNowMs();
+    }
+    SNAP_GUARD_FILE_S stFile;
+    ReadTable(s32Fd, u64NowMs, &stFile);
+    S8 s8Key[SNAP_GUARD_ADDR_SIZE];
+    AddrKey(ps8Addr, s8Key);
+    const SNAP_GUARD_ENTRY_S* pstEntry = Find(&stFile, s8Key);
+    return pstEntry != nullptr && pstEntry->u64LockEndMs > u64NowMs;
+}
+
+} // namespace
+
 BOOL SnapGuardLocked(SNAP_GUARD_S* pstGuard, const S8* ps8Addr, U64 u64NowMs)
 {
     if (pstGuard == nullptr || pstGuard->ps8Path == nullptr) {
         return false;
     }
     const GuardFd stFd(OpenLocked(pstGuard, false));
-    if (stFd.Get() < 0) {
-        return false;
-    }
-    SNAP_GUARD_FILE_S stFile;
-    ReadTable(stFd.Get(), u64NowMs, &stFile);
-    S8 s8Key[SNAP_GUARD_ADDR_SIZE];
-    AddrKey(ps8Addr, s8Key);
-    const SNAP_GUARD_ENTRY_S* pstEntry = Find(&stFile, s8Key);
-    return pstEntry != nullptr && pstEntry->u64LockEndMs > u64NowMs;
+    return stFd.Get() >= 0 && LockedIn(stFd.Get(), ps8Addr, u64NowMs);
 }
 
 BOOL SnapGuardFailed(SNAP_GUARD_S* pstGuard, const S8* ps8Addr, U64 u64NowMs)

@@ -30,6 +30,10 @@ typedef struct {
     BOOL bReported;     /* the line about an unusable file went out */
 } SNAP_GUARD_S;
 
+/* "now" for SnapGuardLocked: the monotonic clock, read only if there is a
+ * state file at all. */
+constexpr U64 SNAP_GUARD_NOW = ~(U64)0;
+
 /* SnapGuardLocked: is ps8Addr (null reads as "") locked at u64NowMs?
  * return true: refuse without a check; false: check (also when the file is
  *        missing or unusable) */

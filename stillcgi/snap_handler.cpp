@@ -6,7 +6,9 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "cgic.h"
@@ -35,6 +37,7 @@ constexpr const S8* SNAP_TEXT_RESOLUTION = "Unsupported Resolution\n";
 
 /* Bounds the retries of a read or write that a signal interrupted. */
 constexpr S32 SNAP_EINTR_RETRIES = 100;
+constexpr size_t SNAP_HEAD_SIZE = 256; /* the image reply's head, whatever its length */
 
 class UniqueFd {
 public:
@@ -96,29 +99,29 @@ VOID EmptyFileReply() { Refusal(SNAP_STATUS_404, SNAP_TEXT_EMPTY); }
 
 VOID NotFoundReply() { Refusal(SNAP_STATUS_404, SNAP_TEXT_404); }
 
-/* The head of the image reply; s32Size < 0 leaves out Content-Length (HEAD,
- * where no file is fetched). Every line ends in CR LF: strict HTTP parsers
- * refuse bare line feeds. no-store, since every reply is a new picture. */
-VOID ImageHead(S32 s32Size)
+/* The head of the image reply, formatted into s8Head; s32Size < 0 leaves out
+ * Content-Length (HEAD, where no file is fetched). Every line ends in CR LF:
+ * strict HTTP parsers refuse bare line feeds. no-store, since every reply is
+ * a new picture. return its length */
+size_t ImageHead(S8 (&s8Head)[SNAP_HEAD_SIZE], S32 s32Size)
 {
-    fputs(SNAP_STATUS_200, cgiOut);
-    fputs("Accept-Ranges: bytes\r\n", cgiOut);
+    S8 s8Length[32] = {0};
     if (s32Size >= 0) {
-        fprintf(cgiOut, "Content-Length: %d\r\n", s32Size);
+        snprintf(s8Length, sizeof(s8Length), "Content-Length: %d\r\n", s32Size);
     }
-    fputs(SNAP_CONNECTION_CLOSE, cgiOut);
-    fputs("Content-Type: image/jpeg\r\n", cgiOut);
-    fputs("Cache-Control: no-store\r\n", cgiOut);
-    fputs("\r\n", cgiOut);
+    const int s32Len = snprintf(s8Head, sizeof(s8Head), "%sAccept-Ranges: bytes\r\n%s%s"
+                                "Content-Type: image/jpeg\r\nCache-Control: no-store\r\n\r\n",
+                                SNAP_STATUS_200, s8Length, SNAP_CONNECTION_CLOSE);
+    return s32Len > 0 ? (size_t)s32Len : 0;
 }
 
-/* Writes all u32Len bytes to descriptor 1; false on an error or a closed peer. */
-BOOL WriteAll(const U8* pu8Buf, size_t u32Len)
+/* Writes the buffers whole to descriptor 1; false on an error or a closed
+ * peer. */
+BOOL WriteAll(struct iovec* pstVec, int s32Count)
 {
-    size_t u32Done = 0;
     S32 s32Retries = 0;
-    while (u32Done < u32Len) {
-        const ssize_t s32Ret = write(STDOUT_FILENO, pu8Buf + u32Done, u32Len - u32Done);
+    while (s32Count > 0) {
+        const ssize_t s32Ret = writev(STDOUT_FILENO, pstVec, s32Count);
         if (s32Ret < 0) {
             if (errno == EINTR && ++s32Retries < SNAP_EINTR_RETRIES) {
                 continue;
@@ -128,7 +131,17 @@ BOOL WriteAll(const U8* pu8Buf, size_t u32Len)
         if (s32Ret == 0) {
             return false;
         }
-        u32Done += (size_t)s32Ret;
+        /* step over what went out: whole buffers, then into the next one */
+        size_t u32Done = (size_t)s32Ret;
+        while (s32Count > 0 && u32Done >= pstVec->iov_len) {
+            u32Done -= pstVec->iov_len;
+            ++pstVec;
+            --s32Count;
+        }
+        if (s32Count > 0) {
+            pstVec->iov_base = static_cast<U8*>(pstVec->iov_base) + u32Done;
+            pstVec->iov_len -= u32Done;
+        }
     }
     return true;
 }
@@ -144,12 +157,11 @@ ssize_t ReadSome(int s32Fd, U8* pu8Buf, size_t u32Len)
     return -1;
 }
 
-/* Copies at most u32Size bytes of the file to descriptor 1; ends early at end
- * of file or on an error. */
-VOID CopyToOutput(int s32Fd, S32 s32Size)
+/* The file's bytes after the head, at most u32Left of them, through a copy
+ * buffer; ends early at end of file or on an error. */
+VOID CopyToOutput(int s32Fd, size_t u32Left)
 {
     U8 u8Buf[SNAP_COPY_BUF_SIZE];
-    size_t u32Left = (size_t)s32Size;
     while (u32Left > 0) {
         /* Never more than announced in Content-Length. */
         const size_t u32Want = u32Left < sizeof(u8Buf) ? u32Left : sizeof(u8Buf);
@@ -157,21 +169,44 @@ VOID CopyToOutput(int s32Fd, S32 s32Size)
         if (s32Read <= 0) {
             return;
         }
-        if (!WriteAll(u8Buf, (size_t)s32Read)) {
+        struct iovec stVec = {u8Buf, (size_t)s32Read};
+        if (!WriteAll(&stVec, 1)) {
             return;
         }
         u32Left -= (size_t)s32Read;
     }
 }
 
-/* Head, then the bytes; the raw bytes go to descriptor 1 behind the stream's
- * buffer, so the head is flushed first. */
+/* The image reply on descriptor 1: the head, then at most s32Size bytes of
+ * the file, ending early at end of file or on an error. The bytes go from
+ * the file to the output inside the kernel (sendfile), without the copy
+ * buffer's round trip and its pages; where the output does not take that,
+ * through the copy buffer. Nothing goes through the stdio stream of the
+ * other replies. */
 VOID SendOpened(int s32Fd, S32 s32Size)
 {
-    ImageHead(s32Size);
-    fflush(cgiOut);
-    fflush(stdout);
-    CopyToOutput(s32Fd, s32Size);
+    S8 s8Head[SNAP_HEAD_SIZE];
+    struct iovec stHead = {s8Head, ImageHead(s8Head, s32Size)};
+    fflush(cgiOut); /* anything written there before stays in front */
+    if (!WriteAll(&stHead, 1)) {
+        return;
+    }
+    size_t u32Left = (size_t)s32Size;
+    for (S32 s32Retries = 0; u32Left > 0;) {
+        const ssize_t s32Sent = sendfile(STDOUT_FILENO, s32Fd, nullptr, u32Left);
+        if (s32Sent > 0) {
+            u32Left -= (size_t)s32Sent;
+            continue;
+        }
+        const int s32Err = s32Sent < 0 ? errno : 0;
+        if (s32Err == EINTR && ++s32Retries < SNAP_EINTR_RETRIES) {
+            continue;
+        }
+        if ((s32Err == EINVAL || s32Err == ENOSYS) && u32Left == (size_t)s32Size) {
+            CopyToOutput(s32Fd, u32Left); /* an output sendfile cannot write to */
+        }
+        return; /* end of file, a closed peer or another error */
+    }
 }
 
 /* A readable regular file at the path, opened; -1 otherwise. Non-blocking,
@@ -243,10 +278,10 @@ S32 CheckQueryUser(const S8* ps8Query, const S8* ps8CheckKey)
 
 BOOL UserTableInUse(const S8* ps8CheckKey)
 {
-    U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
-    GetBaseOtherParam(u8Block, ps8CheckKey);
+    U8 u8Table[CFG_USER_TABLE_SIZE] = {0};
+    GetUserTable(u8Table, ps8CheckKey);
     for (U32 i = 0; i < CFG_USER_COUNT; ++i) {
-        if (u8Block[CFG_USER_TABLE_OFFSET + i * CFG_USER_ENTRY_SIZE] != 0) {
+        if (u8Table[i * CFG_USER_ENTRY_SIZE] != 0) {
             return true;
         }
     }
@@ -288,8 +323,10 @@ VOID TakeStep(S32 /*s32Result*/, const CFG_TURN_S* pstTurn, VOID* pCtx)
 
 S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd, const S8* ps8CheckKey)
 {
-    U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
-    GetBaseOtherParam(u8Block, ps8CheckKey);
+    /* only the table of the other block: a missing segment leaves it zeroed,
+     * so no entry is in use */
+    U8 u8Table[CFG_USER_TABLE_SIZE] = {0};
+    GetUserTable(u8Table, ps8CheckKey);
     if (ps8User == nullptr || ps8Passwd == nullptr || ps8User[0] == '\0' || ps8Passwd[0] == '\0') {
         return -1;
     }
@@ -297,8 +334,7 @@ S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd, const S8* 
     const size_t u32PasswdLen = strlen(ps8Passwd);
     for (U32 i = 0; i < CFG_USER_COUNT; ++i) {
         CFG_USER_ENTRY_S stEntry;
-        memcpy(&stEntry, u8Block + CFG_USER_TABLE_OFFSET + i * CFG_USER_ENTRY_SIZE,
-               sizeof(stEntry));
+        memcpy(&stEntry, u8Table + i * CFG_USER_ENTRY_SIZE, sizeof(stEntry));
         if (stEntry.u8InUse == 0) {
             continue;
         }
@@ -467,7 +503,7 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
     GetIntParamValue(ps8Query, "resolution", &s32Res);
 
     SNAP_GUARD_S stGuard = {stPaths.ps8GuardFile, false};
-    if (SnapGuardLocked(&stGuard, ps8RemoteAddr, SnapGuardNowMs())) {
+    if (SnapGuardLocked(&stGuard, ps8RemoteAddr, SNAP_GUARD_NOW)) {
         /* guessing from this address: refused without a look at the password */
         Refusal(SNAP_STATUS_403, SNAP_TEXT_403, bHead);
         return -1;
@@ -511,7 +547,8 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
 
     if (bHead) {
         /* No snapshot is asked for, so its size is not known. */
-        ImageHead(-1);
+        S8 s8Head[SNAP_HEAD_SIZE];
+        fwrite(s8Head, 1, ImageHead(s8Head, -1), cgiOut);
         return 0;
     }
     /* The file is taken inside the request's turn: zozid answers this

@@ -41,6 +41,7 @@ constexpr U32 CFG_USER_COUNT        = 30;
 constexpr U32 CFG_USER_ENTRY_SIZE   = 36;
 constexpr U32 CFG_USER_FIELD_SIZE   = 16;    /* name and password fields */
 constexpr U32 CFG_USER_NAME_MAX     = 16;    /* longest name a lookup accepts */
+constexpr U32 CFG_USER_TABLE_SIZE   = CFG_USER_COUNT * CFG_USER_ENTRY_SIZE;
 
 /* query readers and script replies */
 constexpr U32 CFG_PARAM_TEXT_SIZE   = 32;    /* caller's buffer for a text value */

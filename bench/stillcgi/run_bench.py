@@ -5,7 +5,7 @@ statically, and with the least a CGI costs there: snapfloor, a static C
 program that only sends that file behind the same head. Needs root (the
 device sandbox) and a build with snapload and snapfloor:
 
-    sudo python3 bench/stillcgi/run_bench.py [BIN_DIR]
+    sudo python3 bench/stillcgi/run_bench.py [BIN_DIR] [--concurrency=1,8,32,100]
 
 At concurrency 1 the stand-in runs at its own pace; at 8, 32 and 100 as fast
 as it can react (--fast). Prints requests/s, median and p99 latency, the
@@ -17,21 +17,30 @@ requests and seconds.
 
 import os
 import shutil
+import statistics
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SRC, "scripts"))
-if len(sys.argv) > 1:
-    os.environ["CAM_BIN_DIR"] = os.path.abspath(sys.argv[1])
+ARGS = [a for a in sys.argv[1:] if not a.startswith("--concurrency")]
+if ARGS:
+    os.environ["CAM_BIN_DIR"] = os.path.abspath(ARGS[0])
 
 from camsandbox import Sandbox  # noqa: E402
 
 CAM_ADDR, CLI_ADDR, PORT = "10.1.0.1", "10.1.0.2", 8080
 IMAGE_BYTES = 100 * 1024
 REQUESTS = {1: 3000, 8: 6000, 32: 6000, 100: 6000}
+for arg in sys.argv[1:]:
+    if arg.startswith("--concurrency="):  # a subset, to compare builds quickly
+        REQUESTS = {int(c): REQUESTS[int(c)] for c in arg.split("=", 1)[1].split(",")}
 FAST_FROM = 8  # concurrency from which the stand-in runs with --fast
+# Concurrency 1 in rounds: the three kinds one after another, ROUNDS times,
+# ROUND_REQUESTS requests each, so a neighbour's load that comes and goes
+# weighs on all three alike; the ratios are the medians of the rounds'.
+ROUNDS = 8
+ROUND_REQUESTS = 400
 SECONDS = 15
 EXEC_ROUNDS = 400
 
@@ -52,6 +61,17 @@ for _ in range(rounds):
 times.sort()
 print("%.1f %.1f" % (statistics.median(times), times[int(len(times) * 0.99)]))
 """
+
+
+def summed(runs):
+    """The runs of one kind as one: counts added, rate over the time of all,
+    latencies the median of the runs' (the rounds are alike in size)."""
+    out = {key: sum(r[key] for r in runs) for key in ("requests", "good", "broken", "seconds")}
+    out["s404"] = sum(r.get("s404", 0) for r in runs)
+    out["rps"] = out["good"] / out["seconds"]
+    for key in ("p50_ms", "p99_ms"):
+        out[key] = statistics.median(r[key] for r in runs)
+    return out
 
 
 def parse(line):
@@ -95,17 +115,28 @@ def main():
         shutil.copy(image, os.path.join(www, "cgi-bin", "snapfloor.jpg"))
         size = os.path.getsize(image)
 
+        kinds = (("static", "/static.jpg"), ("floor", "/cgi-bin/snapfloor"), ("cgi", query))
+
+        def load(path, conc, count):
+            r = cli.run([snapload, CAM_ADDR, str(PORT), path, str(conc), str(count),
+                         str(SECONDS)], timeout=SECONDS + 120)
+            return parse(r.stdout)
+
         rows = []
+        rounds = []  # concurrency 1: {kind: rps} per round
         for conc in sorted(REQUESTS):
             if conc >= FAST_FROM and not z.cam_name.endswith("fast"):
                 cam.stop(z)
                 z = start_zozid(cam, image, fast=True)
-            res = {}
-            for kind, path in (("static", "/static.jpg"), ("floor", "/cgi-bin/snapfloor"),
-                               ("cgi", query)):
-                r = cli.run([snapload, CAM_ADDR, str(PORT), path, str(conc),
-                             str(REQUESTS[conc]), str(SECONDS)], timeout=SECONDS + 120)
-                res[kind] = parse(r.stdout)
+            if conc == 1:
+                runs = {kind: [] for kind, _ in kinds}
+                for _ in range(ROUNDS):
+                    for kind, path in kinds:
+                        runs[kind].append(load(path, 1, ROUND_REQUESTS))
+                    rounds.append({kind: runs[kind][-1]["rps"] for kind, _ in kinds})
+                res = {kind: summed(runs[kind]) for kind, _ in kinds}
+            else:
+                res = {kind: load(path, conc, REQUESTS[conc]) for kind, path in kinds}
             rows.append((conc, res))
 
         timer = os.path.join(cam.dir, "exectimer.py")
@@ -125,6 +156,13 @@ def main():
             print("| %d | %s | %s | %d | %d | %d | %.0f | %.3f | %.3f |" % (
                 conc, "fast" if conc >= FAST_FROM else "own pace", kind, m["requests"],
                 m["broken"], m.get("s404", 0), m["rps"], m["p50_ms"], m["p99_ms"]))
+    if rounds:
+        floor = sorted(r["cgi"] / r["floor"] for r in rounds)
+        static = sorted(r["cgi"] / r["static"] for r in rounds)
+        print("concurrency 1, %d rounds: CGI/floor median %.2f (%.2f to %.2f), CGI/static "
+              "median %.2f (%.2f to %.2f)" % (len(rounds), statistics.median(floor), floor[0],
+                                               floor[-1], statistics.median(static), static[0],
+                                               static[-1]))
     for conc, res in rows:
         print("concurrency %d: CGI/static = %.2f, CGI/floor = %.2f, 404 %d" % (
             conc, res["cgi"]["rps"] / res["static"]["rps"],

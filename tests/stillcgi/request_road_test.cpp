@@ -400,6 +400,25 @@ TEST_F(RequestRoad, LinkAtTheSnapshotPathIsNotFollowed)
     EXPECT_EQ(JPEG, stilltest::ReadFile(strElsewhere));
 }
 
+TEST_F(RequestRoad, ImageReachesAnOutputTheKernelCannotSendTo)
+{
+    /* an output opened for appending takes no sendfile: the copy buffer does */
+    const std::string strOut = m_stDir.Path("appended");
+    stilltest::WriteFile(strOut, "before|");
+    const int s32Out = open(strOut.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(s32Out, 0);
+    stilltest::WriteFile(m_strSnap, JPEG);
+    const int s32Fd = open(m_strSnap.c_str(), O_RDONLY);
+    fflush(stdout);
+    const int s32Saved = dup(STDOUT_FILENO);
+    dup2(s32Out, STDOUT_FILENO);
+    const S32 s32Ret = SnapSendImage(s32Fd);
+    dup2(s32Saved, STDOUT_FILENO);
+    for (const int s32Close : {s32Saved, s32Out, s32Fd}) close(s32Close);
+    EXPECT_EQ(0, s32Ret);
+    EXPECT_EQ("before|" + REPLY_IMAGE, stilltest::ReadFile(strOut));
+}
+
 TEST_F(RequestRoad, EmptyFileAndMissingFileAre404)
 {
     stilltest::WriteFile(m_strSnap, "");
