@@ -312,6 +312,10 @@ void ZozidServer::Shutdown()
 
 bool ZozidServer::TakeCommand(Family* pstFam, U64 u64NowMs)
 {
+    if (LoadWord(pstFam->pu8Req, pstFam->u32Block) == ZOZID_NO_COMMAND &&
+        semctl(pstFam->s32SemId, 0, GETVAL) == 1) {
+        return false; /* nothing posted, nobody posting: semaphore 0 left alone */
+    }
     if (SemOpNoWait(pstFam->s32SemId, 0, -1) != 0) {
         return true; /* a client is posting right now: next look */
     }
