@@ -120,20 +120,22 @@ int ParseZozidArgs(int argc, char** argv, ZOZID_OPTIONS_S* pstOpts, std::string*
             *pstrErr = ZOZID_USAGE;
             return 1;
         }
-        if (strOpt == "--fill-pattern") {
-            stOpts.bFillPattern = true;
-            continue;
+        /* options without a value */
+        const struct {
+            const char* ps8Name;
+            BOOL* pbSet;
+        } astFlags[] = {{"--fill-pattern", &stOpts.bFillPattern},
+                        {"--verbose", &stOpts.bVerbose},
+                        {"--fast", &stOpts.bFast},
+                        {"--mark-images", &stOpts.bMarkImages}};
+        BOOL bFlag = false;
+        for (const auto& stFlag : astFlags) {
+            if (strOpt == stFlag.ps8Name) {
+                *stFlag.pbSet = true;
+                bFlag = true;
+            }
         }
-        if (strOpt == "--verbose") {
-            stOpts.bVerbose = true;
-            continue;
-        }
-        if (strOpt == "--fast") {
-            stOpts.bFast = true;
-            continue;
-        }
-        if (strOpt == "--mark-images") {
-            stOpts.bMarkImages = true;
+        if (bFlag) {
             continue;
         }
         if (i + 1 >= argc) {
