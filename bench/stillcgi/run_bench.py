@@ -6,6 +6,11 @@ program that only sends that file behind the same head. Needs root (the
 device sandbox) and a build with snapload and snapfloor:
 
     sudo python3 bench/stillcgi/run_bench.py [BIN_DIR] [--concurrency=1,8,32,100]
+                                             [--before=OTHER_STILLCGI]
+
+--before adds another build of the CGI (an earlier one, say) as a fourth
+kind, measured in the same rounds, so before and after share the machine's
+moments.
 
 At concurrency 1 the stand-in runs at its own pace; at 8, 32 and 100 as fast
 as it can react (--fast). Prints requests/s, median and p99 latency, the
@@ -23,7 +28,8 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SRC, "scripts"))
-ARGS = [a for a in sys.argv[1:] if not a.startswith("--concurrency")]
+ARGS = [a for a in sys.argv[1:] if not a.startswith("--")]
+BEFORE = next((a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--before=")), None)
 if ARGS:
     os.environ["CAM_BIN_DIR"] = os.path.abspath(ARGS[0])
 
@@ -39,8 +45,8 @@ FAST_FROM = 8  # concurrency from which the stand-in runs with --fast
 # Concurrency 1 in rounds: the three kinds one after another, ROUNDS times,
 # ROUND_REQUESTS requests each, so a neighbour's load that comes and goes
 # weighs on all three alike; the ratios are the medians of the rounds'.
-ROUNDS = 8
-ROUND_REQUESTS = 400
+ROUNDS = 20
+ROUND_REQUESTS = 150
 SECONDS = 15
 EXEC_ROUNDS = 400
 
@@ -101,6 +107,8 @@ def main():
         os.makedirs(os.path.join(www, "cgi-bin"))
         shutil.copy(stillcgi, os.path.join(www, "cgi-bin", "stillcgi"))
         shutil.copy(sb.binary("snapfloor"), os.path.join(www, "cgi-bin", "snapfloor"))
+        if BEFORE:
+            shutil.copy(BEFORE, os.path.join(www, "cgi-bin", "before"))
         cam.start(["busybox", "httpd", "-f", "-p", "%s:%d" % (CAM_ADDR, PORT), "-h", www],
                   name="httpd")
         if not cam.wait_for(lambda: cli.port_open(CAM_ADDR, PORT), timeout=30):
@@ -116,6 +124,8 @@ def main():
         size = os.path.getsize(image)
 
         kinds = (("static", "/static.jpg"), ("floor", "/cgi-bin/snapfloor"), ("cgi", query))
+        if BEFORE:
+            kinds += (("before", query.replace("/stillcgi?", "/before?")),)
 
         def load(path, conc, count):
             r = cli.run([snapload, CAM_ADDR, str(PORT), path, str(conc), str(count),
@@ -151,18 +161,22 @@ def main():
           "| p99 ms |")
     print("|---|---|---|---|---|---|---|---|---|")
     for conc, res in rows:
-        for kind in ("static", "floor", "cgi"):
+        for kind in ("static", "floor", "cgi", "before"):
+            if kind not in res:
+                continue
             m = res[kind]
             print("| %d | %s | %s | %d | %d | %d | %.0f | %.3f | %.3f |" % (
                 conc, "fast" if conc >= FAST_FROM else "own pace", kind, m["requests"],
                 m["broken"], m.get("s404", 0), m["rps"], m["p50_ms"], m["p99_ms"]))
-    if rounds:
-        floor = sorted(r["cgi"] / r["floor"] for r in rounds)
-        static = sorted(r["cgi"] / r["static"] for r in rounds)
-        print("concurrency 1, %d rounds: CGI/floor median %.2f (%.2f to %.2f), CGI/static "
-              "median %.2f (%.2f to %.2f)" % (len(rounds), statistics.median(floor), floor[0],
-                                               floor[-1], statistics.median(static), static[0],
-                                               static[-1]))
+    for kind in ("cgi", "before") if rounds else ():
+        if kind not in rounds[0]:
+            continue
+        floor = sorted(r[kind] / r["floor"] for r in rounds)
+        static = sorted(r[kind] / r["static"] for r in rounds)
+        print("concurrency 1, %d rounds, %s: /floor median %.2f (%.2f to %.2f), /static "
+              "median %.2f (%.2f to %.2f)" % (len(rounds), kind, statistics.median(floor),
+                                               floor[0], floor[-1], statistics.median(static),
+                                               static[0], static[-1]))
     for conc, res in rows:
         print("concurrency %d: CGI/static = %.2f, CGI/floor = %.2f, 404 %d" % (
             conc, res["cgi"]["rps"] / res["static"]["rps"],
