@@ -276,6 +276,7 @@ S32 CheckQueryUser(const S8* ps8Query, const S8* ps8CheckKey)
     return SnapCheckUserAndPrivilege(s8DecUser, s8DecPasswd, ps8CheckKey);
 }
 
+/* At least one account in the user table. */
 BOOL UserTableInUse(const S8* ps8CheckKey)
 {
     U8 u8Table[CFG_USER_TABLE_SIZE] = {0};

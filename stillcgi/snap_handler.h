@@ -36,8 +36,8 @@ S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd,
  * never. return 1 if acceptable, else 0 */
 S32 IsSupportedResolution(const U8* pu8Area, S32 s32Index);
 
-/* flushimage: writes the image reply for the file: the headers to cgiOut, the
- * bytes straight to descriptor 1; an empty file gets the 404 "File Not Found"
+/* flushimage: writes the image reply for the file to descriptor 1 (what
+ * cgiOut holds goes first): the head, then the bytes; an empty file gets the 404 "File Not Found"
  * reply, a file that cannot be opened the 404 "Not Found" one, a file whose
  * status cannot be read nothing. The request road sends from the descriptor
  * it took instead (snap_handler_internal.h).

@@ -41,8 +41,8 @@ S32 SnapUrlDecode(const S8* ps8Src, S8* ps8Dst, U32 u32DstSize);
  * return the open descriptor (the caller closes it), or -1 */
 S32 SnapTakeFile(const S8* ps8Path, const CFG_TURN_S* pstTurn = nullptr);
 
-/* SnapSendImage: the image reply for a taken file: headers to cgiOut, the
- * bytes straight to descriptor 1. An empty file gets the 404 "File Not Found"
+/* SnapSendImage: the image reply for a taken file on descriptor 1 (what
+ * cgiOut holds goes first): the head, then the bytes. An empty file gets the 404 "File Not Found"
  * reply, a file whose status cannot be read the 404 "Not Found" one.
  * return 0 when the image headers went out, -1 otherwise */
 S32 SnapSendImage(S32 s32Fd);
