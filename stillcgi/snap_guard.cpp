@@ -23,15 +23,15 @@ constexpr U64 SNAP_GUARD_SPAN_MS =
 /* One address. Laid out without padding on every target (the 64-bit fields
  * first), so the file reads the same on the camera and in the tests. */
 typedef struct {
-    U64 au64FailMs[SNAP_GUARD_FAILS];  /* the latest failures, a ring */
-    U64 u64LockEndMs;                  /* refused until then; 0: never locked */
-    U64 u64LastMs;                     /* the latest failure: who gives way */
+    U64 au64FailMs[SNAP_GUARD_FAILS]; /* the latest failures, a ring */
+    U64 u64LockEndMs;                 /* refused until then; 0: never locked */
+    U64 u64LastMs;                    /* the latest failure: who gives way */
     U8 u8InUse;
-    U8 u8FailCount;                    /* failures in the ring */
-    U8 u8FailNext;                     /* where the next one goes */
+    U8 u8FailCount; /* failures in the ring */
+    U8 u8FailNext;  /* where the next one goes */
     U8 u8Reserved;
     U32 u32Reserved;
-    S8 s8Addr[SNAP_GUARD_ADDR_SIZE];   /* zero-padded, the last byte always 0 */
+    S8 s8Addr[SNAP_GUARD_ADDR_SIZE]; /* zero-padded, the last byte always 0 */
 } SNAP_GUARD_ENTRY_S;
 
 typedef struct {
@@ -67,8 +67,8 @@ VOID Report(SNAP_GUARD_S* pstGuard, const S8* ps8What, int s32Err)
         return;
     }
     pstGuard->bReported = true;
-    LogServerLine("stillcgi: %s: %s: %s; checked without the guessing bound\n",
-                  pstGuard->ps8Path, ps8What, strerror(s32Err));
+    LogServerLine("stillcgi: %s: %s: %s; checked without the guessing bound\n", pstGuard->ps8Path,
+                  ps8What, strerror(s32Err));
 }
 
 VOID PauseMs(U32 u32Ms)
@@ -106,8 +106,8 @@ int LockWhole(int s32Fd, short s16Type)
  * it does not exist and was not to be created. */
 int OpenLocked(SNAP_GUARD_S* pstGuard, BOOL bWrite)
 {
-    const int s32Flags = (bWrite ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NOCTTY |
-                         O_NOFOLLOW | O_NONBLOCK;
+    const int s32Flags =
+        (bWrite ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
     const int s32Fd = open(pstGuard->ps8Path, s32Flags, 0600);
     if (s32Fd < 0) {
         const int s32Err = errno;

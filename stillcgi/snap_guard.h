@@ -26,8 +26,8 @@
 
 /* One request's use of the file. */
 typedef struct {
-    const S8* ps8Path;  /* the state file; null: no bound at all */
-    BOOL bReported;     /* the line about an unusable file went out */
+    const S8* ps8Path; /* the state file; null: no bound at all */
+    BOOL bReported;    /* the line about an unusable file went out */
 } SNAP_GUARD_S;
 
 /* "now" for SnapGuardLocked: the monotonic clock, read only if there is a

@@ -17,8 +17,14 @@ constexpr U64 T0 = 5000000;  // an uptime of well over an hour, in ms
 
 class SnapGuard : public testing::Test {
 protected:
-    BOOL Locked(const char* ps8Addr, U64 u64Ms) { return SnapGuardLocked(&m_stGuard, ps8Addr, u64Ms); }
-    BOOL Failed(const char* ps8Addr, U64 u64Ms) { return SnapGuardFailed(&m_stGuard, ps8Addr, u64Ms); }
+    BOOL Locked(const char* ps8Addr, U64 u64Ms)
+    {
+        return SnapGuardLocked(&m_stGuard, ps8Addr, u64Ms);
+    }
+    BOOL Failed(const char* ps8Addr, U64 u64Ms)
+    {
+        return SnapGuardFailed(&m_stGuard, ps8Addr, u64Ms);
+    }
     stilltest::TempDir m_stDir;
     std::string m_strPath = m_stDir.Path("stillcgi.guard");
     SNAP_GUARD_S m_stGuard = {m_strPath.c_str(), false};
