@@ -13,7 +13,8 @@ network.ini (stored address equal to its interface address, a distinct MAC),
 the stand-in `./zozid` with one account and --iface (so a rewritten settings
 file really moves the camera), the real `devfinder`, and optionally busybox
 httpd serving cgi-bin/stillcgi on the web port the camera reports in its
-search reply (WEB_PORT), with a /var/run of its own for the CGI's state.
+search reply (WEB_PORT); each camera has a /var/run of its own, where the
+CGI keeps its state.
 
 As a program: `camlan.py N [--keep-seconds S]` brings up N cameras, runs one
 search from the installer host, prints the table and tears everything down. It
@@ -246,7 +247,9 @@ class CameraLan:
         self.cameras = []
         for i in range(count):
             ip = self.camera_ip(i)
-            host = sb.host("cam%d" % i, ipv6=False, private_run=httpd)
+            # a camera keeps its CGI's state in a /var/run of its own, whoever
+            # starts the web server there
+            host = sb.host("cam%d" % i, ipv6=False, private_run=True)
             sb.attach(host, "eth0", "%s/%d" % (ip, self.PREFIX), self.switch)
             self.cameras.append(Camera(sb, host, "eth0", ip, self.PREFIX, self.GATEWAY,
                                        camera_mac(i + 1), user, password, httpd,
