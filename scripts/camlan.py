@@ -13,7 +13,9 @@ Each camera is its own host (network, mount, IPC and PID namespaces): its own
 network.ini (stored address equal to its interface address, a distinct MAC),
 the stand-in `./zozid` with one account and --iface (so a rewritten settings
 file really moves the camera), the real `devfinder`, and optionally busybox
-httpd serving cgi-bin/stillcgi on port 80.
+httpd serving cgi-bin/stillcgi on the web port the camera reports in its
+search reply (WEB_PORT); each camera has a /var/run of its own, where the
+CGI keeps its state.
 
 As a program: `camlan.py N [--keep-seconds S]` brings up N cameras, runs one
 search from the installer host, prints the table and tears everything down. It
@@ -32,6 +34,10 @@ import time
 from camsandbox import Sandbox, wait_for
 
 DISCOVERY_PORT = 9333
+# The web port devfinder reports in its search reply (IEPort, devsearch's
+# web_port); a client builds the snapshot URL from it, so the camera's web
+# server listens there.
+WEB_PORT = 85
 SETTINGS_LINES = ("dhcp", "ipaddr", "netmask", "gateway", "macaddr", "nettype",
                   "ipv6addr", "ipv6prefixlength", "ipv6gateway")
 
@@ -153,12 +159,12 @@ class Camera:
         cgi = os.path.join(www, "cgi-bin", "stillcgi")
         shutil.copy(self.sb.binary("stillcgi"), cgi)
         os.chmod(cgi, 0o755)
-        self.httpd_proc = self.host.start(["busybox", "httpd", "-f", "-p", "80", "-h", www],
+        self.httpd_proc = self.host.start(["busybox", "httpd", "-f", "-p", str(WEB_PORT), "-h", www],
                                           name="httpd", find_program=find_program)
 
     def httpd_ready(self):
         return (self.httpd_proc is not None and self.host.program_pid(self.httpd_proc) and
-                _tcp_port_listening(self.httpd_proc.program_pid, 80))
+                _tcp_port_listening(self.httpd_proc.program_pid, WEB_PORT))
 
     def start(self, timeout=10.0):
         """Starts everything and waits until it serves; raises when it does not."""
@@ -242,7 +248,9 @@ class CameraLan:
         self.cameras = []
         for i in range(count):
             ip = self.camera_ip(i)
-            host = sb.host("cam%d" % i, ipv6=False)
+            # a camera keeps its CGI's state in a /var/run of its own, whoever
+            # starts the web server there
+            host = sb.host("cam%d" % i, ipv6=False, private_run=True)
             sb.attach(host, "eth0", "%s/%d" % (ip, self.PREFIX), self.switch)
             self.cameras.append(Camera(sb, host, "eth0", ip, self.PREFIX, self.GATEWAY,
                                        camera_mac(i + 1), user, password, httpd,

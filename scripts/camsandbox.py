@@ -18,7 +18,8 @@ A host is one long-lived holder process (`sleep`) inside a fresh network
 namespace (`ip netns add`) that has unshared a mount, an IPC and a PID
 namespace (so `ps` there lists the host's own processes only). In
 its mount namespace a temporary directory is bound on /mivor and another on
-/dev/snap. Commands enter the holder's namespaces with nsenter, run in the
+/dev/snap; with private_run=True a third one on /var/run (host.run_dir), for
+hosts whose programs keep state there (the CGI's guard file). Commands enter the holder's namespaces with nsenter, run in the
 host's directory (so the stand-in starts as ./zozid) and find first in PATH a
 directory holding `ps` (busybox, whose ps prints command lines) and a fake
 `reboot` that only records its call.
@@ -186,7 +187,7 @@ def remove_stale_namespaces():
 class Host:
     """One machine of the sandbox (see the module docstring)."""
 
-    def __init__(self, sandbox, name, ipv6=True):
+    def __init__(self, sandbox, name, ipv6=True, private_run=False):
         self.sandbox = sandbox
         self.name = name
         self.ipv6 = ipv6
@@ -195,6 +196,8 @@ class Host:
         self.mivor = os.path.join(self.dir, "mivor")
         self.snap = os.path.join(self.dir, "snap")
         self.bin = os.path.join(self.dir, "bin")
+        # bound on /var/run inside (None: the host sees the build machine's)
+        self.run_dir = os.path.join(self.dir, "run") if private_run else None
         self.env = {"PATH": self.bin + ":" + SYSTEM_PATH, "HOME": self.dir,
                     "LANG": "C", "LC_ALL": "C"}
         for key in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
@@ -213,7 +216,8 @@ class Host:
             raise
 
     def _build(self):
-        for d in (self.dir, self.mivor, self.snap, self.bin):
+        for d in (self.dir, self.mivor, self.snap, self.bin) + ((self.run_dir,) if self.run_dir
+                                                                else ()):
             os.makedirs(d, exist_ok=True)
         os.symlink(BUSYBOX, os.path.join(self.bin, "ps"))
         fake_reboot = os.path.join(self.bin, "reboot")
@@ -237,11 +241,12 @@ class Host:
         no_ipv6 = "" if self.ipv6 else (
             "for f in all default; do echo 1 > /proc/sys/net/ipv6/conf/$f/disable_ipv6; "
             "done 2>/dev/null; ")
+        # /var/run is a link to /run on most systems; the bind lands on its target.
+        private_run = "mount --bind '%s' /var/run && " % self.run_dir if self.run_dir else ""
         script = (no_ipv6 + "ip link set lo up && "
-                  "mount --bind '%s' /mivor && mount --bind '%s' /dev/snap && "
+                  "mount --bind '%s' /mivor && mount --bind '%s' /dev/snap && " + private_run +
                   "while :; do sleep 1000000 & [ -n \"$up\" ] || { up=1; echo ready; }; "
-                  "wait $!; done"
-                  % (self.mivor, self.snap))
+                  "wait $!; done") % (self.mivor, self.snap)
         # Its errors go to a file and its pipe is closed once it is up: a LAN of
         # hundreds of hosts holds no descriptor per host.
         err_path = os.path.join(self.dir, "holder.err")
@@ -606,11 +611,12 @@ class Sandbox:
             raise RuntimeError("program %s not built (looked in %s)" % (name, bin_dir))
         return None
 
-    def host(self, name, ipv6=True):
+    def host(self, name, ipv6=True, private_run=False):
         """A new host; ipv6=False keeps IPv6 off its links (no router and
-        neighbour solicitations: what makes a LAN of hundreds cost minutes)."""
+        neighbour solicitations: what makes a LAN of hundreds cost minutes);
+        private_run=True gives it a /var/run of its own (Host.run_dir)."""
         self._serial += 1
-        h = Host(self, name, ipv6)
+        h = Host(self, name, ipv6, private_run)
         self.hosts[name] = h
         return h
 

@@ -28,7 +28,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 from camsandbox import Sandbox, wait_for  # noqa: E402
-from camlan import Camera, run_devsearch, parse_json_lines  # noqa: E402
+from camlan import Camera, run_devsearch, parse_json_lines, WEB_PORT  # noqa: E402
 
 CAM_IP, NEW_IP, WRONG_IP = "10.77.0.10", "10.77.0.50", "10.77.0.60"
 INSTALLER_IP = "10.77.0.2"
@@ -138,7 +138,7 @@ class Demo:
         return 0
 
     def play(self, sb):
-        cam_host = sb.host("camera")
+        cam_host = sb.host("camera", private_run=True)
         inst = sb.host("installer")
         cam = Camera(sb, cam_host, "eth0", CAM_IP, PREFIX, GATEWAY, MAC, USER, PASSWORD,
                      httpd=True)
@@ -157,6 +157,8 @@ class Demo:
                     % (CAM_IP, INSTALLER_IP))
         self.step("sandbox", setup)
 
+        seen = {}  # the camera as the latest search reported it
+
         def search(expect_ip):
             res = run_devsearch(sb, inst, "search")
             if res.returncode != 0:
@@ -166,6 +168,7 @@ class Demo:
             found = [d for d in js if d.get("mac") == dev_mac]
             if len(found) != 1 or found[0].get("ip") != expect_ip:
                 raise fail_with_logs("camera %s not found at %s: %s" % (dev_mac, expect_ip, js))
+            seen.update(found[0])
             self.show(res.stdout)
             return "camera %s at %s, mask %s, ports %s/%s" % (
                 dev_mac, found[0]["ip"], found[0]["netmask"], found[0]["media_port"],
@@ -193,8 +196,9 @@ class Demo:
         self.step("devsearch search again", lambda: search(NEW_IP))
 
         def snapshot():
+            # the URL as a client builds it: address and web port from the search
             path = os.path.join(inst.dir, "snap.jpg")
-            url = "http://%s/cgi-bin/stillcgi?user=%s&psw=%s" % (NEW_IP, USER, PASSWORD)
+            url = snapshot_url(seen["ip"], seen["web_port"])
             res = inst.run(["curl", "-s", "-m", "10", "-o", path, "-w", "%{http_code}", url],
                            timeout=20)
             if res.returncode != 0 or res.stdout.strip() != "200":
@@ -204,8 +208,8 @@ class Demo:
             dims = jpeg_size(data)
             if not data or dims is None:
                 raise StepFailed("%d bytes, not a JPEG" % len(data))
-            return "HTTP 200, %d bytes, JPEG %dx%d" % (len(data), dims[0], dims[1])
-        self.step("curl snapshot from %s" % NEW_IP, snapshot)
+            return "%s: HTTP 200, %d bytes, JPEG %dx%d" % (url, len(data), dims[0], dims[1])
+        self.step("curl snapshot from the searched address and web port", snapshot)
 
         def wrong_password():
             ini_before = cam.settings_text()
@@ -233,12 +237,17 @@ class Demo:
         self.step("devsearch search after the refusal", still_serving)
 
 
+def snapshot_url(ip, web_port):
+    """The snapshot URL of the camera at ip, whose search reply gave web_port."""
+    return "http://%s:%d/cgi-bin/stillcgi?user=%s&psw=%s" % (ip, web_port, USER, PASSWORD)
+
+
 def kept_commands(sb, state):
     """The lines that tell a person how to use a kept demo by hand."""
     src = os.path.dirname(HERE)
     ns = state["installer_netns"]
     ds = sb.binary("devsearch")
-    url = "http://%s/cgi-bin/stillcgi?user=%s&psw=%s" % (NEW_IP, USER, PASSWORD)
+    url = snapshot_url(NEW_IP, WEB_PORT)
     pcap = os.path.join(sb.root, "search.pcap")
     dissector = os.path.join(src, "tools", "wireshark", "devfinder.lua")
     return [

@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ipc.h>
+#include <sys/sem.h>
 #include <sys/shm.h>
 #include <time.h>
 
@@ -45,7 +46,9 @@ public:
 
     /* Attaches the segment keyed by (path, key number); a segment too small
      * for the block and the word behind it counts as missing, since every
-     * access below goes up to that length. */
+     * access below goes up to that length: the lookup asks for that size,
+     * which the system refuses for a smaller segment (any larger one is
+     * taken, as a lookup of size 0 would). */
     BOOL Attach(const S8* ps8KeyPath, const CFG_FAMILY_S& stFamily) noexcept
     {
         if (ps8KeyPath == nullptr) {
@@ -56,15 +59,9 @@ public:
             return false; /* no key file: the same as no segment */
         }
         VOID* pAddr = nullptr;
-        const S32 s32ShmId = open_exist_shm(s32Key, 0, &pAddr);
+        const S32 s32ShmId = open_exist_shm(
+            s32Key, (S32)(stFamily.u32BlockSize + CFG_STATE_WORD_SIZE), &pAddr);
         if (s32ShmId < 0) {
-            return false;
-        }
-        struct shmid_ds stDs;
-        memset(&stDs, 0, sizeof(stDs));
-        if (shmctl(s32ShmId, IPC_STAT, &stDs) != 0 ||
-            stDs.shm_segsz < (size_t)stFamily.u32BlockSize + CFG_STATE_WORD_SIZE) {
-            close_exist_shm(s32ShmId, pAddr);
             return false;
         }
         m_s32ShmId = s32ShmId;
@@ -100,7 +97,9 @@ S32 GetWord(const U8* pu8At)
     return s32Val;
 }
 
-S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey)
+/* Copies u32Len bytes from offset u32Off of the family's block. */
+S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey,
+                 U32 u32Off = 0, U32 u32Len = 0)
 {
     if (pDst == nullptr) {
         return -1;
@@ -109,8 +108,18 @@ S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey
     if (!stCheck.Attach(ps8CheckKey, stFamily)) {
         return -1;
     }
-    memcpy(pDst, stCheck.Get(), stFamily.u32BlockSize);
+    memcpy(pDst, stCheck.Get() + u32Off, u32Len != 0 ? u32Len : stFamily.u32BlockSize);
     return 0;
+}
+
+/* Writes a post into attached segments: the block, its command word, -1
+ * into the update-state word. The caller holds semaphore 0. */
+VOID WritePost(const CFG_FAMILY_S& stFamily, U8* pu8Request, U8* pu8Check, const VOID* pBlock,
+               S32 s32Cmd)
+{
+    memcpy(pu8Request, pBlock, stFamily.u32BlockSize);
+    PutWord(pu8Request + stFamily.u32BlockSize, s32Cmd);
+    PutWord(pu8Check + stFamily.u32BlockSize, CFG_STATE_IDLE);
 }
 
 S32 PostBlock(const CFG_FAMILY_S& stFamily, const VOID* pBlock, S32 s32Cmd,
@@ -135,12 +144,10 @@ S32 PostBlock(const CFG_FAMILY_S& stFamily, const VOID* pBlock, S32 s32Cmd,
     if (s32SemId < 0 || lock_sem(s32SemId, CFG_SEM_POST) != 0) {
         /* Standard error: on standard output this line would come before
          * the reply's first header. */
-        fputs(CFG_POST_FAIL_LINE, stderr);
+        LogServerLine("%s", CFG_POST_FAIL_LINE);
         return -1;
     }
-    memcpy(stRequest.Get(), pBlock, stFamily.u32BlockSize);
-    PutWord(stRequest.Get() + stFamily.u32BlockSize, s32Cmd);
-    PutWord(stCheck.Get() + stFamily.u32BlockSize, CFG_STATE_IDLE);
+    WritePost(stFamily, stRequest.Get(), stCheck.Get(), pBlock, s32Cmd);
     unlock_sem(s32SemId, CFG_SEM_POST);
     return 0;
 }
@@ -151,8 +158,32 @@ VOID PollPause()
     nanosleep(&stPause, nullptr);
 }
 
+/* Reads the update-state word until zozid answers command s32Cmd or
+ * s32Polls reads were made (one at least), 100 us apart.
+ * return 1 (c|0x200), 2 (c|0x600), 0 (c|0x100) or 3 (no answer) */
+S32 PollAnswer(const U8* pu8State, S32 s32Cmd, S32 s32Polls)
+{
+    for (;;) {
+        const S32 s32State = GetWord(pu8State);
+        if (s32State == (s32Cmd | CFG_ANSWER_DONE)) {
+            return 1;
+        }
+        if (s32State == (s32Cmd | CFG_ANSWER_DONE2)) {
+            return 2;
+        }
+        if (s32State == (s32Cmd | CFG_ANSWER_FAIL)) {
+            return 0;
+        }
+        --s32Polls;
+        if (s32Polls <= 0) {
+            return 3;
+        }
+        PollPause();
+    }
+}
+
 S32 WaitAnswer(const CFG_FAMILY_S& stFamily, S32 s32Cmd, S32 s32Polls, const S8* ps8CheckKey,
-               const S8* ps8RunKey, CFG_WAIT_STEP_F pfnStep = nullptr, VOID* pCtx = nullptr)
+               const S8* ps8RunKey)
 {
     ShmAttach stCheck;
     if (!stCheck.Attach(ps8CheckKey, stFamily)) {
@@ -163,32 +194,7 @@ S32 WaitAnswer(const CFG_FAMILY_S& stFamily, S32 s32Cmd, S32 s32Polls, const S8*
         return 0;
     }
     U8* pu8State = stCheck.Get() + stFamily.u32BlockSize;
-    S32 s32Result = 3;
-    /* Every round reads once; s32Polls bounds the rounds (one read at least). */
-    for (;;) {
-        const S32 s32State = GetWord(pu8State);
-        if (s32State == (s32Cmd | CFG_ANSWER_DONE)) {
-            s32Result = 1;
-            break;
-        }
-        if (s32State == (s32Cmd | CFG_ANSWER_DONE2)) {
-            s32Result = 2;
-            break;
-        }
-        if (s32State == (s32Cmd | CFG_ANSWER_FAIL)) {
-            s32Result = 0;
-            break;
-        }
-        --s32Polls;
-        if (s32Polls <= 0) {
-            s32Result = 3;
-            break;
-        }
-        PollPause();
-    }
-    if (pfnStep != nullptr) {
-        pfnStep(s32Result, pCtx);
-    }
+    const S32 s32Result = PollAnswer(pu8State, s32Cmd, s32Polls);
     PutWord(pu8State, CFG_STATE_IDLE);
     unlock_sem(s32SemId, CFG_SEM_WAIT);
     return s32Result;
@@ -259,6 +265,12 @@ S32 GetBaseOtherParam(VOID* pDst, const S8* ps8CheckKey)
     return CopyBlockOut(CFG_OTHER_FAMILY, pDst, ps8CheckKey);
 }
 
+S32 GetUserTable(VOID* pDst, const S8* ps8CheckKey)
+{
+    return CopyBlockOut(CFG_OTHER_FAMILY, pDst, ps8CheckKey, CFG_USER_TABLE_OFFSET,
+                        CFG_USER_TABLE_SIZE);
+}
+
 S32 SetBaseParam(const VOID* pBlock, S32 s32Cmd, const S8* ps8RequestKey, const S8* ps8CheckKey,
                  const S8* ps8RunKey)
 {
@@ -284,10 +296,68 @@ S32 CheckShmUpdateStateForOtherParm(S32 s32Cmd, S32 s32Polls, const S8* ps8Check
     return WaitAnswer(CFG_OTHER_FAMILY, s32Cmd, s32Polls, ps8CheckKey, ps8RunKey);
 }
 
-S32 CheckShmUpdateStateThen(S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep, VOID* pCtx,
-                            const S8* ps8CheckKey, const S8* ps8RunKey)
+S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep,
+                      VOID* pCtx, const S8* ps8RequestKey, const S8* ps8CheckKey,
+                      const S8* ps8RunKey, U32 u32TurnMs)
 {
-    return WaitAnswer(CFG_BASE_FAMILY, s32Cmd, s32Polls, ps8CheckKey, ps8RunKey, pfnStep, pCtx);
+    const CFG_FAMILY_S& stFamily = CFG_BASE_FAMILY;
+    ShmAttach stRequest;
+    ShmAttach stCheck;
+    const BOOL bSegments = pBlock != nullptr && stRequest.Attach(ps8RequestKey, stFamily) &&
+                           stCheck.Attach(ps8CheckKey, stFamily);
+    /* both semaphores are used below, so the set must hold two */
+    const S32 s32SemId = OpenRunSem(ps8RunKey, stFamily, CFG_SEM_WAIT + 1);
+    if (s32SemId < 0) {
+        if (bSegments) {
+            LogServerLine("%s", CFG_POST_FAIL_LINE);
+        }
+        /* Nothing can be posted, and there is no turn to wait for. */
+        if (pfnStep != nullptr) {
+            const CFG_TURN_S stNoTurn = {-1, ps8RunKey};
+            pfnStep(-1, &stNoTurn, pCtx);
+        }
+        return -1;
+    }
+    /* The turn: one request's post, wait and pick-up at a time. Posting under
+     * semaphore 0 alone let a second request overwrite the first one's
+     * command in the one request slot, and reset the update-state word while
+     * the first one waited on it. A request that can post nothing (segments
+     * missing while zozid starts again) waits in a turn too, so the file it
+     * finds is not one written for another request's turn. */
+    if (lock_sem_timed(s32SemId, CFG_SEM_WAIT, u32TurnMs) != 0) {
+        return CFG_EXCHANGE_NO_TURN;
+    }
+    S32 s32Result = -1;
+    U8* pu8State = bSegments ? stCheck.Get() + stFamily.u32BlockSize : nullptr;
+    if (!bSegments) {
+        /* nothing to post to */
+    } else if (lock_sem_timed(s32SemId, CFG_SEM_POST, u32TurnMs) != 0) {
+        LogServerLine("%s", CFG_POST_FAIL_LINE);
+    } else {
+        WritePost(stFamily, stRequest.Get(), stCheck.Get(), pBlock, s32Cmd);
+        unlock_sem(s32SemId, CFG_SEM_POST);
+        s32Result = PollAnswer(pu8State, s32Cmd, s32Polls);
+    }
+    if (pfnStep != nullptr) {
+        const CFG_TURN_S stTurn = {s32SemId, ps8RunKey};
+        pfnStep(s32Result, &stTurn, pCtx);
+    }
+    if (s32Result >= 0) {
+        PutWord(pu8State, CFG_STATE_IDLE);
+    }
+    unlock_sem(s32SemId, CFG_SEM_WAIT);
+    return s32Result;
+}
+
+BOOL ExchangeTurnHeld(const CFG_TURN_S* pstTurn)
+{
+    if (pstTurn == nullptr) {
+        return true;
+    }
+    if (pstTurn->s32SemId >= 0) {
+        return semctl(pstTurn->s32SemId, CFG_SEM_WAIT, GETVAL) >= 0;
+    }
+    return OpenRunSem(pstTurn->ps8RunKey, CFG_BASE_FAMILY, CFG_SEM_WAIT + 1) < 0;
 }
 
 S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8Passwd,
@@ -320,27 +390,6 @@ S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8P
         return 0;
     }
     return -1;
-}
-
-S32 CheckUserAndPrivilege(const S8* ps8CheckKey)
-{
-    S8 s8User[CFG_PARAM_TEXT_SIZE] = {0};
-    S8 s8Passwd[CFG_PARAM_TEXT_SIZE] = {0};
-    U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
-    GetBaseOtherParam(u8Block, ps8CheckKey);
-
-    int s32CookiePriv = CFG_COOKIE_PRIV_DEFAULT;
-    cgiCookieString("username", s8User, sizeof(s8User));
-    cgiCookieInteger("privilege", &s32CookiePriv, CFG_COOKIE_PRIV_DEFAULT);
-    if (s8User[0] == '\0') {
-        return -1;
-    }
-    U8 u8Priv = 0;
-    if (GetPasswdByUserWithList(u8Block + CFG_USER_TABLE_OFFSET, s8User, s8Passwd,
-                                sizeof(s8Passwd), &u8Priv) != 0) {
-        return -1;
-    }
-    return s32CookiePriv == (int)u8Priv ? 0 : -1;
 }
 
 S32 ReturnToLoginPage()

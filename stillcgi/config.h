@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 
+#include "cgic.h"
 #include "stillcgi_def.h"
 #include "type.h"
 
@@ -46,6 +47,12 @@ S32 close_exist_shm(S32 s32ShmId, VOID* pAddr);
 S32 GetBaseParam(VOID* pDst, const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
 S32 GetBaseOtherParam(VOID* pDst, const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
 
+/* GetUserTable: the user table alone (CFG_USER_TABLE_SIZE bytes from offset
+ * 2080 of the other block), for a check that needs nothing else of the
+ * block: it touches one page of the segment instead of two.
+ * return 0, or -1 with pDst untouched */
+S32 GetUserTable(VOID* pDst, const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
+
 /* SetBaseParam / SetBaseOtherParam: posts a block with a command code. Under
  * semaphore 0: the block into the request segment, the code into its command
  * word, -1 into the check segment's update-state word.
@@ -69,19 +76,46 @@ S32 CheckShmUpdateStateForOtherParm(S32 s32Cmd, S32 s32Polls,
                                     const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
                                     const S8* ps8RunKey = CFG_RUN_KEY_PATH);
 
-/* CFG_WAIT_STEP_F: work that belongs to the end of one wait. It runs with
- * semaphore 1 still held and zozid's answer still in the update-state word;
- * s32Result is what the wait returns. */
-typedef VOID (*CFG_WAIT_STEP_F)(S32 s32Result, VOID* pCtx);
+/* The turn an exchange runs in: the run semaphore set whose semaphore 1 it
+ * holds, or none (-1: no set existed), and the key path the set came from. */
+typedef struct {
+    S32 s32SemId;
+    const S8* ps8RunKey;
+} CFG_TURN_S;
 
-/* CheckShmUpdateStateThen: CheckShmUpdateState (base family) that, once the
- * answer is read or the polls ran out, runs pfnStep(result, pCtx) before the
- * word is reset and semaphore 1 is given back, so no other waiter is answered
- * meanwhile. pfnStep does not run when the wait could not start (result 0).
- * return as CheckShmUpdateState */
-S32 CheckShmUpdateStateThen(S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep, VOID* pCtx,
-                            const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
-                            const S8* ps8RunKey = CFG_RUN_KEY_PATH);
+/* CFG_WAIT_STEP_F: work that belongs to the end of one exchange. It runs
+ * inside the request's turn (semaphore 1 held), with zozid's answer still
+ * in the update-state word; s32Result is what the exchange returns (-1:
+ * nothing was posted, and outside any turn when no semaphore set exists);
+ * pstTurn is the turn, for ExchangeTurnHeld. */
+typedef VOID (*CFG_WAIT_STEP_F)(S32 s32Result, const CFG_TURN_S* pstTurn, VOID* pCtx);
+
+/* ExchangeTurnHeld: whether what zozid hands out now may still be for this
+ * request. A turn ends when its semaphore set is gone: zozid was started
+ * again, removed it and serves turns of a new set. Without a turn (no set
+ * existed) that holds until a set exists again, since from then on zozid
+ * answers the requests of its turns. true for a null pstTurn. */
+BOOL ExchangeTurnHeld(const CFG_TURN_S* pstTurn);
+
+/* ExchangeBaseParam: one request's whole exchange with zozid in its turn
+ * (base family). Semaphore 1 is taken first, at most u32TurnMs; then, under
+ * semaphore 0 (also at most u32TurnMs), the block and s32Cmd are posted and
+ * the update-state word set to -1; then the word is read as by
+ * CheckShmUpdateState; then pfnStep(result, pCtx) runs; then the word goes
+ * back to -1 and semaphore 1 is given back. So no other request posts, or
+ * resets the word, between this post and the end of pfnStep.
+ * When the segments are missing the step runs with -1 in the turn, nothing
+ * posted; when the semaphore set (two semaphores) is missing, without a turn;
+ * when the segments were found but the set is missing or semaphore 0 cannot
+ * be taken, "----------------Fail-----------------" goes to the server's log
+ * (LogServerLine) first.
+ * return CFG_EXCHANGE_NO_TURN (no turn within u32TurnMs: nothing posted, the
+ *        step not run), -1 (not posted), or the wait result 0 to 3 */
+S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep,
+                      VOID* pCtx, const S8* ps8RequestKey = CFG_REQUEST_KEY_PATH,
+                      const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
+                      const S8* ps8RunKey = CFG_RUN_KEY_PATH,
+                      U32 u32TurnMs = CFG_TURN_WAIT_MS);
 
 /* GetPasswdByUserWithList: password (and privilege) of an in-use account.
  * pFirstEntry  [in]  the first of the 30 user entries
@@ -95,8 +129,29 @@ S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8P
                             S32 s32Size, U8* pu8Privilege = nullptr);
 
 /* CheckUserAndPrivilege: the login cookies "username" and "privilege"
- * (default 2) against the user table. return 0, or -1 */
-S32 CheckUserAndPrivilege(const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
+ * (default 2) against the user table. return 0, or -1
+ * Defined here, inline: only a program that checks cookies then links the
+ * cookie readers (and cgicc behind them, cgic.cpp says why that matters). */
+inline S32 CheckUserAndPrivilege(const S8* ps8CheckKey = CFG_CHECK_KEY_PATH)
+{
+    S8 s8User[CFG_PARAM_TEXT_SIZE] = {0};
+    S8 s8Passwd[CFG_PARAM_TEXT_SIZE] = {0};
+    U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
+    GetBaseOtherParam(u8Block, ps8CheckKey);
+
+    int s32CookiePriv = CFG_COOKIE_PRIV_DEFAULT;
+    cgiCookieString("username", s8User, sizeof(s8User));
+    cgiCookieInteger("privilege", &s32CookiePriv, CFG_COOKIE_PRIV_DEFAULT);
+    if (s8User[0] == '\0') {
+        return -1;
+    }
+    U8 u8Priv = 0;
+    if (GetPasswdByUserWithList(u8Block + CFG_USER_TABLE_OFFSET, s8User, s8Passwd,
+                                sizeof(s8Passwd), &u8Priv) != 0) {
+        return -1;
+    }
+    return s32CookiePriv == (int)u8Priv ? 0 : -1;
+}
 
 /* ReturnToLoginPage: text/html header and a script sending the browser to
  * "../index.html". return 0 */

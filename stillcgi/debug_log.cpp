@@ -7,10 +7,12 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <sys/time.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "debug_log_internal.h"
 
@@ -352,4 +354,29 @@ S32 DisplayMemSize()
     sysinfo(&stInfo);
     LOG_AT(LOG_LEVEL_DBG, "_____________________________Available:[%d]\n", (S32)stInfo.freeram);
     return 0;
+}
+
+VOID LogServerLine(const S8* ps8Fmt, ...)
+{
+    struct stat stErr;
+    struct stat stOut;
+    if (fstat(STDERR_FILENO, &stErr) == 0) {
+        /* the reply's own pipe or file: the line would stand in the reply */
+        if (fstat(STDOUT_FILENO, &stOut) == 0 && stErr.st_dev == stOut.st_dev &&
+            stErr.st_ino == stOut.st_ino) {
+            return;
+        }
+        struct sockaddr_storage stAddr;
+        socklen_t u32Len = sizeof(stAddr);
+        memset(&stAddr, 0, sizeof(stAddr));
+        if (S_ISSOCK(stErr.st_mode) &&
+            getsockname(STDERR_FILENO, reinterpret_cast<struct sockaddr*>(&stAddr), &u32Len) == 0 &&
+            (stAddr.ss_family == AF_INET || stAddr.ss_family == AF_INET6)) {
+            return;
+        }
+    }
+    va_list stArgs;
+    va_start(stArgs, ps8Fmt);
+    vfprintf(stderr, ps8Fmt, stArgs);
+    va_end(stArgs);
 }

@@ -75,6 +75,13 @@ VOID LogResetTimes(const S8* ps8ResetPath = LOG_RESET_FILE_PATH);
 /* DisplayMemSize: a debug-level message with the free memory; returns 0. */
 S32 DisplayMemSize();
 
+/* LogServerLine: a diagnostic line for the web server's error log, written
+ * to standard error, except when standard error leads to the client: the
+ * reply's own pipe (mini_httpd gives a CGI one pipe for both) or a network
+ * connection, where the line would land inside the reply's head. The format
+ * carries its own line end. */
+VOID LogServerLine(const S8* ps8Fmt, ...) __attribute__((format(printf, 1, 2)));
+
 /* Rotation (lock held by the caller): next file number in the ring, file
  * emptied and opened, count reset, sequence file written. */
 VOID logChangeFile();

@@ -13,6 +13,7 @@
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "debug_log.h"
@@ -35,6 +36,14 @@ S32 SemOp(S32 s32SemId, S32 s32Num, short s16Op)
     stOp.sem_op = s16Op;
     stOp.sem_flg = SEM_UNDO;
     return semop(s32SemId, &stOp, 1);
+}
+
+/* Milliseconds of the monotonic clock. */
+U64 MonotonicMs()
+{
+    struct timespec stNow = {0, 0};
+    clock_gettime(CLOCK_MONOTONIC, &stNow);
+    return (U64)stNow.tv_sec * 1000U + (U64)stNow.tv_nsec / 1000000U;
 }
 
 /* Byte at an offset of a record handed over as an opaque pointer. */
@@ -105,6 +114,37 @@ S32 lock_sem(S32 s32SemId, S32 s32Num)
         return -1;
     }
     return 0;
+}
+
+S32 lock_sem_timed(S32 s32SemId, S32 s32Num, U32 u32WaitMs)
+{
+    struct sembuf stOp = {};
+    stOp.sem_num = (unsigned short)s32Num;
+    stOp.sem_op = -1;
+    stOp.sem_flg = SEM_UNDO | IPC_NOWAIT;
+    /* free (the usual case): taken at once, with no clock to read */
+    if (semop(s32SemId, &stOp, 1) == 0) {
+        return 0;
+    }
+    stOp.sem_flg = SEM_UNDO;
+    const U64 u64EndMs = MonotonicMs() + u32WaitMs;
+    /* A signal ends semtimedop early; the wait goes on for what is left of
+     * the bound, so the bound holds however many signals come. */
+    for (;;) {
+        const U64 u64NowMs = MonotonicMs();
+        const U64 u64LeftMs = u64NowMs < u64EndMs ? u64EndMs - u64NowMs : 0;
+        struct timespec stLeft;
+        stLeft.tv_sec = (time_t)(u64LeftMs / 1000U);
+        stLeft.tv_nsec = (long)(u64LeftMs % 1000U) * 1000000L;
+        if (semtimedop(s32SemId, &stOp, 1, &stLeft) == 0) {
+            return 0;
+        }
+        const int s32Err = errno;
+        if (s32Err != EINTR || u64LeftMs == 0) {
+            LOG_AT(LOG_LEVEL_WAN, "semop fail,errno=%s\n", strerror(s32Err));
+            return -1;
+        }
+    }
 }
 
 S32 unlock_sem(S32 s32SemId, S32 s32Num)

@@ -31,6 +31,11 @@ S32 close_sem(S32 s32SemId);
  * return 0, or -1 */
 S32 lock_sem(S32 s32SemId, S32 s32Num);
 
+/* lock_sem_timed: lock_sem that waits at most u32WaitMs for the semaphore
+ * (semtimedop; a signal does not restart the wait from the beginning).
+ * return 0, or -1 (the time ran out, or the set is gone or invalid) */
+S32 lock_sem_timed(S32 s32SemId, S32 s32Num, U32 u32WaitMs);
+
 /* unlock_sem: gives semaphore s32Num back (+1, SEM_UNDO). return 0, or -1 */
 S32 unlock_sem(S32 s32SemId, S32 s32Num);
 

@@ -7,11 +7,15 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "cgic.h"
 #include "config.h"
+#include "debug_log.h"
+#include "snap_guard.h"
 #include "snap_handler_internal.h"
 
 namespace {
@@ -34,6 +38,7 @@ constexpr const S8* SNAP_TEXT_RESOLUTION = "Unsupported Resolution\n";
 
 /* Bounds the retries of a read or write that a signal interrupted. */
 constexpr S32 SNAP_EINTR_RETRIES = 100;
+constexpr size_t SNAP_HEAD_SIZE = 256; /* the image reply's head, whatever its length */
 
 class UniqueFd {
 public:
@@ -47,6 +52,13 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int Get() const noexcept { return m_s32Fd; }
+    VOID Reset(int s32Fd) noexcept
+    {
+        if (m_s32Fd >= 0) {
+            close(m_s32Fd);
+        }
+        m_s32Fd = s32Fd;
+    }
     int Release() noexcept
     {
         const int s32Fd = m_s32Fd;
@@ -58,6 +70,18 @@ private:
     int m_s32Fd;
 };
 
+/* Every reply says the connection ends with it: the web server runs one CGI
+ * per connection and closes it afterwards, and an HTTP/1.1 client that was
+ * not told so sends its next request into the closed socket. */
+constexpr const S8* SNAP_CONNECTION_CLOSE = "Connection: close\r\n";
+
+/* cgic's text/html header, which ends the head, behind the Connection line. */
+VOID TextHead()
+{
+    fputs(SNAP_CONNECTION_CLOSE, cgiOut);
+    cgiHeaderContentType("text/html");
+}
+
 /* A refusal: its status, the length of its text, cgic's header, then the
  * text, which a HEAD leaves out (its head stays that of the GET). The
  * length lets a client tell a whole refusal from a cut one under servers
@@ -66,7 +90,7 @@ VOID Refusal(const S8* ps8Status, const S8* ps8Text, BOOL bHead = false)
 {
     fputs(ps8Status, cgiOut);
     fprintf(cgiOut, "Content-Length: %u\r\n", (unsigned)strlen(ps8Text));
-    cgiHeaderContentType("text/html");
+    TextHead();
     if (!bHead) {
         fputs(ps8Text, cgiOut);
     }
@@ -76,29 +100,29 @@ VOID EmptyFileReply() { Refusal(SNAP_STATUS_404, SNAP_TEXT_EMPTY); }
 
 VOID NotFoundReply() { Refusal(SNAP_STATUS_404, SNAP_TEXT_404); }
 
-/* The head of the image reply; s32Size < 0 leaves out Content-Length (HEAD,
- * where no file is fetched). Every line ends in CR LF: strict HTTP parsers
- * refuse bare line feeds. no-store, since every reply is a new picture. */
-VOID ImageHead(S32 s32Size)
+/* The head of the image reply, formatted into s8Head; s32Size < 0 leaves out
+ * Content-Length (HEAD, where no file is fetched). Every line ends in CR LF:
+ * strict HTTP parsers refuse bare line feeds. no-store, since every reply is
+ * a new picture. return its length */
+size_t ImageHead(S8 (&s8Head)[SNAP_HEAD_SIZE], S32 s32Size)
 {
-    fputs(SNAP_STATUS_200, cgiOut);
-    fputs("Accept-Ranges: bytes\r\n", cgiOut);
+    S8 s8Length[32] = {0};
     if (s32Size >= 0) {
-        fprintf(cgiOut, "Content-Length: %d\r\n", s32Size);
+        snprintf(s8Length, sizeof(s8Length), "Content-Length: %d\r\n", s32Size);
     }
-    fputs("Connection: close\r\n", cgiOut);
-    fputs("Content-Type: image/jpeg\r\n", cgiOut);
-    fputs("Cache-Control: no-store\r\n", cgiOut);
-    fputs("\r\n", cgiOut);
+    const int s32Len = snprintf(s8Head, sizeof(s8Head), "%sAccept-Ranges: bytes\r\n%s%s"
+                                "Content-Type: image/jpeg\r\nCache-Control: no-store\r\n\r\n",
+                                SNAP_STATUS_200, s8Length, SNAP_CONNECTION_CLOSE);
+    return s32Len > 0 ? (size_t)s32Len : 0;
 }
 
-/* Writes all u32Len bytes to descriptor 1; false on an error or a closed peer. */
-BOOL WriteAll(const U8* pu8Buf, size_t u32Len)
+/* Writes the buffers whole to descriptor 1; false on an error or a closed
+ * peer. */
+BOOL WriteAll(struct iovec* pstVec, int s32Count)
 {
-    size_t u32Done = 0;
     S32 s32Retries = 0;
-    while (u32Done < u32Len) {
-        const ssize_t s32Ret = write(STDOUT_FILENO, pu8Buf + u32Done, u32Len - u32Done);
+    while (s32Count > 0) {
+        const ssize_t s32Ret = writev(STDOUT_FILENO, pstVec, s32Count);
         if (s32Ret < 0) {
             if (errno == EINTR && ++s32Retries < SNAP_EINTR_RETRIES) {
                 continue;
@@ -108,7 +132,17 @@ BOOL WriteAll(const U8* pu8Buf, size_t u32Len)
         if (s32Ret == 0) {
             return false;
         }
-        u32Done += (size_t)s32Ret;
+        /* step over what went out: whole buffers, then into the next one */
+        size_t u32Done = (size_t)s32Ret;
+        while (s32Count > 0 && u32Done >= pstVec->iov_len) {
+            u32Done -= pstVec->iov_len;
+            ++pstVec;
+            --s32Count;
+        }
+        if (s32Count > 0) {
+            pstVec->iov_base = static_cast<U8*>(pstVec->iov_base) + u32Done;
+            pstVec->iov_len -= u32Done;
+        }
     }
     return true;
 }
@@ -124,12 +158,11 @@ ssize_t ReadSome(int s32Fd, U8* pu8Buf, size_t u32Len)
     return -1;
 }
 
-/* Copies at most u32Size bytes of the file to descriptor 1; ends early at end
- * of file or on an error. */
-VOID CopyToOutput(int s32Fd, S32 s32Size)
+/* The file's bytes after the head, at most u32Left of them, through a copy
+ * buffer; ends early at end of file or on an error. */
+VOID CopyToOutput(int s32Fd, size_t u32Left)
 {
     U8 u8Buf[SNAP_COPY_BUF_SIZE];
-    size_t u32Left = (size_t)s32Size;
     while (u32Left > 0) {
         /* Never more than announced in Content-Length. */
         const size_t u32Want = u32Left < sizeof(u8Buf) ? u32Left : sizeof(u8Buf);
@@ -137,28 +170,52 @@ VOID CopyToOutput(int s32Fd, S32 s32Size)
         if (s32Read <= 0) {
             return;
         }
-        if (!WriteAll(u8Buf, (size_t)s32Read)) {
+        struct iovec stVec = {u8Buf, (size_t)s32Read};
+        if (!WriteAll(&stVec, 1)) {
             return;
         }
         u32Left -= (size_t)s32Read;
     }
 }
 
-/* Head, then the bytes; the raw bytes go to descriptor 1 behind the stream's
- * buffer, so the head is flushed first. */
+/* The image reply on descriptor 1: the head, then at most s32Size bytes of
+ * the file, ending early at end of file or on an error. The bytes go from
+ * the file to the output inside the kernel (sendfile), without the copy
+ * buffer's round trip and its pages; where the output does not take that,
+ * through the copy buffer. Nothing goes through the stdio stream of the
+ * other replies. */
 VOID SendOpened(int s32Fd, S32 s32Size)
 {
-    ImageHead(s32Size);
-    fflush(cgiOut);
-    fflush(stdout);
-    CopyToOutput(s32Fd, s32Size);
+    S8 s8Head[SNAP_HEAD_SIZE];
+    struct iovec stHead = {s8Head, ImageHead(s8Head, s32Size)};
+    fflush(cgiOut); /* anything written there before stays in front */
+    if (!WriteAll(&stHead, 1)) {
+        return;
+    }
+    size_t u32Left = (size_t)s32Size;
+    for (S32 s32Retries = 0; u32Left > 0;) {
+        const ssize_t s32Sent = sendfile(STDOUT_FILENO, s32Fd, nullptr, u32Left);
+        if (s32Sent > 0) {
+            u32Left -= (size_t)s32Sent;
+            continue;
+        }
+        const int s32Err = s32Sent < 0 ? errno : 0;
+        if (s32Err == EINTR && ++s32Retries < SNAP_EINTR_RETRIES) {
+            continue;
+        }
+        if ((s32Err == EINVAL || s32Err == ENOSYS) && u32Left == (size_t)s32Size) {
+            CopyToOutput(s32Fd, u32Left); /* an output sendfile cannot write to */
+        }
+        return; /* end of file, a closed peer or another error */
+    }
 }
 
 /* A readable regular file at the path, opened; -1 otherwise. Non-blocking,
- * so a FIFO put there cannot hold the request. */
+ * so a FIFO put there cannot hold the request; a symbolic link is not
+ * followed, so what is sent is zozid's own file, never one a link names. */
 int OpenRegular(const S8* ps8Path)
 {
-    UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     if (stFd.Get() < 0) {
         return -1;
     }
@@ -220,17 +277,47 @@ S32 CheckQueryUser(const S8* ps8Query, const S8* ps8CheckKey)
     return SnapCheckUserAndPrivilege(s8DecUser, s8DecPasswd, ps8CheckKey);
 }
 
-/* The file wait, run at the end of the answer's wait (semaphore 1 held). */
+/* At least one account in the user table. */
+BOOL UserTableInUse(const S8* ps8CheckKey)
+{
+    U8 u8Table[CFG_USER_TABLE_SIZE] = {0};
+    GetUserTable(u8Table, ps8CheckKey);
+    for (U32 i = 0; i < CFG_USER_COUNT; ++i) {
+        if (u8Table[i * CFG_USER_ENTRY_SIZE] != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* A refused request that may have guessed: it named a user and a password
+ * (without either nothing is tried), and the user table held an account
+ * (with none, zozid is not up yet or was restarting, and every request is
+ * refused anyway). */
+BOOL WasGuess(const S8* ps8Query, const S8* ps8CheckKey)
+{
+    S8 s8Value[2] = {0};
+    if (GetStrParamValue(ps8Query, "user", s8Value, sizeof(s8Value)) != 0 || s8Value[0] == '\0') {
+        return false;
+    }
+    s8Value[0] = '\0';
+    if (GetStrParamValue(ps8Query, "psw", s8Value, sizeof(s8Value)) != 0 || s8Value[0] == '\0') {
+        return false;
+    }
+    return UserTableInUse(ps8CheckKey);
+}
+
+/* The file wait, run at the end of the answer's wait (in the request's turn). */
 typedef struct {
     const S8* ps8Path;
     S32 s32Fd;
     BOOL bDone;
 } SNAP_TAKE_S;
 
-VOID TakeStep(S32 /*s32Result*/, VOID* pCtx)
+VOID TakeStep(S32 /*s32Result*/, const CFG_TURN_S* pstTurn, VOID* pCtx)
 {
     SNAP_TAKE_S* pstTake = static_cast<SNAP_TAKE_S*>(pCtx);
-    pstTake->s32Fd = SnapTakeFile(pstTake->ps8Path);
+    pstTake->s32Fd = SnapTakeFile(pstTake->ps8Path, pstTurn);
     pstTake->bDone = true;
 }
 
@@ -238,8 +325,10 @@ VOID TakeStep(S32 /*s32Result*/, VOID* pCtx)
 
 S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd, const S8* ps8CheckKey)
 {
-    U8 u8Block[CFG_OTHER_BLOCK_SIZE] = {0};
-    GetBaseOtherParam(u8Block, ps8CheckKey);
+    /* only the table of the other block: a missing segment leaves it zeroed,
+     * so no entry is in use */
+    U8 u8Table[CFG_USER_TABLE_SIZE] = {0};
+    GetUserTable(u8Table, ps8CheckKey);
     if (ps8User == nullptr || ps8Passwd == nullptr || ps8User[0] == '\0' || ps8Passwd[0] == '\0') {
         return -1;
     }
@@ -247,8 +336,7 @@ S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd, const S8* 
     const size_t u32PasswdLen = strlen(ps8Passwd);
     for (U32 i = 0; i < CFG_USER_COUNT; ++i) {
         CFG_USER_ENTRY_S stEntry;
-        memcpy(&stEntry, u8Block + CFG_USER_TABLE_OFFSET + i * CFG_USER_ENTRY_SIZE,
-               sizeof(stEntry));
+        memcpy(&stEntry, u8Table + i * CFG_USER_ENTRY_SIZE, sizeof(stEntry));
         if (stEntry.u8InUse == 0) {
             continue;
         }
@@ -283,7 +371,7 @@ S32 getfileinfo(const S8* ps8Path, time_t* ptMtime)
     struct stat stSt;
     if (ps8Path == nullptr || stat(ps8Path, &stSt) != 0 || stSt.st_size > INT32_MAX) {
         /* Standard error: on standard output it would stand before any header. */
-        fprintf(stderr, "Failed to get stat from file: %s", ps8Path != nullptr ? ps8Path : "");
+        LogServerLine("Failed to get stat from file: %s", ps8Path != nullptr ? ps8Path : "");
         return -1;
     }
     if (ptMtime != nullptr) {
@@ -303,7 +391,7 @@ S32 flushimage(const S8* ps8Path)
         EmptyFileReply();
         return -1;
     }
-    const UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC));
+    const UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (stFd.Get() < 0) {
         /* Seen a moment ago, gone now: a reply all the same, never an empty 200. */
         NotFoundReply();
@@ -328,40 +416,41 @@ S32 SnapSendImage(S32 s32Fd)
     return 0;
 }
 
-S32 SnapTakeFile(const S8* ps8Path)
+S32 SnapTakeFile(const S8* ps8Path, const CFG_TURN_S* pstTurn)
 {
     if (ps8Path == nullptr) {
         return -1;
     }
-    int s32Fd = -1;
-    /* No break needed: the loop's own condition ends the wait at the first
-     * open that succeeds, and only a failed check pauses. After the last pause
-     * comes one more check below, so a file written during it is still found. */
-    for (S32 i = 0; i < SNAP_FILE_CHECKS && s32Fd < 0; ++i) {
-        s32Fd = OpenRegular(ps8Path);
-        if (s32Fd < 0) {
+    UniqueFd stFd;
+    /* Only a failed check pauses. After the last pause comes one more check,
+     * so a file written during it is still found. */
+    for (S32 i = 0; i <= SNAP_FILE_CHECKS && stFd.Get() < 0; ++i) {
+        if (!ExchangeTurnHeld(pstTurn)) {
+            return -1;
+        }
+        stFd.Reset(OpenRegular(ps8Path));
+        if (stFd.Get() < 0 && i < SNAP_FILE_CHECKS) {
             FileWaitPause();
         }
     }
-    if (s32Fd < 0) {
-        s32Fd = OpenRegular(ps8Path);
-    }
-    if (s32Fd < 0) {
+    /* Checked again after the open: a zozid started meanwhile may have put
+     * its own request's file there. */
+    if (stFd.Get() < 0 || !ExchangeTurnHeld(pstTurn)) {
         return -1;
     }
     /* Ours from here on: no later request can find it, remove it or see it
      * replaced while it is sent. Only the file opened is removed; if zozid has
      * already put a newer one in its place, that one is left for its request.
      * (The check and the unlink are two steps. On the usual road this runs
-     * while we hold semaphore 1, and zozid writes a snapshot only for the
-     * waiter that holds it.) */
+     * in our turn, and zozid writes a snapshot only for the command of the
+     * turn's holder.) */
     struct stat stOpened;
     struct stat stNamed;
-    if (fstat(s32Fd, &stOpened) == 0 && stat(ps8Path, &stNamed) == 0 &&
+    if (fstat(stFd.Get(), &stOpened) == 0 && stat(ps8Path, &stNamed) == 0 &&
         stOpened.st_dev == stNamed.st_dev && stOpened.st_ino == stNamed.st_ino) {
         unlink(ps8Path);
     }
-    return s32Fd;
+    return stFd.Release();
 }
 
 S32 SnapUrlDecode(const S8* ps8Src, S8* ps8Dst, U32 u32DstSize)
@@ -401,7 +490,8 @@ VOID ErrorForbid() { fputs(SNAP_TEXT_403, cgiOut); }
 
 VOID ErrorTimeOut() { fprintf(cgiOut, "HTTP/1.1 408 Request Timeout\n"); }
 
-S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* ps8Method)
+S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* ps8Method,
+                     const S8* ps8RemoteAddr)
 {
     const BOOL bHead = ps8Method != nullptr && strcmp(ps8Method, SNAP_METHOD_HEAD) == 0;
     S32 s32Mode = -1;
@@ -414,7 +504,16 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
     GetIntParamValue(ps8Query, "mode", &s32Mode);
     GetIntParamValue(ps8Query, "resolution", &s32Res);
 
+    SNAP_GUARD_S stGuard = {stPaths.ps8GuardFile, false};
+    if (SnapGuardLocked(&stGuard, ps8RemoteAddr, SNAP_GUARD_NOW)) {
+        /* guessing from this address: refused without a look at the password */
+        Refusal(SNAP_STATUS_403, SNAP_TEXT_403, bHead);
+        return -1;
+    }
     if (CheckQueryUser(ps8Query, stPaths.ps8CheckKey) != 0) {
+        if (WasGuess(ps8Query, stPaths.ps8CheckKey)) {
+            SnapGuardFailed(&stGuard, ps8RemoteAddr, SnapGuardNowMs());
+        }
         Refusal(SNAP_STATUS_403, SNAP_TEXT_403, bHead);
         return -1;
     }
@@ -430,7 +529,7 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
     if (s32Mode == SNAP_MODE_CAPTURE) {
         if (bHead) {
             /* Asking about the reply must not take a picture on the device. */
-            cgiHeaderContentType("text/html");
+            TextHead();
             return 0;
         }
         GetIntParamValue(ps8Query, "reason", &s32Reason);
@@ -438,35 +537,35 @@ S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* 
             s32Reason = 0;
         }
         u8Block[SNAP_REASON_OFFSET] = (U8)(s32Reason & 0xFF);
-        const S32 s32Post = SetBaseParam(u8Block, SNAP_CMD_CAPTURE, stPaths.ps8RequestKey,
-                                         stPaths.ps8CheckKey, stPaths.ps8RunKey);
-        S32 s32Wait = 0;
-        if (s32Post == 0) {
-            s32Wait = CheckShmUpdateState(SNAP_CMD_CAPTURE, SNAP_POLL_BUDGET,
-                                          stPaths.ps8CheckKey, stPaths.ps8RunKey);
-        }
-        cgiHeaderContentType("text/html");
-        fputs((s32Post == 0 && s32Wait != 0) ? "snap ok\n" : "snap fail\n", cgiOut);
+        /* -2 (no turn), -1 (not posted) and 0 (zozid's failure answer) fail;
+         * done, the 0x600 answer and no answer in time are all "ok". */
+        const S32 s32Wait =
+            ExchangeBaseParam(u8Block, SNAP_CMD_CAPTURE, SNAP_POLL_BUDGET, nullptr, nullptr,
+                              stPaths.ps8RequestKey, stPaths.ps8CheckKey, stPaths.ps8RunKey);
+        TextHead();
+        fputs(s32Wait > 0 ? "snap ok\n" : "snap fail\n", cgiOut);
         return 0;
     }
 
     if (bHead) {
         /* No snapshot is asked for, so its size is not known. */
-        ImageHead(-1);
+        S8 s8Head[SNAP_HEAD_SIZE];
+        fwrite(s8Head, 1, ImageHead(s8Head, -1), cgiOut);
         return 0;
     }
-    /* The file is taken while semaphore 1 is still held after the answer:
-     * zozid answers one waiter at a time, so the file there is the one
-     * written for this request, and no other request can take it first. */
+    /* The file is taken inside the request's turn: zozid answers this
+     * request's command, so the file there is the one written for it, and
+     * no other request can post, or take it, first. When nothing could be
+     * posted the step still looks for a file, as before posting failed. */
     SNAP_TAKE_S stTake = {stPaths.ps8SnapFile, -1, false};
-    if (SetBaseParam(u8Block, SNAP_CMD_IMAGE, stPaths.ps8RequestKey, stPaths.ps8CheckKey,
-                     stPaths.ps8RunKey) == 0) {
-        CheckShmUpdateStateThen(SNAP_CMD_IMAGE, SNAP_POLL_BUDGET, TakeStep, &stTake,
-                                stPaths.ps8CheckKey, stPaths.ps8RunKey);
-    }
-    if (!stTake.bDone) {
-        /* Posting or the wait failed: any snapshot there is sent all the same. */
-        stTake.s32Fd = SnapTakeFile(stPaths.ps8SnapFile);
+    const S32 s32Wait =
+        ExchangeBaseParam(u8Block, SNAP_CMD_IMAGE, SNAP_POLL_BUDGET, TakeStep, &stTake,
+                          stPaths.ps8RequestKey, stPaths.ps8CheckKey, stPaths.ps8RunKey);
+    if (s32Wait == CFG_EXCHANGE_NO_TURN) {
+        /* the turn did not come within its bound: nothing was asked for, and
+         * any file there belongs to the request whose turn it is */
+        NotFoundReply();
+        return -1;
     }
     const UniqueFd stFd(stTake.s32Fd);
     if (stFd.Get() < 0) {
@@ -481,5 +580,5 @@ int cgiMain()
 {
     /* A client that went away must end the copy, not the process. */
     signal(SIGPIPE, SIG_IGN);
-    return SnapServeRequest(cgiQueryString, SNAP_DEFAULT_PATHS, cgiRequestMethod);
+    return SnapServeRequest(cgiQueryString, SNAP_DEFAULT_PATHS, cgiRequestMethod, cgiRemoteAddr);
 }

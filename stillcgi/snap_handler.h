@@ -8,7 +8,10 @@
  * takes "/dev/snap/snap.jpg" away from its path before it gives up its turn
  * (open, then remove), and sends it behind a CGI head. Every reply starts
  * with a CGI "Status: " line where it is not a 200 of text, so the web
- * server passes its HTTP status on; header lines end in CR LF. */
+ * server passes its HTTP status on; every head says "Connection: close";
+ * header lines end in CR LF. Post, wait and pick-up run in the request's
+ * turn (semaphore 1), which it waits for at most 10 s; five wrong passwords
+ * in a minute lock the client's address for a minute (snap_guard.h). */
 #ifndef STILLCGI_SNAP_HANDLER_H
 #define STILLCGI_SNAP_HANDLER_H
 
@@ -34,8 +37,8 @@ S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd,
  * never. return 1 if acceptable, else 0 */
 S32 IsSupportedResolution(const U8* pu8Area, S32 s32Index);
 
-/* flushimage: writes the image reply for the file: the headers to cgiOut, the
- * bytes straight to descriptor 1; an empty file gets the 404 "File Not Found"
+/* flushimage: writes the image reply for the file to descriptor 1 (what
+ * cgiOut holds goes first): the head, then the bytes; an empty file gets the 404 "File Not Found"
  * reply, a file that cannot be opened the 404 "Not Found" one, a file whose
  * status cannot be read nothing. The request road sends from the descriptor
  * it took instead (snap_handler_internal.h).

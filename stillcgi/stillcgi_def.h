@@ -18,6 +18,7 @@ constexpr const S8* CFG_TEST_LOG_PATH    = "test.log";            /* WriteLogToF
 constexpr const S8* LOG_DEFAULT_DIR      = "/mivor/log/";
 constexpr const S8* LOG_DEFAULT_PREFIX   = "zozid_";
 constexpr const S8* LOG_RESET_FILE_PATH  = "/mivor/reset.ini";
+constexpr const S8* SNAP_GUARD_PATH      = "/var/run/stillcgi.guard"; /* tmpfs on a camera */
 
 /* ---- settings exchange with zozid ---- */
 constexpr S32 CFG_BASE_KEY_NUM      = 10;    /* base family */
@@ -31,7 +32,9 @@ constexpr S32 CFG_ANSWER_DONE2      = 0x600;
 constexpr S32 CFG_ANSWER_FAIL       = 0x100;
 constexpr S32 CFG_POLL_SLEEP_US     = 100;
 constexpr S32 CFG_SEM_POST          = 0;     /* semaphore guarding posting */
-constexpr S32 CFG_SEM_WAIT          = 1;     /* semaphore guarding waiting */
+constexpr S32 CFG_SEM_WAIT          = 1;     /* semaphore guarding waiting: a request's turn */
+constexpr U32 CFG_TURN_WAIT_MS      = 10000; /* longest wait for the turn, and for posting */
+constexpr S32 CFG_EXCHANGE_NO_TURN  = -2;    /* the turn did not come: nothing was posted */
 
 /* user table of the other-family block */
 constexpr U32 CFG_USER_TABLE_OFFSET = 2080;
@@ -39,6 +42,7 @@ constexpr U32 CFG_USER_COUNT        = 30;
 constexpr U32 CFG_USER_ENTRY_SIZE   = 36;
 constexpr U32 CFG_USER_FIELD_SIZE   = 16;    /* name and password fields */
 constexpr U32 CFG_USER_NAME_MAX     = 16;    /* longest name a lookup accepts */
+constexpr U32 CFG_USER_TABLE_SIZE   = CFG_USER_COUNT * CFG_USER_ENTRY_SIZE;
 
 /* query readers and script replies */
 constexpr U32 CFG_PARAM_TEXT_SIZE   = 32;    /* caller's buffer for a text value */
@@ -65,6 +69,14 @@ constexpr U32 SNAP_REQ_RES_OFFSET   = 2933;  /* resolution of this request */
 constexpr U32 SNAP_REASON_OFFSET    = 2936;  /* capture reason */
 constexpr S32 SNAP_RES_ALWAYS_MAX   = 3;     /* indexes up to this need no capability bit */
 constexpr S32 SNAP_RES_LIMIT        = 16;    /* first index always refused */
+
+/* ---- bound on password guessing, per client address (as the daemon's) ---- */
+constexpr U32 SNAP_GUARD_FAILS        = 5;      /* failed checks that start a lock */
+constexpr U64 SNAP_GUARD_WINDOW_MS    = 60000;  /* ... when they fall within this time */
+constexpr U64 SNAP_GUARD_LOCK_MS      = 60000;  /* how long the address is then refused */
+constexpr U32 SNAP_GUARD_ADDRS        = 64;     /* addresses the state file holds */
+constexpr U32 SNAP_GUARD_ADDR_SIZE    = 64;     /* an address text with its zone, zero-padded */
+constexpr U32 SNAP_GUARD_LOCK_WAIT_MS = 200;    /* longest wait for the file's lock */
 
 /* ---- debug log ---- */
 constexpr U32 LOG_DIR_SIZE          = 256;

@@ -2,33 +2,52 @@
 # SPDX-License-Identifier: MIT
 """Snapshot benchmark: the CGI under busybox httpd against the stand-in,
 compared in the same run with the same server sending the same file
-statically. Needs root (the device sandbox) and a build with snapload:
+statically, and with the least a CGI costs there: snapfloor, a static C
+program that only sends that file behind the same head. Needs root (the
+device sandbox) and a build with snapload and snapfloor:
 
-    sudo python3 bench/stillcgi/run_bench.py [BIN_DIR]
+    sudo python3 bench/stillcgi/run_bench.py [BIN_DIR] [--concurrency=1,8,32,100]
+                                             [--before=OTHER_STILLCGI]
 
-Prints requests/s, median and p99 latency at concurrency 1, 8 and 32, the
-ratio CGI/static, the 404 replies among the broken ones, the CGI's
-exec-to-exit time on its refusal road next to /bin/true, and its binary
-size. All traffic stays inside the sandbox; every run is bounded in requests
-and seconds.
+--before adds another build of the CGI (an earlier one, say) as a fourth
+kind, measured in the same rounds, so before and after share the machine's
+moments.
+
+At concurrency 1 the stand-in runs at its own pace; at 8, 32 and 100 as fast
+as it can react (--fast). Prints requests/s, median and p99 latency, the
+ratios CGI/static and CGI/floor, the 404 replies among the broken ones, the
+CGI's exec-to-exit time on its refusal road next to /bin/true, and its
+binary size. All traffic stays inside the sandbox; every run is bounded in
+requests and seconds.
 """
 
 import os
 import shutil
+import statistics
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SRC, "scripts"))
-if len(sys.argv) > 1:
-    os.environ["CAM_BIN_DIR"] = os.path.abspath(sys.argv[1])
+ARGS = [a for a in sys.argv[1:] if not a.startswith("--")]
+BEFORE = next((a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--before=")), None)
+if ARGS:
+    os.environ["CAM_BIN_DIR"] = os.path.abspath(ARGS[0])
 
 from camsandbox import Sandbox  # noqa: E402
 
 CAM_ADDR, CLI_ADDR, PORT = "10.1.0.1", "10.1.0.2", 8080
 IMAGE_BYTES = 100 * 1024
-REQUESTS = {1: 3000, 8: 6000, 32: 6000}
+REQUESTS = {1: 3000, 8: 6000, 32: 6000, 100: 6000}
+for arg in sys.argv[1:]:
+    if arg.startswith("--concurrency="):  # a subset, to compare builds quickly
+        REQUESTS = {int(c): REQUESTS[int(c)] for c in arg.split("=", 1)[1].split(",")}
+FAST_FROM = 8  # concurrency from which the stand-in runs with --fast
+# Concurrency 1 in rounds: the three kinds one after another, ROUNDS times,
+# ROUND_REQUESTS requests each, so a neighbour's load that comes and goes
+# weighs on all three alike; the ratios are the medians of the rounds'.
+ROUNDS = 20
+ROUND_REQUESTS = 150
 SECONDS = 15
 EXEC_ROUNDS = 400
 
@@ -51,44 +70,84 @@ print("%.1f %.1f" % (statistics.median(times), times[int(len(times) * 0.99)]))
 """
 
 
+def summed(runs):
+    """The runs of one kind as one: counts added, rate over the time of all,
+    latencies the median of the runs' (the rounds are alike in size)."""
+    out = {key: sum(r[key] for r in runs) for key in ("requests", "good", "broken", "seconds")}
+    out["s404"] = sum(r.get("s404", 0) for r in runs)
+    out["rps"] = out["good"] / out["seconds"]
+    for key in ("p50_ms", "p99_ms"):
+        out[key] = statistics.median(r[key] for r in runs)
+    return out
+
+
 def parse(line):
     parts = line.split()
     return {parts[i]: float(parts[i + 1]) for i in range(0, len(parts) - 1, 2)}
 
 
+def start_zozid(cam, image, fast):
+    argv = ["./zozid", "--user", "admin:1234", "--jpeg-size", str(IMAGE_BYTES),
+            "--dump-image", image] + (["--fast"] if fast else [])
+    z = cam.start(argv, name="zozid-fast" if fast else "zozid")
+    if not cam.wait_for(lambda: "zozid: ready" in cam.output(z.cam_name), timeout=30):
+        sys.exit("stand-in did not start: " + cam.errors(z.cam_name))
+    return z
+
+
 def main():
     with Sandbox() as sb:
-        cam = sb.host("cam")
+        cam = sb.host("cam", private_run=True)
         cli = sb.host("cli")
         sb.link(cam, "eth0", CAM_ADDR + "/24", cli, "eth0", CLI_ADDR + "/24")
         stillcgi = sb.binary("stillcgi")
         snapload = sb.binary("snapload")
         image = os.path.join(cam.dir, "card.jpg")
-        z = cam.start(["./zozid", "--user", "admin:1234", "--jpeg-size", str(IMAGE_BYTES),
-                       "--dump-image", image], name="zozid")
-        if not cam.wait_for(lambda: "zozid: ready" in cam.output("zozid"), timeout=5):
-            sys.exit("stand-in did not start: " + cam.errors("zozid"))
+        z = start_zozid(cam, image, fast=False)
         www = os.path.join(cam.dir, "www")
         os.makedirs(os.path.join(www, "cgi-bin"))
         shutil.copy(stillcgi, os.path.join(www, "cgi-bin", "stillcgi"))
+        shutil.copy(sb.binary("snapfloor"), os.path.join(www, "cgi-bin", "snapfloor"))
+        if BEFORE:
+            shutil.copy(BEFORE, os.path.join(www, "cgi-bin", "before"))
         cam.start(["busybox", "httpd", "-f", "-p", "%s:%d" % (CAM_ADDR, PORT), "-h", www],
                   name="httpd")
-        time.sleep(0.3)
+        if not cam.wait_for(lambda: cli.port_open(CAM_ADDR, PORT), timeout=30):
+            sys.exit("busybox httpd did not start: " + cam.errors("httpd"))
         query = "/cgi-bin/stillcgi?user=admin&psw=1234"
-        # one request makes the stand-in write the card; the static copy is that file
+        # one request makes the stand-in write the card; the static copy and
+        # the floor's file are that file
         first = cli.run([snapload, CAM_ADDR, str(PORT), query, "1", "1", "5"], timeout=30)
         if parse(first.stdout).get("good") != 1 or not os.path.exists(image):
             sys.exit("first snapshot failed: %s %s" % (first.stdout, first.stderr))
         shutil.copy(image, os.path.join(www, "static.jpg"))
+        shutil.copy(image, os.path.join(www, "cgi-bin", "snapfloor.jpg"))
         size = os.path.getsize(image)
 
+        kinds = (("static", "/static.jpg"), ("floor", "/cgi-bin/snapfloor"), ("cgi", query))
+        if BEFORE:
+            kinds += (("before", query.replace("/stillcgi?", "/before?")),)
+
+        def load(path, conc, count):
+            r = cli.run([snapload, CAM_ADDR, str(PORT), path, str(conc), str(count),
+                         str(SECONDS)], timeout=SECONDS + 120)
+            return parse(r.stdout)
+
         rows = []
+        rounds = []  # concurrency 1: {kind: rps} per round
         for conc in sorted(REQUESTS):
-            res = {}
-            for kind, path in (("static", "/static.jpg"), ("cgi", query)):
-                r = cli.run([snapload, CAM_ADDR, str(PORT), path, str(conc),
-                             str(REQUESTS[conc]), str(SECONDS)], timeout=SECONDS + 60)
-                res[kind] = parse(r.stdout)
+            if conc >= FAST_FROM and not z.cam_name.endswith("fast"):
+                cam.stop(z)
+                z = start_zozid(cam, image, fast=True)
+            if conc == 1:
+                runs = {kind: [] for kind, _ in kinds}
+                for _ in range(ROUNDS):
+                    for kind, path in kinds:
+                        runs[kind].append(load(path, 1, ROUND_REQUESTS))
+                    rounds.append({kind: runs[kind][-1]["rps"] for kind, _ in kinds})
+                res = {kind: summed(runs[kind]) for kind, _ in kinds}
+            else:
+                res = {kind: load(path, conc, REQUESTS[conc]) for kind, path in kinds}
             rows.append((conc, res))
 
         timer = os.path.join(cam.dir, "exectimer.py")
@@ -99,16 +158,30 @@ def main():
         cam.stop(z)
 
     print("image: %d bytes (JPEG test card, 1280x720)" % size)
-    print("| concurrency | server | requests | broken | of them 404 | req/s | p50 ms | p99 ms |")
-    print("|---|---|---|---|---|---|---|---|")
+    print("| concurrency | stand-in | server | requests | broken | of them 404 | req/s | p50 ms "
+          "| p99 ms |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for conc, res in rows:
-        for kind in ("static", "cgi"):
+        for kind in ("static", "floor", "cgi", "before"):
+            if kind not in res:
+                continue
             m = res[kind]
-            print("| %d | %s | %d | %d | %d | %.0f | %.3f | %.3f |" % (
-                conc, kind, m["requests"], m["broken"], m.get("s404", 0), m["rps"],
-                m["p50_ms"], m["p99_ms"]))
+            print("| %d | %s | %s | %d | %d | %d | %.0f | %.3f | %.3f |" % (
+                conc, "fast" if conc >= FAST_FROM else "own pace", kind, m["requests"],
+                m["broken"], m.get("s404", 0), m["rps"], m["p50_ms"], m["p99_ms"]))
+    for kind in ("cgi", "before") if rounds else ():
+        if kind not in rounds[0]:
+            continue
+        floor = sorted(r[kind] / r["floor"] for r in rounds)
+        static = sorted(r[kind] / r["static"] for r in rounds)
+        print("concurrency 1, %d rounds, %s: /floor median %.2f (%.2f to %.2f), /static "
+              "median %.2f (%.2f to %.2f)" % (len(rounds), kind, statistics.median(floor),
+                                               floor[0], floor[-1], statistics.median(static),
+                                               static[0], static[-1]))
     for conc, res in rows:
-        print("concurrency %d: CGI/static = %.2f" % (conc, res["cgi"]["rps"] / res["static"]["rps"]))
+        print("concurrency %d: CGI/static = %.2f, CGI/floor = %.2f, 404 %d" % (
+            conc, res["cgi"]["rps"] / res["static"]["rps"],
+            res["cgi"]["rps"] / res["floor"]["rps"], res["cgi"].get("s404", 0)))
     t_med, t_p99 = (float(v) for v in exec_true.stdout.split())
     c_med, c_p99 = (float(v) for v in exec_cgi.stdout.split())
     print("exec-to-exit, median (p99) us: /bin/true %.0f (%.0f), stillcgi refusal %.0f (%.0f),"

@@ -158,7 +158,7 @@ int main(int argc, char** argv)
         return 2;
     }
     stSh.strRequest = std::string("GET ") + argv[3] + " HTTP/1.0\r\nHost: cam\r\n\r\n";
-    const int s32Conc = std::max(1, std::min(64, atoi(argv[4])));
+    const int s32Conc = std::max(1, std::min(128, atoi(argv[4])));
     stSh.s64Left = std::max(1LL, std::min(1000000LL, atoll(argv[5])));
     const int s32Secs = std::max(1, std::min(300, atoi(argv[6])));
     const Clock::time_point t0 = Clock::now();

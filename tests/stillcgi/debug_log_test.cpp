@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 /* The rotating debug log: level mask, names, rotation ring, sequence file,
  * directory and prefix handling, and the reset-time file. */
+#include <netinet/in.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <regex>
 #include <string>
@@ -184,6 +187,47 @@ TEST_F(DebugLog, MemoryLineAtDebugLevel)
     EXPECT_TRUE(std::regex_search(strLog,
         std::regex(R"(^\[DBG\]-\[[^\]]+\]\[DisplayMemSize\]\[debug_log\.cpp\]\[\d+\]_{29}Available:\[-?\d+\]\n$)")))
         << strLog;
+}
+
+TEST(ServerLine, NeverIntoTheClientsConnection)
+{
+    /* standard error as a local socket (a log reader): written; as a TCP
+     * connection (a server may give a CGI the client's), or as standard
+     * output itself (mini_httpd gives a CGI one pipe for both): left out */
+    int s32Pair[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, s32Pair));
+    const int s32Listen = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in stAddr = {};
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t u32Len = sizeof(stAddr);
+    ASSERT_EQ(0, bind(s32Listen, reinterpret_cast<sockaddr*>(&stAddr), sizeof(stAddr)));
+    ASSERT_EQ(0, listen(s32Listen, 1));
+    ASSERT_EQ(0, getsockname(s32Listen, reinterpret_cast<sockaddr*>(&stAddr), &u32Len));
+    const int s32Client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(0, connect(s32Client, reinterpret_cast<sockaddr*>(&stAddr), sizeof(stAddr)));
+    const int s32Peer = accept(s32Listen, nullptr, nullptr);
+    ASSERT_GE(s32Peer, 0);
+    const int s32Saved = dup(STDERR_FILENO);
+    const int s32SavedOut = dup(STDOUT_FILENO);
+    auto stLineTo = [&](int s32Err, int s32Out) {
+        dup2(s32Err, STDERR_FILENO);
+        dup2(s32Out, STDOUT_FILENO);
+        LogServerLine("line %d\n", 7);
+        dup2(s32Saved, STDERR_FILENO);
+        dup2(s32SavedOut, STDOUT_FILENO);
+    };
+    char s8Buf[64] = {0};
+    stLineTo(s32Pair[0], s32SavedOut);
+    EXPECT_EQ(7, recv(s32Pair[1], s8Buf, sizeof(s8Buf), MSG_DONTWAIT));
+    stLineTo(s32Client, s32SavedOut);
+    EXPECT_EQ(-1, recv(s32Peer, s8Buf, sizeof(s8Buf), MSG_DONTWAIT));
+    stLineTo(s32Pair[0], s32Pair[0]);
+    EXPECT_EQ(-1, recv(s32Pair[1], s8Buf, sizeof(s8Buf), MSG_DONTWAIT));
+    close(s32SavedOut);
+    for (const int s32Fd : {s32Saved, s32Pair[0], s32Pair[1], s32Listen, s32Client, s32Peer}) {
+        close(s32Fd);
+    }
 }
 
 } // namespace

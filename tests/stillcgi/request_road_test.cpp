@@ -19,7 +19,7 @@ using stilltest::GetWord;
 using stilltest::PutWord;
 
 constexpr size_t BASE = 4248;
-const std::string HTML = "Content-type: text/html\r\n\r\n";
+const std::string HTML = "Connection: close\r\nContent-type: text/html\r\n\r\n";
 const std::string HEAD_403 = "Status: 403 Forbidden\r\nContent-Length: 23\r\n" + HTML;
 const std::string HEAD_400 = "Status: 400 Bad Request\r\nContent-Length: 23\r\n" + HTML;
 const std::string REPLY_403 = HEAD_403 + "HTTP/1.1 403 Forbidden\n";
@@ -48,8 +48,9 @@ protected:
         m_stBase.Check()[1405] = 0x20;   // resolution 5 supported, 4 not
         m_stBase.Check()[1406] = 0x00;
         m_strSnap = m_stDir.Path("snap.jpg");
+        m_strGuard = m_stDir.Path("guard");
         m_stPaths = {m_stBase.CheckKey(), m_stBase.RequestKey(), m_stBase.RunKey(),
-                     m_strSnap.c_str()};
+                     m_strSnap.c_str(), m_strGuard.c_str()};
     }
     /* Plays the main application once: on command s32Cmd, optionally writes
      * the snapshot, then answers (0 = never). Bounded to about two seconds. */
@@ -67,10 +68,11 @@ protected:
             }
         });
     }
-    std::string Run(const char* ps8Query, S32* ps32Ret, const char* ps8Method = "GET")
+    std::string Run(const char* ps8Query, S32* ps32Ret, const char* ps8Method = "GET",
+                    const char* ps8Addr = "10.0.0.2")
     {
         stilltest::FdCapture stOut(1, m_stDir.Path("stdout"));
-        *ps32Ret = SnapServeRequest(ps8Query, m_stPaths, ps8Method);
+        *ps32Ret = SnapServeRequest(ps8Query, m_stPaths, ps8Method, ps8Addr);
         return stOut.Finish();
     }
     /* The posted block is the current one but for the bytes at 2933 and 2936. */
@@ -87,6 +89,7 @@ protected:
     stilltest::TempDir m_stDir;
     stilltest::IpcFamily m_stBase, m_stOther;
     std::string m_strSnap;
+    std::string m_strGuard;
     SNAP_PATHS_S m_stPaths = {};
 };
 
@@ -229,6 +232,46 @@ TEST_F(RequestRoad, AnswerLaterThanThePollsStillBringsTheImage)
     EXPECT_EQ(1, m_stBase.SemVal(1));
 }
 
+TEST_F(RequestRoad, ARestartedMainApplicationsFileIsNotTaken)
+{
+    /* zozid starts again during the file wait: its new run replaces the
+     * semaphore set and writes a file for a request of its own turns. Neither
+     * a request whose turn was in the old set nor one that found no set at
+     * all (and waits without a turn) takes it. */
+    for (const bool bTurn : {true, false}) {
+        SCOPED_TRACE(bTurn);
+        if (!bTurn) {
+            m_stBase.RemoveSem();
+        }
+        /* the moment to start again: the request in its turn, or past its
+         * failed post (the line it writes for the server's log) */
+        auto stWaiting = [this, bTurn] {
+            return bTurn ? GetWord(m_stBase.Request() + BASE) == 36 && m_stBase.SemVal(1) == 0
+                         : stilltest::ReadFile(m_stDir.Path("stderr")).find("Fail") !=
+                               std::string::npos;
+        };
+        std::thread stZozid([this, stWaiting] {
+            for (int i = 0; i < 2000; ++i) {
+                if (stWaiting()) {
+                    PutWord(m_stBase.Check() + BASE, 36 | 0x200);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    m_stBase.RemoveSem();
+                    m_stBase.AddSem();
+                    stilltest::WriteFile(m_strSnap, JPEG);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        S32 s32Ret = 0;
+        stilltest::FdCapture stErr(2, m_stDir.Path("stderr"));
+        EXPECT_EQ(REPLY_404, Run("user=admin&psw=1234", &s32Ret));
+        stZozid.join();
+        EXPECT_EQ(JPEG, stilltest::ReadFile(m_strSnap));
+        unlink(m_strSnap.c_str());
+    }
+}
+
 TEST_F(RequestRoad, HeadGetsTheHeadOnlyAndPostsNothing)
 {
     struct Case {
@@ -288,11 +331,14 @@ TEST_F(RequestRoad, EncodedCredentialsAfterTheWrittenOnes)
         {"user=admin&psw=12%334", &REPLY_400},
         {"user=admin&psw=12%33", &REPLY_403},
     };
+    int s32Client = 0;
     for (const Case& stCase : stCases) {
         SCOPED_TRACE(stCase.strCred);
         S32 s32Ret = 0;
         const std::string strQuery = stCase.strCred + "&resolution=16";
-        EXPECT_EQ(*stCase.pReply, Run(strQuery.c_str(), &s32Ret));
+        /* a client each: so many refusals from one would lock it */
+        const std::string strAddr = "10.0.1." + std::to_string(++s32Client);
+        EXPECT_EQ(*stCase.pReply, Run(strQuery.c_str(), &s32Ret, "GET", strAddr.c_str()));
         EXPECT_EQ(-1, s32Ret);
     }
 }
@@ -307,6 +353,71 @@ TEST_F(RequestRoad, FailedPostKeepsDiagnosticOutOfImageReply)
     EXPECT_EQ("----------------Fail-----------------\n", stErr.Finish());
     EXPECT_EQ(0, s32Ret);
     EXPECT_FALSE(stilltest::Exists(m_strSnap));
+}
+
+TEST_F(RequestRoad, GuessingLocksTheAddressAndNoOther)
+{
+    S32 s32Ret = 0;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(REPLY_403, Run("user=admin&psw=guess", &s32Ret, "GET", "10.0.0.9"));
+    }
+    /* locked: the right password is refused unchecked and nothing is posted */
+    EXPECT_EQ(REPLY_403, Run("user=admin&psw=1234", &s32Ret, "GET", "10.0.0.9"));
+    EXPECT_EQ(HEAD_403, Run("user=admin&psw=1234", &s32Ret, "HEAD", "10.0.0.9"));
+    EXPECT_EQ(0, GetWord(m_stBase.Request() + BASE));
+    std::thread stZozid = Answer(36, 0x200, &JPEG);
+    EXPECT_EQ(REPLY_IMAGE, Run("user=admin&psw=1234", &s32Ret, "GET", "10.0.0.8"));
+    stZozid.join();
+}
+
+TEST_F(RequestRoad, RefusalsThatGuessNothingAreNotCounted)
+{
+    /* no user or no password, or zozid not (yet) publishing its table:
+     * nothing to guess, nothing counted */
+    S32 s32Ret = 0;
+    for (const char* ps8Query : {"", "user=admin", "user=admin&psw=", "psw=1234", "user=&psw=1"}) {
+        EXPECT_EQ(REPLY_403, Run(ps8Query, &s32Ret));
+    }
+    unsigned char u8Entry[36];
+    memcpy(u8Entry, m_stOther.Check() + 2080 + 3 * 36, sizeof(u8Entry));
+    memset(m_stOther.Check() + 2080 + 3 * 36, 0, sizeof(u8Entry));
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(REPLY_403, Run("user=admin&psw=1234&resolution=16", &s32Ret));
+    }
+    memcpy(m_stOther.Check() + 2080 + 3 * 36, u8Entry, sizeof(u8Entry));
+    EXPECT_EQ(REPLY_400, Run("user=admin&psw=1234&resolution=16", &s32Ret));
+}
+
+TEST_F(RequestRoad, LinkAtTheSnapshotPathIsNotFollowed)
+{
+    const std::string strElsewhere = m_stDir.Path("elsewhere.jpg");
+    stilltest::WriteFile(strElsewhere, JPEG);
+    ASSERT_EQ(0, symlink(strElsewhere.c_str(), m_strSnap.c_str()));
+    std::thread stZozid = Answer(36, 0x200);
+    S32 s32Ret = 0;
+    EXPECT_EQ(REPLY_404, Run("user=admin&psw=1234", &s32Ret));  // after the file wait
+    stZozid.join();
+    EXPECT_EQ(-1, s32Ret);
+    EXPECT_EQ(JPEG, stilltest::ReadFile(strElsewhere));
+}
+
+TEST_F(RequestRoad, ImageReachesAnOutputTheKernelCannotSendTo)
+{
+    /* an output opened for appending takes no sendfile: the copy buffer does */
+    const std::string strOut = m_stDir.Path("appended");
+    stilltest::WriteFile(strOut, "before|");
+    const int s32Out = open(strOut.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(s32Out, 0);
+    stilltest::WriteFile(m_strSnap, JPEG);
+    const int s32Fd = open(m_strSnap.c_str(), O_RDONLY);
+    fflush(stdout);
+    const int s32Saved = dup(STDOUT_FILENO);
+    dup2(s32Out, STDOUT_FILENO);
+    const S32 s32Ret = SnapSendImage(s32Fd);
+    dup2(s32Saved, STDOUT_FILENO);
+    for (const int s32Close : {s32Saved, s32Out, s32Fd}) close(s32Close);
+    EXPECT_EQ(0, s32Ret);
+    EXPECT_EQ("before|" + REPLY_IMAGE, stilltest::ReadFile(strOut));
 }
 
 TEST_F(RequestRoad, EmptyFileAndMissingFileAre404)

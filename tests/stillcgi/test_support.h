@@ -124,12 +124,18 @@ public:
         ASSERT_GE(m_s32RequestId, 0);
         m_pu8Check = static_cast<unsigned char*>(shmat(m_s32CheckId, nullptr, 0));
         m_pu8Request = static_cast<unsigned char*>(shmat(m_s32RequestId, nullptr, 0));
+        m_s32KeyNum = s32KeyNum;
         if (bSem) {
-            m_s32SemId = semget(ftok(m_strRun.c_str(), s32KeyNum), 2, IPC_CREAT | IPC_EXCL | 0600);
-            ASSERT_GE(m_s32SemId, 0);
-            unsigned short u16Vals[2] = {1, 1};
-            semctl(m_s32SemId, 0, SETALL, u16Vals);
+            AddSem();
         }
+    }
+    /* The run semaphore set (both 1), as a newly started zozid makes it. */
+    void AddSem()
+    {
+        m_s32SemId = semget(ftok(m_strRun.c_str(), m_s32KeyNum), 2, IPC_CREAT | IPC_EXCL | 0600);
+        ASSERT_GE(m_s32SemId, 0);
+        unsigned short u16Vals[2] = {1, 1};
+        semctl(m_s32SemId, 0, SETALL, u16Vals);
     }
     void Remove()
     {
@@ -161,7 +167,7 @@ public:
 
 private:
     std::string m_strCheck, m_strRequest, m_strRun;
-    int m_s32CheckId = -1, m_s32RequestId = -1, m_s32SemId = -1;
+    int m_s32CheckId = -1, m_s32RequestId = -1, m_s32SemId = -1, m_s32KeyNum = 0;
     unsigned char* m_pu8Check = nullptr;
     unsigned char* m_pu8Request = nullptr;
 };

@@ -6,6 +6,9 @@
                                                    segment to OUT, or prints "none"
     python3 ipcpeek.py count                    -> "<segments> <semaphore sets>"
                                                    in this IPC namespace
+    python3 ipcpeek.py hold PATH KEYNO NUM SECS -> takes semaphore NUM (undone at
+                                                   exit), prints "held", and keeps it
+                                                   until killed or SECS have passed
 A missing key file means no reachable object: "none".
 
 Written against the C library directly (ctypes), so the tests' view of the
@@ -14,9 +17,16 @@ objects does not share any code with the programs under test.
 
 import ctypes
 import sys
+import time
 
 GETVAL = 12
+SEM_UNDO = 0x1000
 SHM_RDONLY = 0o10000
+
+
+class SemBuf(ctypes.Structure):
+    _fields_ = [("sem_num", ctypes.c_ushort), ("sem_op", ctypes.c_short),
+                ("sem_flg", ctypes.c_short)]
 
 libc = ctypes.CDLL(None, use_errno=True)
 libc.ftok.restype = ctypes.c_int
@@ -46,6 +56,14 @@ def main(argv):
             print("none")
             return 0
         print("%d %d" % (libc.semctl(semid, 0, GETVAL), libc.semctl(semid, 1, GETVAL)))
+        return 0
+    if what == "hold":
+        semid = libc.semget(key, 0, 0)
+        op = SemBuf(int(argv[4]), -1, SEM_UNDO)
+        if semid < 0 or libc.semop(semid, ctypes.byref(op), 1) != 0:
+            sys.exit("semop failed")
+        print("held", flush=True)
+        time.sleep(float(argv[5]))
         return 0
     if what == "seg":
         size, out = int(argv[4]), argv[5]

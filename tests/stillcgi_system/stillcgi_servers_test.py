@@ -6,7 +6,8 @@ link address, each with a configuration written here (busybox httpd, lighttpd
 with mod_cgi, mini_httpd), and a client host. From the client: curl for
 status, Content-Type, Content-Length against the body and ffprobe decoding
 the image; Node's http.get and Python's http.client read the image reply
-with their default (strict) parsers.
+with their default (strict) parsers, and keep one connection for a series of
+refusals and images, the way polling clients do.
 """
 
 import json
@@ -23,6 +24,12 @@ SERVERS = {"busybox": 8081, "lighttpd": 8082, "mini_httpd": 8083}
 GOOD = "user=admin&psw=1234"
 TEXT_403 = b"HTTP/1.1 403 Forbidden\n"
 TEXT_400 = b"Unsupported Resolution\n"
+# One of each reply, over and over: no password (403; names no password, so
+# the guessing bound does not count it), an unsupported resolution (400), a
+# resolution the stand-in answers with an empty file (404), an image.
+KEPT_CYCLE = [("user=admin", 403), (GOOD + "&resolution=5", 400),
+              (GOOD + "&resolution=1", 404), (GOOD, 200)]
+KEPT_REQUESTS = 90
 
 LIGHTTPD_CONF = """server.document-root = "{www}"
 server.bind = "{addr}"
@@ -60,17 +67,60 @@ print(json.dumps({"status": res.status, "type": res.getheader("Content-Type"),
                   "soi": body[:2].hex(), "eoi": body[-2:].hex()}))
 """
 
+# One connection kept for every request (http.client opens a new one only
+# when a reply said it closes); [status, body bytes, Content-Length] or
+# ["error", kind, text] per request.
+PY_KEPT = r"""
+import http.client, json, sys
+conn = http.client.HTTPConnection(sys.argv[1], int(sys.argv[2]), timeout=20)
+out = []
+for path in json.loads(sys.argv[3]):
+    try:
+        conn.request("GET", path)
+        res = conn.getresponse()
+        body = res.read()
+        out.append([res.status, len(body), int(res.getheader("Content-Length", -1))])
+    except Exception as e:
+        out.append(["error", type(e).__name__, str(e)])
+        conn.close()
+print(json.dumps(out))
+"""
+
+# The same with Node's keep-alive agent (one socket, reused until a reply
+# says it closes).
+NODE_KEPT = r"""
+const http = require('http');
+const agent = new http.Agent({keepAlive: true, maxSockets: 1});
+const paths = JSON.parse(process.argv[3]);
+const out = [];
+function next(i) {
+  if (i >= paths.length) { console.log(JSON.stringify(out)); agent.destroy(); return; }
+  const req = http.get({host: process.argv[1], port: +process.argv[2], path: paths[i], agent},
+    (res) => {
+      let got = 0;
+      res.on('data', (c) => { got += c.length; });
+      res.on('end', () => {
+        out.push([res.statusCode, got, +(res.headers['content-length'] || -1)]);
+        next(i + 1);
+      });
+    });
+  req.on('error', (e) => { out.push(['error', e.code, e.message]); next(i + 1); });
+}
+next(0);
+"""
+
 
 class Servers(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.sb = Sandbox()
         try:
-            cls.cam = cls.sb.host("cam")
+            cls.cam = cls.sb.host("cam", private_run=True)
             cls.cli = cls.sb.host("cli")
             cls.sb.link(cls.cam, "eth0", CAM_ADDR + "/24", cls.cli, "eth0", CLI_ADDR + "/24")
             cls.zozid = cls.cam.start(["./zozid", "--user", "admin:1234", "--caps", "0x0000",
-                                       "--jpeg-size", "60000"], name="zozid")
+                                       "--jpeg-size", "60000", "--empty-file-at", "1"],
+                                      name="zozid")
             if not cls.cam.wait_for(lambda: "zozid: ready" in cls.cam.output("zozid"),
                                     timeout=30):
                 raise RuntimeError("stand-in did not start: " + cls.cam.errors("zozid"))
@@ -134,6 +184,13 @@ class Servers(unittest.TestCase):
                 self.assertEqual(probe.stdout.strip(), "mjpeg,1280,720,1")
 
     def test_refusals_reach_curl(self):
+        # with the guessing bound's state file unusable, so every wrong
+        # password makes the CGI write a line for the server's log: that line
+        # must not reach the client (mini_httpd passes a CGI's standard error
+        # to the client's connection)
+        guard = os.path.join(self.cam.run_dir, "stillcgi.guard")
+        os.mkdir(guard)
+        self.addCleanup(os.rmdir, guard)
         cases = [("user=admin&psw=wrong", 403, TEXT_403),
                  (GOOD + "&resolution=5", 400, TEXT_400)]  # no capability bits
         for name in SERVERS:
@@ -142,8 +199,27 @@ class Servers(unittest.TestCase):
                     status, headers, body, _ = self.curl(name, query)
                     self.assertEqual(status, code)
                     self.assertEqual(headers.get("content-type"), "text/html")
+                    self.assertEqual(headers.get("connection"), "close")
                     self.assertEqual(int(headers.get("content-length", -1)), len(body))
                     self.assertEqual(body, text)
+                    self.assertNotIn("stillcgi", headers)
+        self.assertIn("stillcgi.guard", self.cam.errors("busybox"))  # where it belongs
+
+    def test_kept_connection(self):
+        # 90 requests on one kept connection, refusals and images in turn:
+        # every one answered, none sent into a connection the server closed
+        paths = ["/cgi-bin/stillcgi?" + KEPT_CYCLE[i % 4][0] for i in range(KEPT_REQUESTS)]
+        want = [KEPT_CYCLE[i % 4][1] for i in range(KEPT_REQUESTS)]
+        for client, argv in (("python", ["python3", "-c", PY_KEPT]),
+                             ("node", ["node", "-e", NODE_KEPT])):
+            for name, port in SERVERS.items():
+                with self.subTest(client=client, server=name):
+                    r = self.cli.run(argv + [CAM_ADDR, str(port), json.dumps(paths)], timeout=180)
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    got = json.loads(r.stdout)
+                    self.assertEqual([g for g in got if g[0] == "error"], [])
+                    self.assertEqual([g[0] for g in got], want)
+                    self.assertEqual([g[1] for g in got], [g[2] for g in got])  # whole bodies
 
     def check_client_view(self, seen):
         self.assertNotIn("error", seen)

@@ -10,6 +10,7 @@ they are. Expected bytes and block offsets are written out here, not taken
 from the project's headers.
 """
 
+import json
 import os
 import select
 import shutil
@@ -22,18 +23,21 @@ import time
 import unittest
 
 from camsandbox import Sandbox
+from cgirun import mark_of
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEEK = os.path.join(HERE, "ipcpeek.py")
+CGIRUN = os.path.join(HERE, "cgirun.py")
 
 CAM_ADDR = "10.1.0.1"
 CLI_ADDR = "10.1.0.2"
+CLI_ADDR2 = "10.1.0.3"  # a second client on the same host
 HTTP_PORT = 8080
 
 BASE_BLOCK = 4248
 OTHER_BLOCK = 4312
 
-CGI_HEADER = b"Content-type: text/html\r\n\r\n"
+CGI_HEADER = b"Connection: close\r\nContent-type: text/html\r\n\r\n"
 TEXT_403 = b"HTTP/1.1 403 Forbidden\n"
 TEXT_400 = b"Unsupported Resolution\n"
 TEXT_404 = b"HTTP/1.1 404 Not Found\n"
@@ -65,6 +69,9 @@ WIRE_404 = wire(REPLY_404)
 
 GOOD = "user=admin&psw=1234"
 EXIT_FAIL = 255  # cgiMain's -1 as an exit status
+TURN_BOUND_S = 10  # longest wait of a request for its turn
+OWN_WAIT_S = 1.1   # a turn without an answer: 500 polls and the file wait
+SLACK_S = 5        # a loaded machine's scheduling on top
 
 
 def image_head(length=None):
@@ -87,9 +94,10 @@ class CgiSandbox(unittest.TestCase):
     def setUpClass(cls):
         cls.sb = Sandbox()
         try:
-            cls.cam = cls.sb.host("cam")
+            cls.cam = cls.sb.host("cam", private_run=True)
             cls.cli = cls.sb.host("cli")
-            cls.sb.link(cls.cam, "eth0", CAM_ADDR + "/24", cls.cli, "eth0", CLI_ADDR + "/24")
+            cls.sb.link(cls.cam, "eth0", CAM_ADDR + "/24", cls.cli, "eth0",
+                        [CLI_ADDR + "/24", CLI_ADDR2 + "/24"])
             cls.stillcgi = cls.sb.binary("stillcgi")
             cls.www = os.path.join(cls.cam.dir, "www")
             os.makedirs(os.path.join(cls.www, "cgi-bin"))
@@ -110,8 +118,10 @@ class CgiSandbox(unittest.TestCase):
         self.zozid = None
         self.dump_posted = os.path.join(self.cam.dir, "posted.bin")
         self.dump_image = os.path.join(self.cam.dir, "image.jpg")
-        for path in (self.dump_posted, self.dump_image, self.snap_path()):
-            if os.path.exists(path):
+        # every test starts with no address locked by earlier refusals
+        self.guard = os.path.join(self.cam.run_dir, "stillcgi.guard")
+        for path in (self.dump_posted, self.dump_image, self.snap_path(), self.guard):
+            if os.path.lexists(path):
                 os.remove(path)
 
     def tearDown(self):
@@ -122,9 +132,9 @@ class CgiSandbox(unittest.TestCase):
     def snap_path(self):
         return os.path.join(self.cam.snap, "snap.jpg")
 
-    def start_zozid(self, *extra, users=("admin:1234",)):
-        argv = ["./zozid", "--verbose", "--dump-posted", self.dump_posted,
-                "--dump-image", self.dump_image]
+    def start_zozid(self, *extra, users=("admin:1234",), verbose=True):
+        argv = ["./zozid", "--dump-posted", self.dump_posted, "--dump-image", self.dump_image]
+        argv += ["--verbose"] if verbose else []
         for user in users:
             argv += ["--user", user]
         argv += list(extra)
@@ -164,6 +174,76 @@ class CgiSandbox(unittest.TestCase):
             return b"".join(chunks)
         finally:
             s.close()
+
+    def fetch(self, query, slow=False, source=None, timeout=60):
+        """One GET through busybox httpd from the client host, read whole;
+        slow: 1 KB every 10 ms through a small receive buffer; source: the
+        client address to send from."""
+        s = self.cli.socket(socket.AF_INET, socket.SOCK_STREAM)
+        s.settimeout(timeout)
+        try:
+            if slow:
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            if source:
+                s.bind((source, 0))
+            s.connect((CAM_ADDR, HTTP_PORT))
+            s.sendall(b"GET /cgi-bin/stillcgi?%s HTTP/1.0\r\nHost: cam\r\n\r\n" % query.encode())
+            data = bytearray()
+            for _ in range(100000):
+                chunk = s.recv(1024 if slow else 65536)
+                if not chunk:
+                    break
+                data += chunk
+                if slow:
+                    time.sleep(0.01)
+            return bytes(data)
+        finally:
+            s.close()
+
+    def parallel(self, clients, rounds, one):
+        """clients threads, each calling one(client, round) rounds times; the
+        results in order. A thread that raises fails the test."""
+        results = [[None] * rounds for _ in range(clients)]
+        errors = []
+
+        def client(i):
+            for j in range(rounds):
+                try:
+                    results[i][j] = one(i, j)
+                except OSError as e:
+                    errors.append("%d/%d: %s" % (i, j, e))
+
+        threads = [threading.Thread(target=client, args=(i,)) for i in range(clients)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(300)
+        self.assertFalse(any(t.is_alive() for t in threads))
+        self.assertEqual(errors, [])
+        return [r for row in results for r in row]
+
+    def cgi_many(self, jobs, concurrency=None, timeout=180):
+        """Runs the CGI once per job inside the camera host (cgirun.py)."""
+        request = json.dumps({"concurrency": concurrency or len(jobs), "jobs": jobs})
+        r = self.cam.run(["python3", CGIRUN, self.stillcgi], input=request, timeout=timeout)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return json.loads(r.stdout)
+
+    def mark(self, reply, through_httpd=True):
+        """(number, resolution) of a whole marked image reply; fails otherwise."""
+        head, _, body = reply.partition(b"\r\n\r\n")
+        self.assertEqual(head + b"\r\n\r\n",
+                         wire(image_head(len(body))) if through_httpd else image_head(len(body)),
+                         reply[:300])
+        mark = mark_of(body)
+        self.assertIsNotNone(mark, body[:40])
+        return tuple(mark)
+
+    def resume(self, proc):
+        """SIGCONT to a stopped program and to its nsenter, which stopped
+        itself when it saw its child stop."""
+        self.cam.signal(proc, signal.SIGCONT)
+        os.kill(proc.pid, signal.SIGCONT)
 
     def sems(self, keyno):
         r = self.cam.run(["python3", PEEK, "sems", "/mivor/run.sh", str(keyno)], timeout=60)
@@ -342,6 +422,13 @@ class ImageRoad(CgiSandbox):
         self.assertEqual(r.stdout, REPLY_404)
         self.assertEqual(r.returncode, EXIT_FAIL)
         self.assertEqual(self.http(GOOD), WIRE_404)
+        # a link at the path is not the main application's file: not followed
+        elsewhere = os.path.join(self.cam.dir, "elsewhere.jpg")
+        with open(elsewhere, "wb") as f:
+            f.write(b"\xff\xd8linked\xff\xd9")
+        os.symlink(elsewhere, self.snap_path())
+        self.assertEqual(self.http(GOOD), WIRE_404)
+        self.assertTrue(os.path.islink(self.snap_path()))
 
     def test_answer_after_the_polls_still_brings_the_image(self):
         # the answer comes after the CGI's 500 polls but within its file
@@ -442,6 +529,86 @@ class CaptureRoad(CgiSandbox):
     def test_capture_without_stand_in(self):
         # no objects: the user check already fails
         self.assertEqual(self.cgi(GOOD + "&mode=1").stdout, REPLY_403)
+
+
+class Guessing(CgiSandbox):
+    """Five wrong passwords in a minute lock the address they came from for
+    a minute, directly (REMOTE_ADDR as a server sets it) and through busybox
+    httpd. "A minute later" is a time namespace whose monotonic clock runs
+    LATER_S ahead (the CGI reads no other clock); without one, the test
+    waits."""
+
+    LATER_S = 61
+    LATER_PORT = 8089
+
+    def later(self, argv):
+        """argv run LATER_S seconds on, as the CGI's clock tells."""
+        return ["unshare", "--time", "--monotonic", str(self.LATER_S)] + argv
+
+    def time_namespaces(self):
+        return self.cam.run(self.later(["true"])).returncode == 0
+
+    def test_wrong_passwords_lock_that_address_only(self):
+        self.start_zozid()
+        wrong = [{"query": "user=admin&psw=guess%d" % i, "addr": "10.1.0.9"} for i in range(5)]
+        tries = self.cgi_many(wrong + [{"query": GOOD, "addr": "10.1.0.9"},
+                                       {"query": GOOD, "addr": "10.1.0.8"}], concurrency=1)
+        for r in tries[:6]:
+            self.assertEqual((r["rc"], r["reply"].encode("latin-1")), (EXIT_FAIL, REPLY_403))
+        self.assertEqual((tries[6]["rc"], tries[6]["mark"]), (0, None))
+        self.assertEqual(self.cam.output("zozid").count("waiter"), 1)  # the locked one posted nothing
+
+        # through busybox httpd: the client's address locked, its second one served
+        for i in range(5):
+            self.assertEqual(self.http("user=admin&psw=again%d" % i), WIRE_403)
+        self.assertEqual(self.http(GOOD), WIRE_403)
+        self.assert_image_reply(self.fetch(GOOD, source=CLI_ADDR2), through_httpd=True)
+
+        # a minute on, both are served again, directly and through a server
+        if not self.time_namespaces():
+            time.sleep(self.LATER_S)
+            self.later = lambda argv: argv
+        r = self.cam.run_bytes(self.later([self.stillcgi]), env={
+            "QUERY_STRING": GOOD, "REQUEST_METHOD": "GET", "REMOTE_ADDR": "10.1.0.9"})
+        self.assertEqual(r.returncode, 0, r.stdout[:200])
+        self.assert_image_reply(r.stdout)
+        later = self.cam.start(self.later(["busybox", "httpd", "-f", "-p", "%s:%d" % (
+            CAM_ADDR, self.LATER_PORT), "-h", self.www]), name="httpd-later")
+        try:
+            self.assertTrue(self.cam.wait_for(
+                lambda: self.cli.port_open(CAM_ADDR, self.LATER_PORT), timeout=30))
+            s = self.cli.socket(socket.AF_INET, socket.SOCK_STREAM)
+            s.settimeout(30)
+            s.connect((CAM_ADDR, self.LATER_PORT))
+            s.sendall(b"GET /cgi-bin/stillcgi?%s HTTP/1.0\r\n\r\n" % GOOD.encode())
+            self.assert_image_reply(read_to_end(s, 30), through_httpd=True)
+            s.close()
+        finally:
+            self.cam.stop(later)
+
+    def test_many_addresses_and_a_broken_state_file(self):
+        self.start_zozid(verbose=False)
+        jobs = [{"query": "user=admin&psw=x", "addr": "10.2.%d.%d" % (i // 250, i % 250)}
+                for i in range(200)]
+        self.assertEqual([r["rc"] for r in self.cgi_many(jobs, concurrency=8)], [EXIT_FAIL] * 200)
+        self.assertLess(os.path.getsize(self.guard), 16384)
+        # a directory where the state file belongs: checked as without the
+        # bound (one line on standard error each time), never locked out
+        os.remove(self.guard)
+        os.mkdir(self.guard)
+        try:
+            jobs = [{"query": "user=admin&psw=x", "addr": "10.1.0.9"}] * 6 + \
+                   [{"query": GOOD, "addr": "10.1.0.9"}]
+            tries = self.cgi_many(jobs, concurrency=1)
+            self.assertEqual([r["rc"] for r in tries], [EXIT_FAIL] * 6 + [0])
+            for r in tries[:6]:
+                self.assertEqual(r["stderr"].count("\n"), 1, r["stderr"])
+                self.assertIn("stillcgi.guard", r["stderr"])
+            for i in range(6):
+                self.assertEqual(self.http("user=admin&psw=x%d" % i), WIRE_403)
+            self.assert_image_reply(self.http(GOOD), through_httpd=True)
+        finally:
+            os.rmdir(self.guard)
 
 
 def read_to_end(sock_or_file, timeout):
@@ -558,37 +725,108 @@ class RequestBody(CgiSandbox):
 
 
 class Concurrency(CgiSandbox):
-    def test_thirty_parallel_requests(self):
-        self.start_zozid("--jpeg-size", "30000")
-        replies = [None] * 30
-        errors = []
+    """Requests at the same time, against the stand-in at its own pace and as
+    fast as it can react (--fast): every image is the one taken for its
+    request (the stand-in numbers them and notes the resolution asked for)."""
 
-        def one(i):
-            try:
-                replies[i] = self.http(GOOD, timeout=30)
-            except OSError as e:
-                errors.append("%d: %s" % (i, e))
+    PACES = ((), ("--fast",))
 
-        threads = [threading.Thread(target=one, args=(i,)) for i in range(30)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join(60)
-        self.assertEqual(errors, [])
-        self.assertFalse(any(t.is_alive() for t in threads))
-        # every request its own whole image, however the requests interleave
-        statuses = [r.split(b"\r\n", 1)[0] for r in replies]
-        self.assertEqual(statuses, [b"HTTP/1.1 200 OK"] * 30)
-        for i, reply in enumerate(replies):
-            head, _, body = reply.partition(b"\r\n\r\n")
-            length = int(head.split(b"Content-Length: ")[1].split(b"\r\n")[0])
-            with self.subTest(i=i):
-                self.assertEqual(len(body), length)
-                self.assertEqual(body[:2] + body[-2:], b"\xff\xd8\xff\xd9")
-        self.assertEqual(self.cam.output("zozid").count("answered"), 30)
+    def test_mixed_requests_each_get_their_own(self):
+        # images at resolutions 0-3 and three capture requests in ten,
+        # 2, 8 and 30 at a time through busybox httpd
+        capture = b"HTTP/1.1 200 OK\r\n" + REPLY_SNAP_OK  # busybox's status line in front
+
+        def one(i, j):
+            if (i + 3 * j) % 10 < 3:
+                return ("capture", None, self.fetch(GOOD + "&mode=1"))
+            res = (i + j) % 4
+            return ("image", res, self.fetch(GOOD + "&resolution=%d" % res))
+
+        for pace in self.PACES:
+            self.start_zozid("--mark-images", *pace, verbose=False)
+            numbers = []
+            for clients, rounds in ((2, 10), (8, 5), (30, 3)):
+                with self.subTest(pace=pace, clients=clients):
+                    for kind, res, reply in self.parallel(clients, rounds, one):
+                        if kind == "capture":
+                            self.assertEqual(reply, capture)
+                            continue
+                        number, marked = self.mark(reply)
+                        self.assertEqual(marked, res)
+                        numbers.append(number)
+            self.assertEqual(len(set(numbers)), len(numbers), "an image went to two requests")
+            self.assertEqual(self.sems(10), (1, 1))
+            self.stop_zozid()
+
+    def test_bursts_against_a_stand_in_as_fast_as_it_can(self):
+        # 30 and 100 at once, a quarter reading slowly (the image is bigger
+        # than a pipe and the socket buffers), directly and through httpd
+        self.start_zozid("--fast", "--mark-images", "--jpeg-size", "200000", verbose=False)
+        numbers = []
+        for count in (30, 100):
+            with self.subTest(count=count, road="direct"):
+                jobs = [{"query": GOOD, "addr": CLI_ADDR, "slow": i % 4 == 0}
+                        for i in range(count)]
+                for r in self.cgi_many(jobs):
+                    self.assertEqual((r["rc"], r["head"] + "\r\n\r\n"),
+                                     (0, image_head(r["body"]).decode()), r)
+                    self.assertIsNotNone(r["mark"], r)
+                    numbers.append(r["mark"][0])
+            with self.subTest(count=count, road="httpd"):
+                for reply in self.parallel(count, 1,
+                                           lambda i, j: self.fetch(GOOD, slow=i % 4 == 0)):
+                    numbers.append(self.mark(reply)[0])
+        self.assertEqual(len(numbers), 260)
+        self.assertEqual(len(set(numbers)), len(numbers), "an image went to two requests")
         self.assertEqual(self.sems(10), (1, 1))
         self.assertEqual(self.sems(11), (1, 1))
         self.assertFalse(os.path.exists(self.snap_path()))
+
+    def test_stopped_request_holding_its_turn(self):
+        # A request stopped in its turn (taken, its post waiting for semaphore
+        # 0, which a helper holds) keeps the turn: later requests get the 404
+        # reply within the bound and post nothing; continued, it ends with its
+        # image, and the next request gets its own.
+        self.start_zozid()
+        holder = self.cam.start(["python3", PEEK, "hold", "/mivor/run.sh", "10", "0", "60"],
+                                name="holder")
+        self.assertTrue(self.cam.wait_for(lambda: "held" in self.cam.output("holder"), 30))
+        victim = self.cam.start([self.stillcgi], name="victim",
+                                env={"QUERY_STRING": GOOD, "REQUEST_METHOD": "GET"})
+        self.assertTrue(self.cam.wait_for(lambda: self.sems(10) == (0, 0), 30))
+        self.cam.signal(victim, signal.SIGSTOP)
+        self.cam.stop(holder)  # semaphore 0 goes to the stopped request
+        try:
+            t0 = time.monotonic()
+            replies = self.parallel(3, 1, lambda i, j: (self.http(GOOD, timeout=60),
+                                                        time.monotonic() - t0))
+            for reply, seconds in replies:
+                self.assertEqual(reply, WIRE_404)
+                self.assertLess(seconds, TURN_BOUND_S + SLACK_S)
+            self.assertNotIn("waiter", self.cam.output("zozid"))
+        finally:
+            self.resume(victim)
+        victim.wait(30)
+        with open(os.path.join(self.cam.dir, "victim.out"), "rb") as f:
+            self.assert_image_reply(f.read())
+        self.assert_image_reply(self.http(GOOD), through_httpd=True)
+        self.assertEqual(self.sems(10), (1, 1))
+
+    def test_queued_requests_while_the_main_application_is_stopped(self):
+        # 20 at once, nobody answering: each gets the 404 reply within the
+        # turn's bound plus its own wait (polls and file wait), never later
+        self.start_zozid()
+        self.cam.signal(self.zozid, signal.SIGSTOP)
+        try:
+            results = self.cgi_many([{"query": GOOD, "addr": CLI_ADDR} for _ in range(20)])
+        finally:
+            self.resume(self.zozid)
+        for r in results:
+            self.assertEqual((r["rc"], r["reply"].encode("latin-1")), (EXIT_FAIL, REPLY_404))
+            self.assertLess(r["seconds"], TURN_BOUND_S + OWN_WAIT_S + SLACK_S, r)
+        # continued, the stand-in serves the last command it finds, its client gone
+        self.assertTrue(self.cam.wait_for(lambda: self.sems(10) == (1, 1), timeout=30))
+        self.assert_image_reply(self.http(GOOD), through_httpd=True)
 
     def test_killed_waiter_frees_the_semaphores(self):
         self.start_zozid("--answer", "none")

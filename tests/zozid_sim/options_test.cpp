@@ -82,7 +82,8 @@ TEST(CommandLine, AllOptionsTaken)
     std::string strErr;
     ASSERT_EQ(Parse({"--mivor", "/tmp/m", "--snap", "/tmp/s", "--user", "a:b", "--user", "c:d:2",
                      "--resolution", "7", "--caps", "0x00F0", "--iface", "eth0", "--answer",
-                     "none", "--delay-ms", "20", "--file", "empty", "--jpeg-size", "100000"},
+                     "none", "--delay-ms", "20", "--file", "empty", "--jpeg-size", "100000",
+                     "--fast", "--mark-images", "--empty-file-at", "2"},
                     &stOpts, &strErr),
               0)
         << strErr;
@@ -93,6 +94,9 @@ TEST(CommandLine, AllOptionsTaken)
     EXPECT_EQ(stOpts.s32Answer, ZOZID_ANSWER_NONE);
     EXPECT_EQ(stOpts.enFile, ZOZID_FILE_EMPTY);
     EXPECT_EQ(stOpts.u32JpegSize, 100000u);
+    EXPECT_TRUE(stOpts.bFast);
+    EXPECT_TRUE(stOpts.bMarkImages);
+    EXPECT_EQ(stOpts.s32EmptyAt, 2);
 }
 
 TEST(CommandLine, BadValuesRefusedAndNothingKept)

@@ -34,10 +34,11 @@ int SemOp(int s32Id, unsigned short u16Num, short s16Op)
     return semop(s32Id, &stOp, 1);
 }
 
-/* A client written from the exchange's rules, run in a child process (the
- * stand-in tells clients apart by process). Exit status: 1 for cmd|0x200,
- * 2 for cmd|0x600, 0 for cmd|0x100, 3 when nothing came, 9 on setup failure. */
-int Client(const std::string& strDir, S32 s32Cmd, int s32Polls)
+/* A client written from the exchange's rules, run in a child process: it
+ * takes its turn (semaphore 1), posts under semaphore 0, polls the answer,
+ * puts -1 back and gives its turn back. Exit status: 1 for cmd|0x200, 2 for
+ * cmd|0x600, 0 for cmd|0x100, 3 when nothing came, 9 on setup failure. */
+int Client(const std::string& strDir, S32 s32Cmd, int s32Polls, U8 u8Resolution)
 {
     const key_t keyCheck = ftok((strDir + "/check").c_str(), 10);
     const key_t keyReq = ftok((strDir + "/zozid").c_str(), 10);
@@ -52,18 +53,15 @@ int Client(const std::string& strDir, S32 s32Cmd, int s32Polls)
     U8* pu8Req = static_cast<U8*>(shmat(s32Req, nullptr, 0));
     std::vector<U8> vecBlock(BASE);
     memcpy(vecBlock.data(), pu8Check, BASE);
-    vecBlock[2933] = 1;
+    vecBlock[2933] = u8Resolution;
     const S32 s32Idle = -1;
-    if (SemOp(s32Sem, 0, -1) != 0) {
+    if (SemOp(s32Sem, 1, -1) != 0 || SemOp(s32Sem, 0, -1) != 0) {
         return 9;
     }
     memcpy(pu8Req, vecBlock.data(), BASE);
     memcpy(pu8Req + BASE, &s32Cmd, 4);
     memcpy(pu8Check + BASE, &s32Idle, 4);
     SemOp(s32Sem, 0, +1);
-    if (SemOp(s32Sem, 1, -1) != 0) {
-        return 9;
-    }
     int s32Result = 3;
     for (int i = 0; i < s32Polls; ++i) {
         S32 s32Word;
@@ -112,11 +110,11 @@ protected:
         m_pSrv = new ZozidServer(m_stOpts);
         ASSERT_EQ(m_pSrv->Setup(), 0);
     }
-    pid_t Spawn(S32 s32Cmd, int s32Polls = 20000)
+    pid_t Spawn(S32 s32Cmd, int s32Polls = 20000, U8 u8Resolution = 1)
     {
         const pid_t pid = fork();
         if (pid == 0) {
-            _exit(Client(m_strDir, s32Cmd, s32Polls));
+            _exit(Client(m_strDir, s32Cmd, s32Polls, u8Resolution));
         }
         return pid;
     }
@@ -247,6 +245,51 @@ TEST_F(ServeTest, EveryImageAnswerReplacesWhatIsThere)
     EXPECT_EQ(m_pSrv->SnapshotCount(), 3u);
     EXPECT_EQ(ReadSnap().size(), 20000u);
     EXPECT_NE(access((m_strDir + "/snap.jpg.tmp").c_str(), F_OK), 0);
+}
+
+TEST_F(ServeTest, MarkedImagesCarryTheirNumberAndResolution)
+{
+    m_stOpts.bMarkImages = true;
+    Start();
+    for (U8 u8Res = 0; u8Res < 3; ++u8Res) {
+        SCOPED_TRACE(u8Res);
+        EXPECT_EQ(ServeUntilDone({Spawn(36, 20000, u8Res)})[0], 1);
+        const std::string strText =
+            "zozid snapshot " + std::to_string(u8Res + 1) + " resolution " + std::to_string(u8Res);
+        const std::string strJpeg = ReadSnap();
+        ASSERT_GT(strJpeg.size(), 6 + strText.size());
+        EXPECT_EQ(strJpeg.substr(0, 6), std::string("\xFF\xD8\xFF\xFE\x00", 5) +
+                                            (char)(strText.size() + 2));
+        EXPECT_EQ(strJpeg.substr(6, strText.size()), strText);
+        EXPECT_EQ(strJpeg.substr(6 + strText.size(), 2), "\xFF\xE0");  // the card's own APP0
+    }
+}
+
+TEST_F(ServeTest, CommandIsTakenOnceAndAPostedOverOneIsDropped)
+{
+    /* A post the stand-in is still serving (its answer delayed) is posted
+     * over: the first one's client has gone, so only the second one is
+     * answered, once, with its own resolution. */
+    m_stOpts.u32DelayMs = 200;
+    m_stOpts.bMarkImages = true;
+    Start();
+    const key_t keyReq = ftok((m_strDir + "/zozid").c_str(), 10);
+    U8* pu8Req = static_cast<U8*>(shmat(shmget(keyReq, 0, 0), nullptr, 0));
+    const S32 s32Cmd = 36;
+    pu8Req[2933] = 2;
+    memcpy(pu8Req + BASE, &s32Cmd, 4);  // a post whose client left at once
+    m_pSrv->Poll(NowMs());
+    S32 s32Word = -9;
+    memcpy(&s32Word, pu8Req + BASE, 4);
+    EXPECT_EQ(s32Word, ZOZID_NO_COMMAND);  // taken
+    EXPECT_EQ(ServeUntilDone({Spawn(36, 20000, 3)})[0], 1);
+    EXPECT_EQ(m_pSrv->SnapshotCount(), 1u);
+    EXPECT_NE(ReadSnap().find("zozid snapshot 1 resolution 3"), std::string::npos);
+    for (int i = 0; i < 5; ++i) {
+        m_pSrv->Poll(NowMs() + 1000);  // nothing posted: nothing more answered
+    }
+    EXPECT_EQ(m_pSrv->SnapshotCount(), 1u);
+    shmdt(pu8Req);
 }
 
 TEST_F(ServeTest, ShutdownRemovesWhatItMade)

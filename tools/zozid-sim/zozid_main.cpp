@@ -19,6 +19,11 @@ namespace {
 /* About a quarter of a second without clients before the pause grows. */
 constexpr U32 ZOZID_IDLE_POLLS_BEFORE_BACKOFF = 2000;
 constexpr U32 ZOZID_IDLE_PAUSE_US = 5000;
+/* --fast: longest sleep in the kernel between two looks, with a command being
+ * served and without (a post wakes it at once; the bound only lets a delayed
+ * answer, the other family and the signals be seen) */
+constexpr U32 ZOZID_FAST_BUSY_US = 1000;
+constexpr U32 ZOZID_FAST_IDLE_US = 20000;
 
 volatile sig_atomic_t g_bStop = 0;
 volatile sig_atomic_t g_bReload = 0;
@@ -142,7 +147,14 @@ int main(int argc, char** argv)
             Reload(stOpts, ++u32Reloads, &stApply);
         }
         ApplyWhenDue(stOpts, &stApply);
-        u32IdlePolls = stSrv.Poll(NowMs()) ? 0 : u32IdlePolls + 1;
+        const bool bBusy = stSrv.Poll(NowMs());
+        if (stOpts.bFast) {
+            /* a command being served is looked at again soon (a delayed
+             * answer falls due); otherwise the next post wakes us */
+            stSrv.WaitForPost(bBusy ? ZOZID_FAST_BUSY_US : ZOZID_FAST_IDLE_US);
+            continue;
+        }
+        u32IdlePolls = bBusy ? 0 : u32IdlePolls + 1;
         /* Poll fast while clients come; when none has come for a while, look
          * less often, so many idle stand-ins on one machine cost little CPU. A
          * client's wait lasts far longer than the slow pause. */

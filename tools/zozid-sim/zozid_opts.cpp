@@ -7,9 +7,9 @@ const char* const ZOZID_USAGE =
     "usage: zozid [--mivor DIR] [--snap DIR] [--user NAME:PASSWORD[:PRIVILEGE]]...\n"
     "             [--resolution N] [--caps MASK] [--iface IFNAME]\n"
     "             [--answer 0x200|0x600|0x100|none] [--delay-ms N]\n"
-    "             [--file jpeg|empty|none] [--jpeg-size BYTES]\n"
+    "             [--file jpeg|empty|none] [--empty-file-at RESOLUTION] [--jpeg-size BYTES]\n"
     "             [--dump-posted PATH] [--dump-image PATH] [--fill-pattern]\n"
-    "             [--poll-us N] [--verbose]\n";
+    "             [--poll-us N | --fast] [--mark-images] [--verbose]\n";
 
 int ParseNumber(const char* ps8Text, U32 u32Max, U32* pu32Val)
 {
@@ -121,12 +121,22 @@ int ParseZozidArgs(int argc, char** argv, ZOZID_OPTIONS_S* pstOpts, std::string*
             *pstrErr = ZOZID_USAGE;
             return 1;
         }
-        if (strOpt == "--fill-pattern") {
-            stOpts.bFillPattern = true;
-            continue;
+        /* options without a value */
+        const struct {
+            const char* ps8Name;
+            BOOL* pbSet;
+        } astFlags[] = {{"--fill-pattern", &stOpts.bFillPattern},
+                        {"--verbose", &stOpts.bVerbose},
+                        {"--fast", &stOpts.bFast},
+                        {"--mark-images", &stOpts.bMarkImages}};
+        BOOL bFlag = false;
+        for (const auto& stFlag : astFlags) {
+            if (strOpt == stFlag.ps8Name) {
+                *stFlag.pbSet = true;
+                bFlag = true;
+            }
         }
-        if (strOpt == "--verbose") {
-            stOpts.bVerbose = true;
+        if (bFlag) {
             continue;
         }
         if (i + 1 >= argc) {
@@ -166,6 +176,9 @@ int ParseZozidArgs(int argc, char** argv, ZOZID_OPTIONS_S* pstOpts, std::string*
             s32Ret = ParseNumber(ps8Val, ZOZID_DELAY_MAX_MS, &stOpts.u32DelayMs);
         } else if (strOpt == "--file") {
             s32Ret = ParseFileMode(ps8Val, &stOpts.enFile);
+        } else if (strOpt == "--empty-file-at") {
+            s32Ret = ParseNumber(ps8Val, 255, &u32Val);
+            stOpts.s32EmptyAt = (S32)u32Val;
         } else if (strOpt == "--jpeg-size") {
             s32Ret = ParseNumber(ps8Val, ZOZID_JPEG_SIZE_MAX, &stOpts.u32JpegSize);
         } else if (strOpt == "--dump-posted") {

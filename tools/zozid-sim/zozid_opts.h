@@ -37,14 +37,17 @@ typedef struct ZozidOptions_S {
     U16 u16Caps = 0xFFF0;   /* base block bytes 1405 (low) and 1406 (high) */
     std::string strIface;   /* apply addresses here on SIGUSR1; empty: don't */
     S32 s32Answer = 0x200;  /* bits or'ed into the command code, or ZOZID_ANSWER_NONE */
-    U32 u32DelayMs = 0;     /* from seeing a waiter to answering it */
+    U32 u32DelayMs = 0;     /* from taking a command to answering it */
     ZOZID_FILE_E enFile = ZOZID_FILE_JPEG;
     U32 u32JpegSize = 0;    /* 0: whatever the encoder gives */
     std::string strDumpPosted; /* copy of the last posted base block goes here */
     std::string strDumpImage;  /* copy of the last snapshot written goes here */
     BOOL bFillPattern = false; /* base block bytes not named get a pattern, not 0 */
     U32 u32PollUs = 150;       /* pause between two looks at the segments */
-    BOOL bVerbose = false;     /* a line on stdout for every waiter seen and answered */
+    BOOL bFast = false;        /* no pause: woken by every post */
+    BOOL bMarkImages = false;  /* each snapshot its own file with a numbered comment */
+    S32 s32EmptyAt = -1;       /* image commands for this resolution get an empty file */
+    BOOL bVerbose = false;     /* a line on stdout for every command taken and answered */
 } ZOZID_OPTIONS_S;
 
 /* ParseUserSpec: "NAME:PASSWORD[:PRIVILEGE]". The name ends at the first ':'.

@@ -23,7 +23,7 @@ union SemUn {
 };
 
 constexpr S32 ZOZID_STATE_IDLE = -1; /* "nothing to report" in the update-state word */
-constexpr U64 ZOZID_HOLD_MAX_MS = 1000; /* a waiter that never reads its answer */
+constexpr U32 ZOZID_MARK_TEXT_SIZE = 64; /* "zozid snapshot N resolution R" */
 
 /* The words behind the blocks are 4-byte aligned (page-aligned segment, block
  * sizes divisible by 4) and are shared with other processes, so they are read
@@ -45,15 +45,6 @@ void StoreWord(U8* pu8Seg, U32 u32Off, S32 s32Val)
     __atomic_store(static_cast<S32*>(pAddr), &s32Val, __ATOMIC_SEQ_CST);
 }
 
-/* Puts the value back to -1 only if it still holds what we wrote. */
-void TakeBackWord(U8* pu8Seg, U32 u32Off, S32 s32Expect)
-{
-    void* pAddr = pu8Seg + u32Off;
-    S32 s32Idle = ZOZID_STATE_IDLE;
-    __atomic_compare_exchange(static_cast<S32*>(pAddr), &s32Expect, &s32Idle, false,
-                              __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
-}
-
 int SemOpNoWait(S32 s32SemId, U16 u16Num, S16 s16Op)
 {
     struct sembuf stOp;
@@ -69,6 +60,38 @@ int SemOpNoWait(S32 s32SemId, U16 u16Num, S16 s16Op)
         }
     }
     return -1;
+}
+
+/* One semaphore operation that waits at most u32Us; -1 when it did not
+ * happen (time out, signal, set gone). */
+int SemOpTimed(S32 s32SemId, U16 u16Num, S16 s16Op, U32 u32Us)
+{
+    struct sembuf stOp;
+    stOp.sem_num = u16Num;
+    stOp.sem_op = s16Op;
+    stOp.sem_flg = s16Op != 0 ? SEM_UNDO : 0;
+    const struct timespec stWait = {(time_t)(u32Us / 1000000u), (long)(u32Us % 1000000u) * 1000L};
+    return semtimedop(s32SemId, &stOp, 1, &stWait);
+}
+
+/* The snapshot with a comment segment behind its start-of-image marker. */
+void MarkImage(const std::vector<U8>& vecCard, U32 u32Number, U8 u8Resolution,
+               std::vector<U8>* pvecOut)
+{
+    char s8Text[ZOZID_MARK_TEXT_SIZE];
+    int n = snprintf(s8Text, sizeof(s8Text), "zozid snapshot %u resolution %u",
+                     (unsigned)u32Number, (unsigned)u8Resolution);
+    if (n < 0 || (size_t)n >= sizeof(s8Text)) {
+        n = 0;
+    }
+    const size_t sSeg = (size_t)n + 2; /* the length counts its own two bytes */
+    pvecOut->clear();
+    pvecOut->reserve(vecCard.size() + sSeg + 2);
+    pvecOut->insert(pvecOut->end(), vecCard.begin(), vecCard.begin() + 2);
+    const U8 au8Head[4] = {0xFF, 0xFE, (U8)(sSeg >> 8), (U8)(sSeg & 0xFF)};
+    pvecOut->insert(pvecOut->end(), au8Head, au8Head + sizeof(au8Head));
+    pvecOut->insert(pvecOut->end(), s8Text, s8Text + n);
+    pvecOut->insert(pvecOut->end(), vecCard.begin() + 2, vecCard.end());
 }
 
 int MakeKeyFile(const std::string& strPath, std::vector<std::string>* pvecCreated)
@@ -178,8 +201,7 @@ void FillOtherBlock(const ZOZID_OPTIONS_S& stOpts, std::vector<U8>* pvecBlock)
     }
 }
 
-ZozidServer::ZozidServer(const ZOZID_OPTIONS_S& stOpts)
-    : m_stOpts(stOpts), m_s32SelfPid((S32)getpid())
+ZozidServer::ZozidServer(const ZOZID_OPTIONS_S& stOpts) : m_stOpts(stOpts)
 {
     m_stBase.s32KeyNo = ZOZID_BASE_KEY_NO;
     m_stBase.u32Block = ZOZID_BASE_BLOCK_SIZE;
@@ -289,48 +311,42 @@ void ZozidServer::Shutdown()
     m_vecCreatedFiles.clear();
 }
 
-const ZozidServer::PostRec* ZozidServer::FindPost(const Family& stFam, S32 s32Pid) const
+bool ZozidServer::TakeCommand(Family* pstFam, U64 u64NowMs)
 {
-    const PostRec* pstBest = nullptr;
-    for (const PostRec& stRec : stFam.astPosts) {
-        if (stRec.u32Serial != 0 && stRec.s32Pid == s32Pid &&
-            (pstBest == nullptr || stRec.u32Serial > pstBest->u32Serial)) {
-            pstBest = &stRec;
-        }
-    }
-    return pstBest;
-}
-
-bool ZozidServer::TakePost(Family* pstFam)
-{
-    /* A post is done when semaphore 0 is free again and its last user was a
-     * client; we then take it ourselves, so the next post shows as a new user
-     * even from the same process. */
-    if (semctl(pstFam->s32SemId, 0, GETVAL) != 1) {
-        return true; /* a client holds it: busy */
-    }
-    const int s32Pid = semctl(pstFam->s32SemId, 0, GETPID);
-    if (s32Pid <= 0 || s32Pid == m_s32SelfPid) {
-        return false;
+    if (LoadWord(pstFam->pu8Req, pstFam->u32Block) == ZOZID_NO_COMMAND &&
+        semctl(pstFam->s32SemId, 0, GETVAL) == 1) {
+        return false; /* nothing posted, nobody posting: semaphore 0 left alone */
     }
     if (SemOpNoWait(pstFam->s32SemId, 0, -1) != 0) {
-        return true; /* a client is posting right now: next round */
+        return true; /* a client is posting right now: next look */
     }
-    PostRec stRec;
-    stRec.s32Pid = s32Pid;
-    stRec.s32Cmd = LoadWord(pstFam->pu8Req, pstFam->u32Block);
-    stRec.u32Serial = ++pstFam->u32PostSerial;
-    stRec.u8Resolution = pstFam == &m_stBase ? pstFam->pu8Req[ZOZID_POSTED_RES_OFFSET] : 0;
+    const S32 s32Cmd = LoadWord(pstFam->pu8Req, pstFam->u32Block);
+    if (s32Cmd == ZOZID_NO_COMMAND) {
+        SemOpNoWait(pstFam->s32SemId, 0, +1);
+        return false;
+    }
+    /* who posted, for the log: a CGI posts in its turn (semaphore 1) */
+    const int s32Turn = semctl(pstFam->s32SemId, 1, GETVAL) == 0
+                            ? semctl(pstFam->s32SemId, 1, GETPID)
+                            : 0;
+    StoreWord(pstFam->pu8Req, pstFam->u32Block, ZOZID_NO_COMMAND);
+    pstFam->bJob = true;
+    pstFam->s32JobCmd = s32Cmd;
+    pstFam->s32JobPid = s32Turn;
+    pstFam->u8JobResolution = pstFam == &m_stBase ? pstFam->pu8Req[ZOZID_POSTED_RES_OFFSET] : 0;
+    pstFam->u64DueMs = u64NowMs + m_stOpts.u32DelayMs;
     std::vector<U8> vecBlock;
     if (pstFam == &m_stBase && !m_stOpts.strDumpPosted.empty()) {
         vecBlock.assign(pstFam->pu8Req, pstFam->pu8Req + pstFam->u32Block);
     }
     SemOpNoWait(pstFam->s32SemId, 0, +1);
-    pstFam->astPosts[pstFam->u32NextPost] = stRec;
-    pstFam->u32NextPost = (pstFam->u32NextPost + 1) % (U32)(sizeof(pstFam->astPosts) /
-                                                            sizeof(pstFam->astPosts[0]));
     if (!vecBlock.empty()) {
         WriteFileAtomic(m_stOpts.strDumpPosted, vecBlock.data(), vecBlock.size());
+    }
+    if (m_stOpts.bVerbose) {
+        printf("zozid: waiter %d key %d command %d\n", s32Turn, (int)pstFam->s32KeyNo,
+               (int)s32Cmd);
+        fflush(stdout);
     }
     return true;
 }
@@ -338,7 +354,7 @@ bool ZozidServer::TakePost(Family* pstFam)
 bool ZozidServer::WriteSnapshot(U8 u8Resolution)
 {
     const std::string strPath = m_stOpts.strSnap + "/" + ZOZID_SNAP_NAME;
-    if (m_stOpts.enFile == ZOZID_FILE_EMPTY) {
+    if (m_stOpts.enFile == ZOZID_FILE_EMPTY || m_stOpts.s32EmptyAt == (S32)u8Resolution) {
         return WriteFileAtomic(strPath, nullptr, 0) == 0;
     }
     U16 u16W = 0, u16H = 0;
@@ -370,6 +386,11 @@ bool ZozidServer::WriteSnapshot(U8 u8Resolution)
         }
         m_bCardFile = WriteFileAtomic(CardPath(), m_vecCard.data(), m_vecCard.size()) == 0;
     }
+    if (m_stOpts.bMarkImages) {
+        std::vector<U8> vecMarked;
+        MarkImage(m_vecCard, m_u32Snapshots + 1, u8Resolution, &vecMarked);
+        return WriteFileAtomic(strPath, vecMarked.data(), vecMarked.size()) == 0;
+    }
     if (m_bCardFile) {
         /* a new name for the current card, put in place whole by the rename */
         const std::string strTmp = strPath + ".tmp";
@@ -388,79 +409,39 @@ bool ZozidServer::WriteSnapshot(U8 u8Resolution)
     return WriteFileAtomic(strPath, m_vecCard.data(), m_vecCard.size()) == 0;
 }
 
-void ZozidServer::ReleaseHold(Family* pstFam)
+bool ZozidServer::AnswerCommand(Family* pstFam)
 {
-    if (!pstFam->bHoldPost) {
-        return;
+    if (SemOpNoWait(pstFam->s32SemId, 0, -1) != 0) {
+        return false; /* a client is posting: next look */
     }
-    /* an answer still in the word has lost its reader and must not meet the next */
-    TakeBackWord(pstFam->pu8Check, pstFam->u32Block, pstFam->s32AnswerWord);
-    SemOpNoWait(pstFam->s32SemId, 0, +1);
-    pstFam->bHoldPost = false;
-}
-
-void ZozidServer::Serve(Family* pstFam, U64 u64NowMs)
-{
     const U32 u32B = pstFam->u32Block;
-    const int s32Held = semctl(pstFam->s32SemId, 1, GETVAL);
-    const int s32Holder = s32Held == 0 ? semctl(pstFam->s32SemId, 1, GETPID) : -1;
-    if (pstFam->bHoldPost) {
-        /* The waiter's -1 (only it can write now) says it read the answer. */
-        const bool bRead = LoadWord(pstFam->pu8Check, u32B) != pstFam->s32AnswerWord;
-        if (bRead || s32Holder != pstFam->s32JobPid || u64NowMs >= pstFam->u64HoldUntilMs) {
-            ReleaseHold(pstFam);
-        }
-    }
-    if (s32Holder <= 0) {
-        pstFam->bJob = false; /* nobody waits: a job not yet answered is given up */
-        return;
-    }
-    const PostRec* pstPost = FindPost(*pstFam, s32Holder);
-    const U32 u32Serial = pstPost != nullptr ? pstPost->u32Serial : 0;
-    if (!pstFam->bJob || pstFam->s32JobPid != s32Holder || pstFam->u32JobSerial != u32Serial) {
-        pstFam->bJob = true;
-        pstFam->s32JobPid = s32Holder;
-        pstFam->u32JobSerial = u32Serial;
-        pstFam->s32JobCmd =
-            pstPost != nullptr ? pstPost->s32Cmd : LoadWord(pstFam->pu8Req, u32B);
-        if (pstPost != nullptr) {
-            pstFam->u8JobResolution = pstPost->u8Resolution;
-        } else {
-            pstFam->u8JobResolution =
-                pstFam == &m_stBase ? pstFam->pu8Req[ZOZID_POSTED_RES_OFFSET] : 0;
-        }
-        pstFam->u64DueMs = u64NowMs + m_stOpts.u32DelayMs;
-        pstFam->bAnswered = false;
+    pstFam->bJob = false;
+    if (LoadWord(pstFam->pu8Req, u32B) != ZOZID_NO_COMMAND) {
+        /* posted over while served: its client has given up, the newer
+         * command is taken next */
+        SemOpNoWait(pstFam->s32SemId, 0, +1);
         if (m_stOpts.bVerbose) {
-            printf("zozid: waiter %d key %d command %d\n", s32Holder, (int)pstFam->s32KeyNo,
-                   (int)pstFam->s32JobCmd);
+            printf("zozid: dropped %d command %d\n", pstFam->s32JobPid, (int)pstFam->s32JobCmd);
             fflush(stdout);
         }
-    }
-    if (pstFam->bAnswered || u64NowMs < pstFam->u64DueMs) {
-        return;
-    }
-    const bool bImage = pstFam == &m_stBase && pstFam->s32JobCmd == ZOZID_CMD_IMAGE &&
-                        m_stOpts.enFile != ZOZID_FILE_NONE;
-    if (m_stOpts.s32Answer != ZOZID_ANSWER_NONE && SemOpNoWait(pstFam->s32SemId, 0, -1) != 0) {
-        return; /* a client is posting: answer next round */
+        return true;
     }
     /* Every answered image gets its own file, renamed over whatever an earlier
      * request left there; nothing waits for that one to be removed. */
-    if (bImage && WriteSnapshot(pstFam->u8JobResolution)) {
+    if (pstFam == &m_stBase && pstFam->s32JobCmd == ZOZID_CMD_IMAGE &&
+        m_stOpts.enFile != ZOZID_FILE_NONE && WriteSnapshot(pstFam->u8JobResolution)) {
         ++m_u32Snapshots;
     }
-    pstFam->bAnswered = true;
     if (m_stOpts.s32Answer != ZOZID_ANSWER_NONE) {
-        pstFam->s32AnswerWord = pstFam->s32JobCmd | m_stOpts.s32Answer;
-        StoreWord(pstFam->pu8Check, u32B, pstFam->s32AnswerWord);
-        pstFam->bHoldPost = true;
-        pstFam->u64HoldUntilMs = u64NowMs + ZOZID_HOLD_MAX_MS;
+        const S32 s32Word = pstFam->s32JobCmd | m_stOpts.s32Answer;
+        StoreWord(pstFam->pu8Check, u32B, s32Word);
         if (m_stOpts.bVerbose) {
-            printf("zozid: answered %d with 0x%x\n", s32Holder, (unsigned)pstFam->s32AnswerWord);
+            printf("zozid: answered %d with 0x%x\n", pstFam->s32JobPid, (unsigned)s32Word);
             fflush(stdout);
         }
     }
+    SemOpNoWait(pstFam->s32SemId, 0, +1);
+    return true;
 }
 
 bool ZozidServer::Poll(U64 u64NowMs)
@@ -470,9 +451,29 @@ bool ZozidServer::Poll(U64 u64NowMs)
         if (pstFam->s32SemId < 0) {
             continue;
         }
-        bBusy = TakePost(pstFam) || bBusy;
-        Serve(pstFam, u64NowMs);
-        bBusy = bBusy || pstFam->bJob || pstFam->bHoldPost;
+        if (!pstFam->bJob) {
+            bBusy = TakeCommand(pstFam, u64NowMs) || bBusy;
+        }
+        if (pstFam->bJob && u64NowMs >= pstFam->u64DueMs) {
+            AnswerCommand(pstFam);
+        }
+        bBusy = bBusy || pstFam->bJob;
     }
     return bBusy;
+}
+
+void ZozidServer::WaitForPost(U32 u32MaxUs)
+{
+    if (m_stBase.s32SemId < 0) {
+        return;
+    }
+    if (!m_stBase.bJob && LoadWord(m_stBase.pu8Req, m_stBase.u32Block) != ZOZID_NO_COMMAND) {
+        return; /* a post came while we were busy: take it now */
+    }
+    /* Semaphore 0 at 0: a client is posting. Once it is, wait for the post to
+     * end by taking the semaphore (and giving it back at once). */
+    if (SemOpTimed(m_stBase.s32SemId, 0, 0, u32MaxUs) == 0 &&
+        SemOpTimed(m_stBase.s32SemId, 0, -1, u32MaxUs) == 0) {
+        SemOpNoWait(m_stBase.s32SemId, 0, +1);
+    }
 }

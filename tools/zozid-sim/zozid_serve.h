@@ -8,47 +8,44 @@
  *   while (!bStop) { stSrv.Poll(NowMs()); usleep(stOpts.u32PollUs); }
  *   stSrv.Shutdown();
  *
- * How a waiter is found. A client posts under semaphore 0 (block, command
- * word, then -1 into the update-state word) and then waits under semaphore 1,
- * polling the update-state word. Several clients share that one word, and a
- * post overwrites an answer not yet read, so answers are given per *waiter*,
- * not per post:
- *  - the holder of semaphore 1 (its value 0; GETPID names the holder) is the
- *    one client that reads the word; it gets exactly one answer (and, for an
- *    image, one fresh snapshot) however many posts came in meanwhile;
- *  - posts are taken under semaphore 0 (non-blocking) whenever its last user
- *    was not us, so we know which process posted which command; a holder whose
- *    post we missed is answered for the current command word;
- *  - the answer is written while we hold semaphore 0, and we keep it until
- *    the waiter has read the answer (it puts -1 back) or has gone: no post can
- *    put -1 over an answer not yet read, and a -1 seen then is the waiter's.
- *    Posters block on semaphore 0 for that short while (one poll of the waiter).
- * Waiters queue on semaphore 1, so every client gets its answer in turn.
+ * How commands are taken. A client posts under semaphore 0: the block, the
+ * command word, then -1 into the update-state word. Like a main application
+ * that reacts to the request slot itself, the stand-in takes the command
+ * word whenever it finds one (under semaphore 0, which it never holds for
+ * longer than one look), notes the block and clears the word to 0, so a
+ * command is taken once. It then answers that command: the snapshot first,
+ * for an image, then the answer in the update-state word, both under
+ * semaphore 0 and only if no newer post came meanwhile (a newer post means
+ * the client of this one has given up; the newer one is taken next). It does
+ * not look at who waits: the CGI keeps its post, its wait and its pick-up in
+ * one turn (semaphore 1), so the answer in the word is its own.
+ *
+ * Two paces: by default it looks at the request slots every --poll-us
+ * (150 us) while clients come, every 5 ms after a quarter of a second
+ * without any; with --fast it sleeps in the kernel until a client takes
+ * semaphore 0 to post, and takes the command as soon as the post is done, as
+ * a main application may.
  *
  * Snapshots. For an image command the snapshot is written whole under a
  * temporary name and renamed to snap.jpg before the answer goes into the
  * word, once per answer, over whatever file is there: a request that died
  * before taking its file leaves it for the next answer to replace. Nothing
- * here waits for a client to remove the last snapshot (it once had to, when
- * clients sent the file from the shared path after giving up semaphore 1 and
- * a newer file could be removed or replaced under them); the CGI now takes
- * the file off the path while it still holds semaphore 1. While the card is
+ * here waits for a client to remove the last snapshot. While the card is
  * current, every snapshot is a new link to the same card file, so two of
- * them share an inode: unlike a real application's files, a client comparing
- * inodes cannot tell them apart (it matters only to a client that takes the
- * file without holding semaphore 1, after its post or wait failed).
+ * them share an inode; with --mark-images each snapshot is written on its
+ * own instead and carries a comment "zozid snapshot N resolution R" right
+ * behind the start-of-image marker (N counts from 1), so a test can tell
+ * every reply's picture and the resolution it was asked for.
  *
  * What this assumes of the real main application, which keeps the same
  * contract (segments, semaphores, command codes, the one path):
- *  - it answers the waiter that holds semaphore 1 and writes the snapshot for
- *    that answer, not for some later one, so the file found while holding the
- *    semaphore is this waiter's;
- *  - the path never names a half-written file (write, then rename), and the
- *    file is complete when the answer is written, or follows it within the
- *    CGI's file wait (5 checks, 200 ms apart), while that waiter still holds
- *    semaphore 1.
- * It need not wait for anything after answering: a file written for a waiter
- * that left without it stays until the next answer's file replaces it.
+ *  - it answers a posted command once, after writing its snapshot, and the
+ *    path never names a half-written file (write, then rename);
+ *  - the file is complete when the answer is written, or follows it within
+ *    the CGI's file wait (5 checks, 200 ms apart).
+ * It need not know who waits, and need not wait for anything after
+ * answering: a file written for a request that left without it stays until
+ * the next answer's file replaces it.
  */
 #ifndef ZOZID_SERVE_H
 #define ZOZID_SERVE_H
@@ -79,6 +76,7 @@ typedef struct {
 } ZOZID_USER_ENTRY_S;
 #pragma pack(pop)
 static_assert(sizeof(ZOZID_USER_ENTRY_S) == ZOZID_USER_ENTRY_SIZE, "a user entry is 36 bytes");
+constexpr S32 ZOZID_NO_COMMAND = 0; /* the command word once a command was taken */
 constexpr S32 ZOZID_CMD_IMAGE = 36;
 constexpr S32 ZOZID_CMD_CAPTURE = 37;
 constexpr const char* ZOZID_SNAP_NAME = "snap.jpg";
@@ -100,21 +98,20 @@ public:
     /* creates key files (when missing) and all IPC objects, publishes the blocks.
      * return 0, or -1 (reason on stderr; what was created is removed again) */
     int Setup();
-    /* one look at both families; never blocks.
-     * return true while a client is posting, waiting or being answered */
+    /* one look at both families: takes a posted command, answers one that is
+     * due; never blocks.
+     * return true while a command is being posted or served */
     bool Poll(U64 u64NowMs);
+    /* sleeps until a client has posted to the base family (it took
+     * semaphore 0 and gave it back), at most about twice u32MaxUs; a signal
+     * ends it early. For the fast pace. */
+    void WaitForPost(U32 u32MaxUs);
     /* removes the IPC objects and the key files this process created */
     void Shutdown();
     /* snapshots written so far (for the log) */
     U32 SnapshotCount() const { return m_u32Snapshots; }
 
 private:
-    struct PostRec {
-        S32 s32Pid;
-        S32 s32Cmd;
-        U32 u32Serial;
-        U8 u8Resolution;
-    };
     struct Family {
         S32 s32KeyNo;
         U32 u32Block;
@@ -123,34 +120,23 @@ private:
         S32 s32SemId = -1;
         U8* pu8Check = nullptr;
         U8* pu8Req = nullptr;
-        PostRec astPosts[64] = {};
-        U32 u32NextPost = 0;
-        U32 u32PostSerial = 0;
-        /* the waiter being served */
+        /* the command taken and not yet answered */
         bool bJob = false;
-        S32 s32JobPid = 0;
-        U32 u32JobSerial = 0;
         S32 s32JobCmd = 0;
+        S32 s32JobPid = 0; /* its client, for the log */
         U8 u8JobResolution = 0;
         U64 u64DueMs = 0;
-        bool bAnswered = false;
-        S32 s32AnswerWord = 0;
-        bool bHoldPost = false;    /* we hold semaphore 0 until the answer is read */
-        U64 u64HoldUntilMs = 0;
     };
 
     int SetupFamily(Family* pstFam, const std::vector<U8>& vecBlock);
-    bool TakePost(Family* pstFam);
-    void Serve(Family* pstFam, U64 u64NowMs);
-    void ReleaseHold(Family* pstFam);
+    bool TakeCommand(Family* pstFam, U64 u64NowMs);
+    bool AnswerCommand(Family* pstFam);
     bool WriteSnapshot(U8 u8Resolution);
-    const PostRec* FindPost(const Family& stFam, S32 s32Pid) const;
 
     ZOZID_OPTIONS_S m_stOpts;
     Family m_stBase;
     Family m_stOther;
     std::vector<std::string> m_vecCreatedFiles;
-    S32 m_s32SelfPid;
     U32 m_u32Snapshots = 0;
     /* encoded card kept for the second it shows, so a burst of requests
      * costs one encoding */
