@@ -63,10 +63,17 @@ class DevsearchAgainstDaemon(unittest.TestCase):
     def modify_requests(self):
         return self.cam.discovery_log().count("MSG_TYPE_MDEVINFO")
 
+    def default_route(self):
+        return self.cam_host.ip("-4", "route", "show", "default").strip()
+
     def assert_camera_at(self, ip):
         self.assertTrue(wait_for(lambda: "%s/%d" % (ip, PREFIX) in self.cam.live_addresses(),
                                  SETTLE_S),
                         self.cam.live_addresses())
+        # the stand-in puts the address on first and the default route after it: a search
+        # in between would see no gateway, so the move is over only when both are back
+        self.assertTrue(wait_for(lambda: ("via %s " % GATEWAY) in self.default_route() + " ",
+                                 SETTLE_S), self.default_route())
         self.assertEqual(ip, self.cam.settings()["ipaddr"])
         self.assertEqual([ip], [d["ip"] for d in self.search()])
 
