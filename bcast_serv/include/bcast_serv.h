@@ -18,7 +18,7 @@
 #define BCAST_SERV_BCAST_SERV_H
 
 #include "VXNetProtocol.h"
-#include "comm_live.h"
+#include "comm_funcs.h"
 #include "type.h"
 
 class DevInterface;

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "comm_funcs.h"
-#include "comm_live.h"
 #include "test_util.h"
 
 namespace {

@@ -294,3 +294,46 @@ TEST(DatagramClient, FailuresLeaveOutputsAndDescriptors)
               std::string::npos);
     EXPECT_EQ(test_util::FdCount(), s32FdsBefore);
 }
+
+/* Every descriptor the library hands out or keeps is close-on-exec: no program
+ * the daemon starts (ps, kill, reboot) holds one of them open. */
+TEST(CloseOnExec, EverySocketOfTheLibrary)
+{
+    Fd stTcp(TcpListen("127.0.0.1", "0", nullptr));
+    ASSERT_GE(stTcp.Get(), 0);
+    const std::string strPort = std::to_string(test_util::LocalPort(stTcp.Get()));
+    sockaddr* pstPeer = nullptr;
+    unsigned int u32Len = 0;
+    Fd stClient(UdpClient("127.0.0.1", "9", &pstPeer, &u32Len));
+    free(pstPeer);
+    const struct {
+        const char* ps8Name;
+        int s32Fd;
+    } astOpened[] = {
+        {"UdpListen", UdpListen("127.0.0.1", "0", nullptr)},
+        {"TcpListen", stTcp.Get()},
+        {"TcpConnect", TcpConnect("127.0.0.1", strPort.c_str(), 2)},
+        {"UdpConnect", UdpConnect("127.0.0.1", "9")},
+        {"UdpClient", stClient.Get()},
+    };
+    for (const auto& stCase : astOpened) {
+        SCOPED_TRACE(stCase.ps8Name);
+        ASSERT_GE(stCase.s32Fd, 0);
+        EXPECT_NE(fcntl(stCase.s32Fd, F_GETFD) & FD_CLOEXEC, 0);
+        if (stCase.s32Fd != stTcp.Get() && stCase.s32Fd != stClient.Get()) close(stCase.s32Fd);
+    }
+
+    /* The two descriptors a CommLiveQuery keeps. */
+    const std::set<int> setBefore = test_util::OpenFds();
+    CommLiveQuery stLive;
+    unsigned char u8Ip[4] = {}, u8Gw[4] = {};
+    (void)stLive.IpAndNetMask(u8Ip, nullptr, "lo");
+    (void)stLive.GateWay(u8Gw, "lo");
+    int s32Kept = 0;
+    for (const int s32Fd : test_util::OpenFds()) {
+        if (setBefore.count(s32Fd) != 0) continue;
+        ++s32Kept;
+        EXPECT_NE(fcntl(s32Fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << s32Fd;
+    }
+    EXPECT_EQ(s32Kept, 2);
+}

@@ -5,10 +5,12 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <stdlib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 
 namespace test_util {
@@ -22,6 +24,24 @@ inline int FdCount()
     for (int i = 0; i < 100000 && readdir(pDir) != nullptr; ++i) ++s32Count;
     closedir(pDir);
     return s32Count;
+}
+
+/* The descriptors open in this process now. */
+inline std::set<int> OpenFds()
+{
+    std::set<int> setFds;
+    DIR* pDir = opendir("/proc/self/fd");
+    if (pDir == nullptr) return setFds;
+    const int s32DirFd = dirfd(pDir);
+    for (int i = 0; i < 100000; ++i) {
+        const dirent* pstEnt = readdir(pDir);
+        if (pstEnt == nullptr) break;
+        if (pstEnt->d_name[0] == '.') continue;
+        const int s32Fd = atoi(pstEnt->d_name);
+        if (s32Fd != s32DirFd) setFds.insert(s32Fd);
+    }
+    closedir(pDir);
+    return setFds;
 }
 
 inline int LocalPort(int s32Fd)

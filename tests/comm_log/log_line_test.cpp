@@ -3,6 +3,7 @@
 // call, long texts kept whole.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -353,6 +354,28 @@ std::string Drain(int s32Fd)
 
 /* A reader that stalls costs lines, never time: what the pipe cannot take at
  * once is left out, counted, and told to the reader once it reads again. */
+/* What perror wrote, written through the log: the same text, and under the
+ * budget of the other lines. */
+TEST_F(LogBudgets, PerrorLinesKeepTheirFormAndTheBudget)
+{
+    testing::internal::CaptureStderr();
+    CommLogPerror("\n", ENOENT);
+    CommLogPerror("", EISDIR);
+    CommLogPerror(" set socket ", EBADF);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "\n: No such file or directory\nIs a directory\n set socket : Bad file descriptor\n");
+
+    testing::internal::CaptureStderr();
+    for (unsigned i = 0; i < 2 * COMM_LOG_BURST; ++i) CommLogPerror("x", EIO);
+    g_u64LogNowMs += 1000;
+    CommLogLine("COMM", "F", 1, "next\n");
+    const std::string strLog = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Count(strLog, "x: Input/output error\n"), (size_t)COMM_LOG_BURST - 3);
+    EXPECT_NE(strLog.find("] " + std::to_string(COMM_LOG_BURST + 3) + " log lines left out\n"),
+              std::string::npos)
+        << strLog;
+}
+
 TEST(LogSink, AStalledReaderCostsLinesNotTime)
 {
     int as32Pipe[2];
