@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "test_util.h"
 
@@ -143,7 +144,7 @@ TEST_F(LiveQuery, SameAnswersAsTheOneShotQueries)
         {"ip route add 0.0.0.0/1 via 10.5.0.2 dev la", "ip route del 0.0.0.0/1"},
         {"ip route add 10.77.0.0/16 via 10.6.0.1 dev lc", "ip route del 10.77.0.0/16"},
     };
-    testing::internal::CaptureStderr(); /* the failing names log their netmask query */
+    CaptureFd stCapErr(STDERR_FILENO); /* the failing names log their netmask query */
     for (const auto& route : ps8Routes) {
         if (route[0][0] != '\0') Run(route[0], route[1]);
         for (const char* ps8Name : ps8Names) {
@@ -151,7 +152,7 @@ TEST_F(LiveQuery, SameAnswersAsTheOneShotQueries)
             EXPECT_EQ(AskOnce(ps8Name), AskLive(stLive, ps8Name));
         }
     }
-    (void)testing::internal::GetCapturedStderr();
+    (void)stCapErr.Take();
     /* The cases that matter, spelt out. */
     const Answer a = AskLive(stLive, "la");
     EXPECT_EQ(a.vecIp, (std::vector<int>{10, 5, 0, 5}));
@@ -204,7 +205,7 @@ TEST_F(LiveQuery, KeepsTwoDescriptorsAndReopensWhatItCouldNotOpen)
     struct rlimit stOld;
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &stOld), 0);
     unsigned char u8Ip[4] = {9, 9, 9, 9}, u8Gw[4] = {9, 9, 9, 9};
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     /* The lowest free number becomes the limit: no new descriptor. */
     const int s32Free = dup(0);
     ASSERT_GE(s32Free, 0);
@@ -214,7 +215,7 @@ TEST_F(LiveQuery, KeepsTwoDescriptorsAndReopensWhatItCouldNotOpen)
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &stTight), 0);
     const int s32IpRet = stLive.IpAndNetMask(u8Ip, nullptr, "la");
     const int s32GwRet = stLive.GateWay(u8Gw, "la");
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &stOld), 0);
     EXPECT_EQ(s32IpRet, -1);
     EXPECT_EQ(s32GwRet, -1);
@@ -232,9 +233,9 @@ TEST_F(LiveQuery, KeepsTwoDescriptorsAndReopensWhatItCouldNotOpen)
 TEST_F(LiveQuery, RouteDumpOverABadDescriptorFails)
 {
     unsigned char u8Gw[4] = {9, 9, 9, 9};
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(GetGateWayFd(-1, 1, AF_INET, u8Gw, "la"), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM][GetGateWay] line["), 0u) << strLog;
     EXPECT_NE(strLog.find("] Send: Bad file descriptor\n"), std::string::npos) << strLog;
     EXPECT_EQ(Bytes4(u8Gw), (std::vector<int>{9, 9, 9, 9}));

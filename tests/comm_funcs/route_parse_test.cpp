@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "comm_funcs_internal.h"
 #include "test_util.h"
@@ -314,9 +315,9 @@ TEST_F(NlReader, BadFirstMessagesAreErrors)
     for (const auto& stCase : stCases) {
         SCOPED_TRACE(stCase.ps8Name);
         Send(stCase.vecDgram);
-        testing::internal::CaptureStderr();
+        CaptureFd stCapErr(STDERR_FILENO);
         EXPECT_EQ(Read(), -1);
-        const std::string strLog = testing::internal::GetCapturedStderr();
+        const std::string strLog = stCapErr.Take();
         EXPECT_NE(strLog.find("[COMM][ReadNlSock] line["), std::string::npos) << strLog;
         EXPECT_NE(strLog.find(std::string("] Error in recieved packet: ") + stCase.ps8Why + "\n"),
                   std::string::npos)
@@ -336,9 +337,9 @@ TEST_F(NlReader, AFullBufferEndsWithAnError)
     Send(vecDgram);
     Send(vecDgram);
     Send(vecRoute);
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(Read(), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("Error in recieved packet"), std::string::npos) << strLog;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "test_util.h"
 
@@ -103,9 +104,9 @@ TEST(PassiveSocket, UdpListenBindsAnyAddressAndRefusesASecondBind)
 
     const int s32FdsBefore = test_util::FdCount();
     unsigned int u32Second = 12345;
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(UdpListen(nullptr, strPort.c_str(), &u32Second), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("[COMM][UdpListen] line["), std::string::npos) << strLog;
     EXPECT_NE(strLog.find("] udp_server error for (null), " + strPort), std::string::npos) << strLog;
     EXPECT_NE(strLog.back(), '\n');
@@ -116,10 +117,10 @@ TEST(PassiveSocket, UdpListenBindsAnyAddressAndRefusesASecondBind)
 TEST(PassiveSocket, ResolverFailuresAreReportedAndLeaveTheLength)
 {
     unsigned int u32Len = 99;
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(UdpListen("127.0.0.1", "no-such-service-x", &u32Len), -1);
     EXPECT_EQ(TcpListen("127.0.0.1", "no-such-service-x", &u32Len), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("udp_server error for 127.0.0.1, no-such-service-x: "), std::string::npos);
     EXPECT_NE(strLog.find("getaddrinfo called error: 127.0.0.1, no-such-service-x: "),
               std::string::npos);
@@ -184,9 +185,9 @@ TEST(ActiveSocket, ClosedPortFailsAtOnceWithTheRefusal)
     ASSERT_GT(s32Port, 0);
     const std::string strPort = std::to_string(s32Port);
     const int s32FdsBefore = test_util::FdCount();
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(TcpConnect("127.0.0.1", strPort.c_str(), 30), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     /* Refused either by the connect call or through the pending error; in
      * both cases only one address was tried and nothing timed out. */
     const bool bConnectForm =
@@ -202,9 +203,9 @@ TEST(ActiveSocket, ClosedPortFailsAtOnceWithTheRefusal)
 
 TEST(ActiveSocket, ResolverFailureIsReported)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(TcpConnect("127.0.0.1", "no-such-service-x", 1), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM][TcpConnect] line["), 0u) << strLog;
     EXPECT_NE(strLog.find("getaddrinfo error 127.0.0.1, no-such-service-x: "), std::string::npos);
 }
@@ -283,10 +284,10 @@ TEST(DatagramClient, FailuresLeaveOutputsAndDescriptors)
     const int s32FdsBefore = test_util::FdCount();
     sockaddr* pstSa = reinterpret_cast<sockaddr*>(0x1);
     unsigned int u32Len = 77;
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(UdpClient("127.0.0.1", "no-such-service-x", &pstSa, &u32Len), -1);
     EXPECT_EQ(UdpConnect("127.0.0.1", "no-such-service-x"), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(pstSa, reinterpret_cast<sockaddr*>(0x1));
     EXPECT_EQ(u32Len, 77u);
     EXPECT_NE(strLog.find("udp_client error for 127.0.0.1, no-such-service-x: "), std::string::npos);
