@@ -101,8 +101,9 @@ VOID ApplyModify(DevInterface* pIntf, BCAST_LOOP_S* pstLoop, const NewNetMDevInf
         return;
     }
 
-    const S32 s32Ret = bSetMac ? pIntf->NetBasicParamAdapter(nullptr, s8Mac, 0, false, sizeof(bset))
-                     : pIntf->NetBasicParamAdapter(&bset, nullptr, 0, false, sizeof(bset));
+    const S32 s32Ret = bSetMac
+                           ? pIntf->NetBasicParamAdapter(nullptr, s8Mac, 0, false, sizeof(bset))
+                           : pIntf->NetBasicParamAdapter(&bset, nullptr, 0, false, sizeof(bset));
     /* Only a stored change is acknowledged. A negative result is a failure to
      * store, not a set of follow-up bits: nothing is answered, saved or
      * restarted (every bit set would reboot the camera after a failed write). */

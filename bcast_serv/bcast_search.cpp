@@ -68,8 +68,8 @@ VOID BcastSearch(DevInterface* pIntf, BCAST_LOOP_S* pstLoop, const MsgHead& stHe
     if (VXNetLe32(stHead.MsgSize) == sizeof(SearchDevRsp)) {
         S8 s8Peer[INET_ADDRSTRLEN];
         PutInAddrText(s8Peer, pstLoop->stPeerAddr.sin_addr);
-        BCAST_LOOP_LOG("search from %s:%u has MsgSize %u, a device's reply: not answered\n",
-                       s8Peer, (unsigned)ntohs(pstLoop->stPeerAddr.sin_port),
+        BCAST_LOOP_LOG("search from %s:%u has MsgSize %u, a device's reply: not answered\n", s8Peer,
+                       (unsigned)ntohs(pstLoop->stPeerAddr.sin_port),
                        (unsigned)sizeof(SearchDevRsp));
         return;
     }

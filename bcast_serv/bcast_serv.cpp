@@ -255,17 +255,17 @@ VOID BcastServer::HandleDatagram(BCAST_LOOP_S* pstLoop, S32 s32Len)
     DecodePacketInfo(pstLoop);
     const U16 u16MsgType = VXNetLe16(stHead.MsgType);
     switch (u16MsgType) {
-    case MSG_TYPE_SEARCH:
-    case MSG_TYPE_SEARCH_CUSTOM:
-    case MSG_TYPE_SEARCH_EXT:
-        BcastSearch(m_pIntf, pstLoop, stHead);
-        break;
-    case MSG_TYPE_MDEVINFO:
-        BcastModify(m_pIntf, pstLoop, stHead);
-        break;
-    default:
-        BCAST_LOOP_LOG("invlalid msg_type(%d)!\n", u16MsgType);
-        break;
+        case MSG_TYPE_SEARCH:
+        case MSG_TYPE_SEARCH_CUSTOM:
+        case MSG_TYPE_SEARCH_EXT:
+            BcastSearch(m_pIntf, pstLoop, stHead);
+            break;
+        case MSG_TYPE_MDEVINFO:
+            BcastModify(m_pIntf, pstLoop, stHead);
+            break;
+        default:
+            BCAST_LOOP_LOG("invlalid msg_type(%d)!\n", u16MsgType);
+            break;
     }
 }
 

@@ -47,25 +47,25 @@ typedef U64 (*BCAST_CLOCK_FN)();
 /* Everything the receive loop keeps from one datagram to the next. It lives in
  * the loop's frame: nothing is allocated per datagram. */
 struct BCAST_LOOP_S {
-    U8 u8RecvBuf[BCAST_RECV_BUF_SIZE];   /* cleared before every receive */
-    BCAST_DEV_MSG_S stSearchRsp;         /* rebuilt for every search */
+    U8 u8RecvBuf[BCAST_RECV_BUF_SIZE]; /* cleared before every receive */
+    BCAST_DEV_MSG_S stSearchRsp;       /* rebuilt for every search */
     U8 u8ModifyBuf[BCAST_MODIFY_BUF_SIZE];
     /* ancillary data as received, echoed in replies */
     alignas(struct cmsghdr) U8 u8CtrlBuf[BCAST_CTRL_BUF_SIZE];
-    struct sockaddr_in stPeerAddr;       /* requester; destination of the reply */
+    struct sockaddr_in stPeerAddr; /* requester; destination of the reply */
     struct iovec stIov;
-    struct msghdr stMsg;                 /* one header for the receive and the replies */
+    struct msghdr stMsg; /* one header for the receive and the replies */
     /* The whole IP_PKTINFO records of the last receive, in order, decoded
      * once per datagram (a full list keeps the last record in its last slot). */
     struct in_pktinfo astPktInfo[BCAST_PKTINFO_MAX];
     U32 u32PktInfoCount;
-    unsigned int u32IfIndex;             /* last IP_PKTINFO index a search saw; kept across datagrams */
+    unsigned int u32IfIndex; /* last IP_PKTINFO index a search saw; kept across datagrams */
     struct ifreq stIfReq;
-    BOOL bRestart;                       /* reboot asked by the applying adapter */
-    BOOL bReset;                         /* network-service restart asked */
-    BCAST_GUARD_S stGuard;               /* failed user checks and the lock they start */
-    int s32SockFd;                       /* the server's socket, for the replies */
-    CommLiveQuery* pLive;                /* the server's live queries */
+    BOOL bRestart;         /* reboot asked by the applying adapter */
+    BOOL bReset;           /* network-service restart asked */
+    BCAST_GUARD_S stGuard; /* failed user checks and the lock they start */
+    int s32SockFd;         /* the server's socket, for the replies */
+    CommLiveQuery* pLive;  /* the server's live queries */
     BCAST_SEND_FN pfnSend;
     BCAST_CLOCK_FN pfnNowMs;
 };
