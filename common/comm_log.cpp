@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+/* comm_log.cpp: the daemon's log: the line forms, the budgets and the
+ * writers of standard output and error that never block it (comm_log.h). */
 #include "comm_log.h"
 
 #include <errno.h>
