@@ -10,7 +10,7 @@
 #include <string.h>
 
 #include "VXNetParameter.h"
-#include "bcast_serv_internal.h"
+#include "bcast_loop.h"
 #include "intf_base.h"
 #include "intf_mactext.h"
 

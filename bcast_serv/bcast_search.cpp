@@ -11,7 +11,7 @@
 #include <sys/ioctl.h>
 
 #include "VXNetParameter.h"
-#include "bcast_serv_internal.h"
+#include "bcast_loop.h"
 #include "comm_funcs.h"
 #include "intf_base.h"
 

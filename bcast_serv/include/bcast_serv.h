@@ -17,9 +17,8 @@
 #ifndef BCAST_SERV_BCAST_SERV_H
 #define BCAST_SERV_BCAST_SERV_H
 
-#include <stddef.h>
-
 #include "VXNetProtocol.h"
+#include "bcast_def.h"
 #include "comm_fd.h"
 #include "comm_funcs.h"
 #include "type.h"
@@ -28,22 +27,6 @@ class DevInterface;
 class IRequestScope;
 struct sockaddr;
 struct BCAST_LOOP_S;
-
-/* The port, and the facts of the datagrams the server reads and writes. */
-constexpr int BCAST_UDP_PORT = 9333;
-constexpr const char* BCAST_VERSION = "V2.0.0-20160127";
-/* Every datagram is read into this much; a longer one is cut to it. */
-constexpr size_t BCAST_RECV_BUF_SIZE = sizeof(BCAST_DEVM_MSG_S);
-/* AckFlag of a modification reply that is sent. */
-constexpr WORD BCAST_MODIFY_ACK_OK = 0;
-/* Bytes of one ExtSize word between a modification reply's header and body. */
-constexpr U32 BCAST_EXT_WORD_SIZE = 4;
-/* What the facade is asked with: SaveFlash's message type and subtype, the
- * local user of GetDevInfo, the DNS servers of GetDnsAddrs. */
-constexpr WORD BCAST_SAVE_MSG_TYPE = 216;
-constexpr WORD BCAST_SAVE_MSG_SUBTYPE = 511;
-constexpr S32 BCAST_LOCAL_USER_ID = 1;
-constexpr S32 BCAST_DNS_COUNT = 2;
 
 /* Kind of thread a THREADARG_S starts; nobody reads it. */
 typedef enum tag_THREADFUNC_S {

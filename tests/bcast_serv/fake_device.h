@@ -19,7 +19,7 @@
 
 #include "VXNetParameter.h"
 #include "bcast_serv.h"
-#include "bcast_serv_internal.h"
+#include "bcast_loop.h"
 #include "intf_base.h"
 #include "intf_request.h"
 

@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: MIT
-/* bcast_serv_internal.h: the receive loop's state, shared by the loop
+/* bcast_loop.h: the receive loop's state: its buffers, the message header of
+ * the receive and the replies, what the last receive put in them and what the
+ * loop keeps from one datagram to the next. Shared by the loop
  * (bcast_serv.cpp) and the two handlers it dispatches to (bcast_search.cpp,
- * bcast_modify.cpp), and declared for the unit tests, the fuzz target and
- * the load tools.
+ * bcast_modify.cpp); declared for the unit tests, the fuzz target and the load
+ * tools too.
  *
  *   BCAST_LOOP_S stLoop;
  *   BcastLoopInit(&stLoop);           // buffers cleared, message header wired
  *   // ReceiveOne / HandleDatagram of a BcastServer step it one datagram at a time
  */
-#ifndef BCAST_SERV_BCAST_SERV_INTERNAL_H
-#define BCAST_SERV_BCAST_SERV_INTERNAL_H
+#ifndef BCAST_SERV_BCAST_LOOP_H
+#define BCAST_SERV_BCAST_LOOP_H
 
 #include <net/if.h>
 #include <netinet/in.h>
@@ -20,9 +22,11 @@
 
 #include "VXNetProtocol.h"
 #include "bcast_guard.h"
-#include "bcast_serv.h"
+#include "bcast_def.h"
 #include "comm_log.h"
 #include "type.h"
+
+class CommLiveQuery;
 
 /* Every line of the receive loop carries the loop's name, also from the
  * handlers it dispatches to. */
@@ -76,4 +80,4 @@ struct BCAST_LOOP_S {
  * CommNowMs. The server sets the socket and the live queries. */
 VOID BcastLoopInit(BCAST_LOOP_S* pstLoop);
 
-#endif /* BCAST_SERV_BCAST_SERV_INTERNAL_H */
+#endif /* BCAST_SERV_BCAST_LOOP_H */
