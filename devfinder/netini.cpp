@@ -244,6 +244,14 @@ S32 NetIniLoad(const char* ps8Path, std::string* pstrBytes, struct stat* pstSt)
     return 0;
 }
 
+S32 NetIniRead(const char* ps8Path, std::string* pstrBytes, NETINI_S* pstIni, struct stat* pstSt)
+{
+    COMM_ASSERT(pstIni != nullptr);
+    if (NetIniLoad(ps8Path, pstrBytes, pstSt) != 0) return -1;
+    NetIniParse(pstrBytes->data(), pstrBytes->size(), pstIni);
+    return 0;
+}
+
 VOID NetIniParse(const S8* ps8Bytes, size_t uLen, NETINI_S* pstIni)
 {
     COMM_ASSERT(pstIni != nullptr && (ps8Bytes != nullptr || uLen == 0));

@@ -5,9 +5,8 @@
  *   std::string strBytes;
  *   struct stat stSt;
  *   NETINI_S stIni;
- *   if (NetIniLoad(ps8Path, &strBytes, &stSt) == 0) {        // the whole file
- *       NetIniParse(strBytes.data(), strBytes.size(), &stIni); // values, defined
- *       ...                                                  // change some
+ *   if (NetIniRead(ps8Path, &strBytes, &stIni, &stSt) == 0) { // the whole file, parsed
+ *       ...                                                  // change some values
  *       NetIniReplace(ps8Path, stSt, &stIni);                // new file, or the old
  *   }
  *
@@ -86,6 +85,13 @@ S32 NetIniLoad(const char* ps8Path, std::string* pstrBytes, struct stat* pstSt =
 /* NetIniParse: the values of uLen bytes of a settings file.
  * pstIni [out] every field defined (see NETINI_S) */
 VOID NetIniParse(const S8* ps8Bytes, size_t uLen, NETINI_S* pstIni);
+
+/* NetIniRead: NetIniLoad, then NetIniParse of the bytes it read: what the
+ * readers and the rewrite ask for.
+ * return 0 with every field of pstIni defined, or -1 as NetIniLoad (pstIni
+ *        then untouched) */
+S32 NetIniRead(const char* ps8Path, std::string* pstrBytes, NETINI_S* pstIni,
+               struct stat* pstSt = nullptr);
 
 /* NetIniTextFits: can the text (terminated within uSize bytes) be a value of
  * at most uMaxLen characters that reads back as written (no white space)? */

@@ -206,11 +206,9 @@ NetInterface::~NetInterface()
 VOID NetInterface::LoadSettings()
 {
     m_s32IniErr = 0;
-    if (NetIniLoad(m_ps8IniPath, &m_strIniBytes) != 0) {
+    if (NetIniRead(m_ps8IniPath, &m_strIniBytes, &m_stIni) != 0) {
         m_s32IniErr = errno != 0 ? errno : EIO;
-        return;
     }
-    NetIniParse(m_strIniBytes.data(), m_strIniBytes.size(), &m_stIni);
 }
 
 const NETINI_S* NetInterface::Settings(const char* ps8Func)
@@ -363,7 +361,8 @@ S32 NetInterface::StoreSettings(const VOID* pNetBasicSet, VOID* pMac, BOOL bDire
     const MallocText pTarget(realpath(m_ps8IniPath, nullptr), free);
     std::string strBytes;
     struct stat stSt;
-    if (!pTarget || NetIniLoad(pTarget.get(), &strBytes, &stSt) != 0) {
+    NETINI_S stIni;
+    if (!pTarget || NetIniRead(pTarget.get(), &strBytes, &stIni, &stSt) != 0) {
         const int s32Err = errno;
         CommLogPerror("\n", s32Err);
         NETINTF_TRACE("NetBasicParamAdapter", "fopen error\n");
@@ -373,8 +372,6 @@ S32 NetInterface::StoreSettings(const VOID* pNetBasicSet, VOID* pMac, BOOL bDire
         }
         return -1;
     }
-    NETINI_S stIni;
-    NetIniParse(strBytes.data(), strBytes.size(), &stIni);
     if (bDirection) return 0;
 
     /* The MAC text is converted in the caller's field whatever the file holds. */
