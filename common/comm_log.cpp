@@ -162,35 +162,30 @@ void WriteLine(COMM_BUDGET_E enBudget, COMM_FORM_E enForm, const char* ps8Tag,
 {
     const LogLock stLock;
     if (!CommLogAdmit(enBudget)) return;
-    /* The prefix is built by hand: every line of a search pays for it. */
+    /* The prefix is built by hand: every line of a search pays for it. The
+     * trace form has no tag. */
+    static const struct {
+        const char* ps8Open;     /* before the tag, or the function when no tag */
+        const char* ps8AfterTag; /* null: the form has no tag */
+        const char* ps8AfterFunc;
+        const char* ps8Close; /* after the line number */
+    } s_astForm[] = {
+        {"[", "][", "] line[", "] "}, /* COMM_FORM_BRACKET: "[%s][%s] line[%d] " */
+        {"[", "] -- [", "]:[", "] "}, /* COMM_FORM_DASH:    "[%s] -- [%s]:[%d] " */
+        {"<", nullptr, ">:(", "), "}, /* COMM_FORM_TRACE:   "<%s>:(%d), " */
+    };
+    static_assert(sizeof(s_astForm) / sizeof(s_astForm[0]) == COMM_FORM_TRACE + 1, "one a form");
+    const auto& stForm = s_astForm[enForm];
     LineText stHead(s_s8Line, sizeof(s_s8Line));
-    switch (enForm) {
-    case COMM_FORM_BRACKET:   /* "[%s][%s] line[%d] " */
-        stHead.Char('[');
+    stHead.Str(stForm.ps8Open);
+    if (stForm.ps8AfterTag != nullptr) {
         stHead.Str(ps8Tag);
-        stHead.Str("][");
-        stHead.Str(ps8Func);
-        stHead.Str("] line[");
-        stHead.Dec(s32Line);
-        stHead.Str("] ");
-        break;
-    case COMM_FORM_DASH:      /* "[%s] -- [%s]:[%d] " */
-        stHead.Char('[');
-        stHead.Str(ps8Tag);
-        stHead.Str("] -- [");
-        stHead.Str(ps8Func);
-        stHead.Str("]:[");
-        stHead.Dec(s32Line);
-        stHead.Str("] ");
-        break;
-    case COMM_FORM_TRACE:     /* "<%s>:(%d), " */
-        stHead.Char('<');
-        stHead.Str(ps8Func);
-        stHead.Str(">:(");
-        stHead.Dec(s32Line);
-        stHead.Str("), ");
-        break;
+        stHead.Str(stForm.ps8AfterTag);
     }
+    stHead.Str(ps8Func);
+    stHead.Str(stForm.ps8AfterFunc);
+    stHead.Dec(s32Line);
+    stHead.Str(stForm.ps8Close);
     const int s32Head = stHead.End();
     if (s32Head < 0) {
         return; /* a tag or function name that long is a programming error */

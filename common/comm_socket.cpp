@@ -81,6 +81,18 @@ int Resolve(const char* host, const char* serv, int s32Flags, int s32SockType, A
     return s32Ret;
 }
 
+/* Resolve for a datagram socket; a failure is logged in the name of ps8Func as
+ * "<ps8What> error for <host>, <serv>: <reason>" (no line end). */
+bool ResolveDgram(const char* ps8Func, const char* ps8What, const char* host, const char* serv,
+                  int s32Flags, AddrInfoPtr* pRes)
+{
+    const int s32Gai = Resolve(host, serv, s32Flags, SOCK_DGRAM, pRes);
+    if (s32Gai == 0) return true;
+    CommLogLine("COMM", ps8Func, __LINE__, "%s error for %s, %s: %s", ps8What, Txt(host),
+                Txt(serv), gai_strerror(s32Gai));
+    return false;
+}
+
 constexpr int COMM_TCP_BACKLOG = 500;
 
 }  // namespace
@@ -122,6 +134,30 @@ int CreateDetachThread(void* (*entry)(void*), void* para, unsigned long* pid)
 /* Passive sockets                                                         */
 /* ====================================================================== */
 
+namespace {
+
+/* The passive sockets: a new socket bound to the first resolved address that
+ * takes it (SO_REUSEADDR set first when bReuse; its outcome is not looked at).
+ * return the socket, *ppstBound naming its address; or -1 */
+int BindFirst(const addrinfo* pstList, bool bReuse, const addrinfo** ppstBound)
+{
+    for (const addrinfo* pstAi = pstList; pstAi != nullptr; pstAi = pstAi->ai_next) {
+        UniqueFd stFd(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
+        if (stFd.Get() < 0) continue;
+        if (bReuse) {
+            const int s32On = 1;
+            (void)setsockopt(stFd.Get(), SOL_SOCKET, SO_REUSEADDR, &s32On, sizeof(s32On));
+        }
+        if (bind(stFd.Get(), pstAi->ai_addr, pstAi->ai_addrlen) == 0) {
+            *ppstBound = pstAi;
+            return stFd.Release();
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 int TcpListen(const char* host, const char* serv, unsigned int* addrlenp)
 {
     AddrInfoPtr pRes;
@@ -131,20 +167,9 @@ int TcpListen(const char* host, const char* serv, unsigned int* addrlenp)
                  gai_strerror(s32Gai));
         return -1;
     }
-    UniqueFd stFd;
     const addrinfo* pstBound = nullptr;
-    for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
-        stFd.Reset(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
-        if (stFd.Get() < 0) continue;
-        const int s32On = 1;
-        (void)setsockopt(stFd.Get(), SOL_SOCKET, SO_REUSEADDR, &s32On, sizeof(s32On));
-        if (bind(stFd.Get(), pstAi->ai_addr, pstAi->ai_addrlen) == 0) {
-            pstBound = pstAi;
-            break;
-        }
-        stFd.Reset();
-    }
-    if (pstBound == nullptr) {
+    UniqueFd stFd(BindFirst(pRes.get(), true, &pstBound));
+    if (stFd.Get() < 0) {
         COMM_LOG("errno from final socket() or bind(): %s, %s\n", Txt(host), Txt(serv));
         return -1;
     }
@@ -159,28 +184,15 @@ int TcpListen(const char* host, const char* serv, unsigned int* addrlenp)
 int UdpListen(const char* host, const char* serv, unsigned int* addrlenp)
 {
     AddrInfoPtr pRes;
-    const int s32Gai = Resolve(host, serv, AI_PASSIVE, SOCK_DGRAM, &pRes);
-    if (s32Gai != 0) {
-        COMM_LOG("udp_server error for %s, %s: %s", Txt(host), Txt(serv), gai_strerror(s32Gai));
-        return -1;
-    }
-    UniqueFd stFd;
+    if (!ResolveDgram(__FUNCTION__, "udp_server", host, serv, AI_PASSIVE, &pRes)) return -1;
     const addrinfo* pstBound = nullptr;
-    for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
-        stFd.Reset(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
-        if (stFd.Get() < 0) continue;
-        if (bind(stFd.Get(), pstAi->ai_addr, pstAi->ai_addrlen) == 0) {
-            pstBound = pstAi;
-            break;
-        }
-        stFd.Reset();
-    }
-    if (pstBound == nullptr) {
+    const int s32Fd = BindFirst(pRes.get(), false, &pstBound);
+    if (s32Fd < 0) {
         COMM_LOG("udp_server error for %s, %s", Txt(host), Txt(serv));
         return -1;
     }
     if (addrlenp != nullptr) *addrlenp = static_cast<unsigned int>(pstBound->ai_addrlen);
-    return stFd.Release();
+    return s32Fd;
 }
 
 /* ====================================================================== */
@@ -305,11 +317,7 @@ int TcpConnect(const char* host, const char* serv, int nsec)
 int UdpConnect(const char* host, const char* serv)
 {
     AddrInfoPtr pRes;
-    const int s32Gai = Resolve(host, serv, 0, SOCK_DGRAM, &pRes);
-    if (s32Gai != 0) {
-        COMM_LOG("udp_connect error for %s, %s: %s", Txt(host), Txt(serv), gai_strerror(s32Gai));
-        return -1;
-    }
+    if (!ResolveDgram(__FUNCTION__, "udp_connect", host, serv, 0, &pRes)) return -1;
     for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
         UniqueFd stFd(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
         if (stFd.Get() < 0) continue;
@@ -323,11 +331,7 @@ int UdpClient(const char* host, const char* serv, sockaddr** saptr, unsigned int
 {
     COMM_ASSERT(saptr != nullptr && lenp != nullptr);
     AddrInfoPtr pRes;
-    const int s32Gai = Resolve(host, serv, 0, SOCK_DGRAM, &pRes);
-    if (s32Gai != 0) {
-        COMM_LOG("udp_client error for %s, %s: %s", Txt(host), Txt(serv), gai_strerror(s32Gai));
-        return -1;
-    }
+    if (!ResolveDgram(__FUNCTION__, "udp_client", host, serv, 0, &pRes)) return -1;
     for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
         UniqueFd stFd(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
         if (stFd.Get() < 0) continue;
