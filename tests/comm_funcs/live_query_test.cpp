@@ -19,11 +19,7 @@
 
 namespace {
 
-int Sh(const std::string& strCmd)
-{
-    const int s32Status = system((strCmd + " >/dev/null 2>&1").c_str());
-    return (s32Status != -1 && WIFEXITED(s32Status)) ? WEXITSTATUS(s32Status) : -1;
-}
+using test_util::Sh;
 
 std::vector<int> Bytes4(const unsigned char* pu8)
 {
@@ -88,7 +84,7 @@ protected:
     {
         s_bReady = false;
         if (unshare(CLONE_NEWNET) != 0) return;
-        const char* ps8Cmds[] = {
+        const char* const ps8Cmds[] = {
             "ip link set lo up",
             "ip link add la type veth peer name lb",
             "ip link set la up",
@@ -102,13 +98,7 @@ protected:
             "ip link add le type veth peer name lf", /* down, with an address */
             "ip addr add 10.7.0.5/24 dev le",
         };
-        for (const char* ps8Cmd : ps8Cmds) {
-            if (Sh(ps8Cmd) != 0) {
-                fprintf(stderr, "setup failed: %s\n", ps8Cmd);
-                return;
-            }
-        }
-        s_bReady = true;
+        s_bReady = test_util::ShAll(ps8Cmds);
     }
 
     void SetUp() override { ASSERT_TRUE(s_bReady) << "needs root: own network namespace"; }

@@ -24,15 +24,11 @@
 
 namespace {
 
+using test_util::Sh;
+
 std::vector<int> Bytes4(const unsigned char* pu8)
 {
     return {pu8[0], pu8[1], pu8[2], pu8[3]};
-}
-
-int Sh(const std::string& strCmd)
-{
-    const int s32Status = system((strCmd + " >/dev/null 2>&1").c_str());
-    return (s32Status != -1 && WIFEXITED(s32Status)) ? WEXITSTATUS(s32Status) : -1;
 }
 
 std::string ReadText(const std::string& strPath)
@@ -80,7 +76,7 @@ protected:
         if (mount(s_strResolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) return;
         if (mount(s_strHosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) return;
 
-        const char* ps8Cmds[] = {
+        const char* const ps8Cmds[] = {
             "ip link set lo up",
             /* ta: a primary address and a labelled alias */
             "ip link add ta type veth peer name tb",
@@ -105,13 +101,7 @@ protected:
             "ip addr add 10.8.0.1/24 dev ti",
             "ip neigh add 10.8.0.2 lladdr 02:00:00:00:00:98 dev ti nud permanent",
         };
-        for (const char* ps8Cmd : ps8Cmds) {
-            if (Sh(ps8Cmd) != 0) {
-                fprintf(stderr, "setup failed: %s\n", ps8Cmd);
-                return;
-            }
-        }
-        s_bReady = true;
+        s_bReady = test_util::ShAll(ps8Cmds);
     }
 
     static void TearDownTestSuite()

@@ -5,7 +5,9 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,6 +52,27 @@ inline int LocalPort(int s32Fd)
     socklen_t u32Len = sizeof(stSin);
     if (getsockname(s32Fd, reinterpret_cast<sockaddr*>(&stSin), &u32Len) != 0) return -1;
     return ntohs(stSin.sin_port);
+}
+
+/* A shell command, its output dropped. return its exit status, or -1 */
+inline int Sh(const std::string& strCmd)
+{
+    const int s32Status = system((strCmd + " >/dev/null 2>&1").c_str());
+    return (s32Status != -1 && WIFEXITED(s32Status)) ? WEXITSTATUS(s32Status) : -1;
+}
+
+/* The commands that build a test network, in order; the first that fails is
+ * reported and ends the setup. return true when all ran */
+template <size_t N>
+bool ShAll(const char* const (&aps8Cmds)[N])
+{
+    for (const char* ps8Cmd : aps8Cmds) {
+        if (Sh(ps8Cmd) != 0) {
+            fprintf(stderr, "setup failed: %s\n", ps8Cmd);
+            return false;
+        }
+    }
+    return true;
 }
 
 /* A closing descriptor owned by a test. */
