@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+/* bcast_guard.cpp: the bound on password guessing through modification
+ * requests (bcast_guard.h). */
 #include "bcast_guard.h"
 
 #include <string.h>

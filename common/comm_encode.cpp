@@ -124,8 +124,23 @@ U64 TimeKey(S32 s32Year, S32 s32Month, S32 s32Day, S32 s32Hour, S32 s32Min, S32 
            static_cast<U64>(static_cast<int64_t>(s32Sec));
 }
 
-int CompareKeys(U64 u64Key1, U64 u64Key2)
+U64 KeyOf(const DateTime& stTime)
 {
+    return TimeKey(stTime.Year, stTime.Month, stTime.Day, stTime.Hour, stTime.Minute,
+                   stTime.Second);
+}
+
+U64 KeyOf(const REC_TIME_S& stTime)
+{
+    return TimeKey(stTime.s32Year, stTime.s32Month, stTime.s32Day, stTime.s32Hour, stTime.s32Min,
+                   stTime.s32Sec);
+}
+
+template <typename TIME>
+int CompareKeys(const TIME* pTime1, const TIME* pTime2)
+{
+    const U64 u64Key1 = KeyOf(*pTime1);
+    const U64 u64Key2 = KeyOf(*pTime2);
     if (u64Key1 > u64Key2) return 1;
     if (u64Key1 < u64Key2) return -1;
     return 0;
@@ -136,19 +151,13 @@ int CompareKeys(U64 u64Key1, U64 u64Key2)
 int CompareDateTime(const DateTime* pTime1, const DateTime* pTime2)
 {
     COMM_ASSERT(pTime1 != nullptr && pTime2 != nullptr);
-    return CompareKeys(TimeKey(pTime1->Year, pTime1->Month, pTime1->Day, pTime1->Hour,
-                               pTime1->Minute, pTime1->Second),
-                       TimeKey(pTime2->Year, pTime2->Month, pTime2->Day, pTime2->Hour,
-                               pTime2->Minute, pTime2->Second));
+    return CompareKeys(pTime1, pTime2);
 }
 
 int CompareRecordTime(const REC_TIME_S* pTime1, const REC_TIME_S* pTime2)
 {
     COMM_ASSERT(pTime1 != nullptr && pTime2 != nullptr);
-    return CompareKeys(TimeKey(pTime1->s32Year, pTime1->s32Month, pTime1->s32Day, pTime1->s32Hour,
-                               pTime1->s32Min, pTime1->s32Sec),
-                       TimeKey(pTime2->s32Year, pTime2->s32Month, pTime2->s32Day, pTime2->s32Hour,
-                               pTime2->s32Min, pTime2->s32Sec));
+    return CompareKeys(pTime1, pTime2);
 }
 
 /* ====================================================================== */

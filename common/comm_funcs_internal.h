@@ -8,7 +8,14 @@
 
 #include "comm_funcs.h"
 
+struct ifreq;
+
 namespace comm_internal {
+
+/* PutIfName: an interface name into a request record's 16-byte field; a name
+ * that does not fit is refused (cut, it may name another interface).
+ * return true when the name was put */
+bool PutIfName(ifreq* pstIfr, const char* ps8IfName);
 
 /* How a route's output interface is matched against the wanted one. By index
  * is the fast path of GetGateWay (one lookup of the wanted name per call); by

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+/* comm_log.cpp: the daemon's log: the line forms, the budgets and the
+ * writers of standard output and error that never block it (comm_log.h). */
 #include "comm_log.h"
 
 #include <errno.h>
@@ -16,6 +18,7 @@
 
 #include <initializer_list>
 
+#include "comm_io.h"
 #include "comm_log_internal.h"
 
 namespace {
@@ -24,21 +27,12 @@ namespace {
  * whole or not at all, so no reader ever sees half a line. */
 constexpr size_t COMM_LOG_LINE_MAX = PIPE_BUF;
 constexpr uint64_t COMM_LOG_MILLI = 1000; /* thousandths of a token per line */
-/* Short writes a line may take before the rest of it is given up. */
-constexpr int COMM_LOG_WRITE_TRIES = 8;
 
 typedef enum {
     COMM_BUDGET_GENERAL = 0, /* searches, unknown datagrams, traces, everything else */
     COMM_BUDGET_MODIFY = 1,  /* what was done, or refused, to the settings */
     COMM_BUDGET_COUNT = 2,
 } COMM_BUDGET_E;
-
-uint64_t RealNowMs()
-{
-    struct timespec stNow;
-    if (clock_gettime(CLOCK_MONOTONIC, &stNow) != 0) return 0;
-    return (uint64_t)stNow.tv_sec * 1000u + (uint64_t)stNow.tv_nsec / 1000000u;
-}
 
 /* The process's log: budgets, streams and the line being written, shared by
  * the server thread and the main thread under one lock. Writes never wait
@@ -48,7 +42,7 @@ CommLogBucket s_astBudget[COMM_BUDGET_COUNT] = {
     CommLogBucket(COMM_LOG_BURST, COMM_LOG_RATE),
     CommLogBucket(COMM_LOG_MODIFY_BURST, COMM_LOG_MODIFY_RATE),
 };
-uint64_t (*s_pfnNowMs)() = RealNowMs;
+uint64_t (*s_pfnNowMs)() = CommNowMs;
 CommLogSink s_stOut(STDOUT_FILENO);
 CommLogSink s_stErr(STDERR_FILENO);
 char s_s8Line[COMM_LOG_LINE_MAX];
@@ -168,40 +162,53 @@ void WriteLine(COMM_BUDGET_E enBudget, COMM_FORM_E enForm, const char* ps8Tag,
 {
     const LogLock stLock;
     if (!CommLogAdmit(enBudget)) return;
-    /* The prefix is built by hand: every line of a search pays for it. */
+    /* The prefix is built by hand: every line of a search pays for it. The
+     * trace form has no tag. */
+    static const struct {
+        const char* ps8Open;     /* before the tag, or the function when no tag */
+        const char* ps8AfterTag; /* null: the form has no tag */
+        const char* ps8AfterFunc;
+        const char* ps8Close; /* after the line number */
+    } s_astForm[] = {
+        {"[", "][", "] line[", "] "}, /* COMM_FORM_BRACKET: "[%s][%s] line[%d] " */
+        {"[", "] -- [", "]:[", "] "}, /* COMM_FORM_DASH:    "[%s] -- [%s]:[%d] " */
+        {"<", nullptr, ">:(", "), "}, /* COMM_FORM_TRACE:   "<%s>:(%d), " */
+    };
+    static_assert(sizeof(s_astForm) / sizeof(s_astForm[0]) == COMM_FORM_TRACE + 1, "one a form");
+    const auto& stForm = s_astForm[enForm];
     LineText stHead(s_s8Line, sizeof(s_s8Line));
-    switch (enForm) {
-    case COMM_FORM_BRACKET:   /* "[%s][%s] line[%d] " */
-        stHead.Char('[');
+    stHead.Str(stForm.ps8Open);
+    if (stForm.ps8AfterTag != nullptr) {
         stHead.Str(ps8Tag);
-        stHead.Str("][");
-        stHead.Str(ps8Func);
-        stHead.Str("] line[");
-        stHead.Dec(s32Line);
-        stHead.Str("] ");
-        break;
-    case COMM_FORM_DASH:      /* "[%s] -- [%s]:[%d] " */
-        stHead.Char('[');
-        stHead.Str(ps8Tag);
-        stHead.Str("] -- [");
-        stHead.Str(ps8Func);
-        stHead.Str("]:[");
-        stHead.Dec(s32Line);
-        stHead.Str("] ");
-        break;
-    case COMM_FORM_TRACE:     /* "<%s>:(%d), " */
-        stHead.Char('<');
-        stHead.Str(ps8Func);
-        stHead.Str(">:(");
-        stHead.Dec(s32Line);
-        stHead.Str("), ");
-        break;
+        stHead.Str(stForm.ps8AfterTag);
     }
+    stHead.Str(ps8Func);
+    stHead.Str(stForm.ps8AfterFunc);
+    stHead.Dec(s32Line);
+    stHead.Str(stForm.ps8Close);
     const int s32Head = stHead.End();
     if (s32Head < 0) {
         return; /* a tag or function name that long is a programming error */
     }
     WriteFormatted(enForm == COMM_FORM_TRACE ? &s_stOut : &s_stErr, (size_t)s32Head, ps8Fmt, args);
+}
+
+/* A line of the caller's text alone, no prefix. */
+__attribute__((format(printf, 2, 0)))
+void WritePlain(CommLogSink* pstSink, const char* ps8Fmt, va_list args)
+{
+    const LogLock stLock;
+    if (!CommLogAdmit(COMM_BUDGET_GENERAL)) return;
+    WriteFormatted(pstSink, 0, ps8Fmt, args);
+}
+
+__attribute__((format(printf, 2, 3)))
+void WritePlainF(CommLogSink* pstSink, const char* ps8Fmt, ...)
+{
+    va_list args;
+    va_start(args, ps8Fmt);
+    WritePlain(pstSink, ps8Fmt, args);
+    va_end(args);
 }
 
 /* SIGPIPE's handler: the failed write reports EPIPE, which is all we need. */
@@ -240,13 +247,7 @@ bool CommLogBucket::Take(uint64_t u64NowMs, unsigned* pu32LeftOut) noexcept
 
 bool CommLogSink::Put(const char* ps8Buf, size_t uLen) noexcept
 {
-    size_t uDone = 0;
-    for (int i = 0; uDone < uLen && i < COMM_LOG_WRITE_TRIES; ++i) {
-        const ssize_t s32Put = write(m_s32Fd, ps8Buf + uDone, uLen - uDone);
-        if (s32Put < 0 && errno == EINTR) continue;
-        if (s32Put <= 0) break;
-        uDone += (size_t)s32Put;
-    }
+    const size_t uDone = CommWriteAll(m_s32Fd, ps8Buf, uLen);
     /* A part of a line is out: whatever comes next must start a line. */
     if (uDone > 0) m_bCut = uDone < uLen;
     return uDone == uLen;
@@ -294,7 +295,7 @@ void CommLogTestClock(uint64_t (*pfnNowMs)())
 {
     {
         const LogLock stLock;
-        s_pfnNowMs = pfnNowMs != nullptr ? pfnNowMs : RealNowMs;
+        s_pfnNowMs = pfnNowMs != nullptr ? pfnNowMs : CommNowMs;
     }
     CommLogBudgetRefill();
 }
@@ -355,12 +356,16 @@ void CommTraceLine(const char* ps8Func, int s32Line, const char* ps8Fmt, ...)
 
 void CommTrace(const char* ps8Fmt, ...)
 {
-    const LogLock stLock;
-    if (!CommLogAdmit(COMM_BUDGET_GENERAL)) return;
     va_list args;
     va_start(args, ps8Fmt);
-    WriteFormatted(&s_stOut, 0, ps8Fmt, args);
+    WritePlain(&s_stOut, ps8Fmt, args);
     va_end(args);
+}
+
+void CommLogPerror(const char* ps8Text, int s32Err)
+{
+    const bool bText = ps8Text != nullptr && ps8Text[0] != '\0';
+    WritePlainF(&s_stErr, "%s%s%s\n", bText ? ps8Text : "", bText ? ": " : "", strerror(s32Err));
 }
 
 int CommFormatPlain(char* ps8Dst, size_t uSize, const char* ps8Fmt, va_list args)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-/* comm_netquery.cpp: live interface, route, DNS and MAC queries of the helper
- * library (comm_funcs.h), with the routing-netlink reader behind GetGateWay. */
+/* comm_netquery.cpp: the address, netmask and gateway queries of the helper
+ * library (comm_funcs.h): one-shot and over kept descriptors (CommLiveQuery),
+ * with the routing-netlink reader behind the gateway. */
 #include "comm_funcs.h"
 
 #include <arpa/inet.h>
@@ -21,21 +22,10 @@
 
 #include "comm_fd.h"
 #include "comm_funcs_internal.h"
+#include "comm_io.h"
 #include "comm_log.h"
 
 namespace {
-
-/* Interface names live in the kernel's 16-byte field: copy one into a request
- * record, refusing names that do not fit (a cut name may name another
- * interface). */
-bool PutIfName(ifreq* pstIfr, const char* ps8IfName)
-{
-    const size_t u32Len = strnlen(ps8IfName, sizeof(pstIfr->ifr_name));
-    if (u32Len > COMM_IFNAME_MAX_LEN) return false;
-    memset(pstIfr->ifr_name, 0, sizeof(pstIfr->ifr_name));
-    memcpy(pstIfr->ifr_name, ps8IfName, u32Len);
-    return true;
-}
 
 /* ---------------------------------------------------------------------- */
 /* Netlink helpers                                                        */
@@ -102,7 +92,7 @@ int GateWayQuery(int s32NlFd, int s32Pid, unsigned char u8Family, unsigned char*
     } else {
         ifreq stIfr;
         memset(&stIfr, 0, sizeof(stIfr));
-        if (PutIfName(&stIfr, ps8IfName) && ioctl(s32NlFd, SIOCGIFINDEX, &stIfr) == 0 &&
+        if (comm_internal::PutIfName(&stIfr, ps8IfName) && ioctl(s32NlFd, SIOCGIFINDEX, &stIfr) == 0 &&
             stIfr.ifr_ifindex > 0) {
             stMatch.u32IfIndex = static_cast<unsigned int>(stIfr.ifr_ifindex);
         } else if (strnlen(ps8IfName, IFNAMSIZ) <= COMM_IFNAME_MAX_LEN) {
@@ -120,6 +110,15 @@ int GateWayQuery(int s32NlFd, int s32Pid, unsigned char u8Family, unsigned char*
 /* ====================================================================== */
 
 namespace comm_internal {
+
+bool PutIfName(ifreq* pstIfr, const char* ps8IfName)
+{
+    const size_t u32Len = strnlen(ps8IfName, sizeof(pstIfr->ifr_name));
+    if (u32Len > COMM_IFNAME_MAX_LEN) return false;
+    memset(pstIfr->ifr_name, 0, sizeof(pstIfr->ifr_name));
+    memcpy(pstIfr->ifr_name, ps8IfName, u32Len);
+    return true;
+}
 
 int ParseRouteMsg(const unsigned char* pu8Msg, size_t u32MsgLen, const ROUTE_MATCH_S& stMatch,
                   route_info* pstRtInfo, unsigned char* pu8GateWay)
@@ -202,13 +201,9 @@ int GetIpAndNetMask(unsigned char* pu8IpAddr, unsigned char* pu8NetMask, const c
 {
     COMM_ASSERT(pu8IpAddr != nullptr);
     COMM_ASSERT(ps8IfName != nullptr);
-    UniqueFd stFd(socket(AF_INET, SOCK_DGRAM, 0));
-    if (stFd.Get() < 0) {
-        const int s32Err = errno;
-        COMM_LOG("socket: %s\n", strerror(s32Err));
-        return -1;
-    }
-    return GetIpAndNetMaskFd(stFd.Get(), pu8IpAddr, pu8NetMask, ps8IfName);
+    /* A query of its own, closed on return. */
+    CommLiveQuery stOnce;
+    return stOnce.IpAndNetMask(pu8IpAddr, pu8NetMask, ps8IfName);
 }
 
 int GetIpAndNetMaskFd(int s32SockFd, unsigned char* pu8IpAddr, unsigned char* pu8NetMask,
@@ -260,7 +255,7 @@ int GetIpAndNetMaskFd(int s32SockFd, unsigned char* pu8IpAddr, unsigned char* pu
         ifreq stMask;
         memset(&stMask, 0, sizeof(stMask));
         int s32Ret = -1;
-        if (PutIfName(&stMask, ps8IfName)) {
+        if (comm_internal::PutIfName(&stMask, ps8IfName)) {
             s32Ret = ioctl(s32SockFd, SIOCGIFNETMASK, &stMask);
         } else {
             errno = ENODEV;
@@ -293,9 +288,19 @@ int ReadNlSock(int sockFd, char* bufPtr, int seqNum, int pId)
         }
         const size_t u32Got = static_cast<size_t>(s32Ret);
         nlmsghdr stHdr;
-        if (!ReadNlHeader(pu8Pos, u32Got, &stHdr) || stHdr.nlmsg_type == NLMSG_ERROR) {
-            const int s32Err = errno;
-            COMM_LOG("Error in recieved packet: %s\n", strerror(s32Err));
+        if (!ReadNlHeader(pu8Pos, u32Got, &stHdr)) {
+            COMM_LOG("Error in recieved packet: %s\n", "short or inconsistent message");
+            return -1;
+        }
+        if (stHdr.nlmsg_type == NLMSG_ERROR) {
+            /* The kernel's reason, when the message is long enough to carry it. */
+            nlmsgerr stErr;
+            memset(&stErr, 0, sizeof(stErr));
+            if (stHdr.nlmsg_len >= NLMSG_LENGTH(sizeof(stErr))) {
+                memcpy(&stErr, pu8Pos + NLMSG_HDRLEN, sizeof(stErr));
+            }
+            COMM_LOG("Error in recieved packet: %s\n",
+                     stErr.error < 0 ? strerror(-stErr.error) : "error message without a code");
             return -1;
         }
         /* End of the dump, whether it opens this datagram or follows the
@@ -331,7 +336,7 @@ int GetGateWay(unsigned char* pu8GateWay, const char* ps8IfName)
     /* Per call: the dump lands here. */
     unsigned char u8Msg[COMM_NL_BUF_SIZE];
     memset(u8Msg, 0, sizeof(u8Msg));
-    UniqueFd stFd(socket(AF_NETLINK, SOCK_DGRAM, NETLINK_ROUTE));
+    UniqueFd stFd(CommSocket(AF_NETLINK, SOCK_DGRAM, NETLINK_ROUTE));
     if (stFd.Get() < 0) {
         const int s32Err = errno;
         COMM_LOG("socket: %s\n", strerror(s32Err));
@@ -351,134 +356,45 @@ int GetGateWayFd(int s32NlFd, int s32Pid, unsigned char u8Family, unsigned char*
     return GateWayQuery(s32NlFd, s32Pid, u8Family, u8Msg, pu8GateWay, ps8IfName);
 }
 
-bool GetNetLinkState(const char* pu8IfName)
-{
-    COMM_ASSERT(pu8IfName != nullptr);
-    UniqueFd stFd(socket(AF_INET, SOCK_DGRAM, 0));
-    if (stFd.Get() < 0) {
-        const int s32Err = errno;
-        COMM_LOG_DASH("socket:%s\n", strerror(s32Err));
-        return false;
-    }
-    ifreq stIfr;
-    memset(&stIfr, 0, sizeof(stIfr));
-    if (!PutIfName(&stIfr, pu8IfName)) {
-        COMM_LOG_DASH("ioctl:%s\n", strerror(ENODEV));
-        return false;
-    }
-    /* Basic status register of PHY 0; only the success of the read counts. */
-    mii_data stMii = {0, 1, 0, 0};
-    static_assert(sizeof(stMii) <= sizeof(stIfr.ifr_ifru), "MII request fits the request record");
-    memcpy(&stIfr.ifr_ifru, &stMii, sizeof(stMii));
-    if (ioctl(stFd.Get(), SIOCGMIIREG, &stIfr) < 0) {
-        const int s32Err = errno;
-        COMM_LOG_DASH("ioctl:%s\n", strerror(s32Err));
-        return false;
-    }
-    if (ioctl(stFd.Get(), SIOCGIFFLAGS, &stIfr) == 0 && (stIfr.ifr_flags & IFF_RUNNING) != 0) {
-        COMM_LOG_DASH("SIOCGIFFLAGS NewWork Link OK\n");
-        return true;
-    }
-    COMM_LOG_DASH("No NewWork Link\n");
-    return false;
-}
+/* ====================================================================== */
+/* Kept descriptors                                                        */
+/* ====================================================================== */
 
-int GetDnsAddr(unsigned char* pu8Dns, const char* ps8Path)
+int CommLiveQuery::IpAndNetMask(unsigned char* pu8IpAddr, unsigned char* pu8NetMask,
+                                const char* ps8IfName)
 {
-    COMM_ASSERT(pu8Dns != nullptr);
-    COMM_ASSERT(ps8Path != nullptr);
-    char s8Text[COMM_RESOLV_READ_SIZE + 1];
-    memset(s8Text, 0, sizeof(s8Text));
-    {
-        UniqueFd stFd(open(ps8Path, O_RDONLY));
-        if (stFd.Get() < 0) {
+    COMM_ASSERT(pu8IpAddr != nullptr);
+    COMM_ASSERT(ps8IfName != nullptr);
+    if (m_stIoctlFd.Get() < 0) {
+        m_stIoctlFd.Reset(CommSocket(AF_INET, SOCK_DGRAM, 0));
+        if (m_stIoctlFd.Get() < 0) {
             const int s32Err = errno;
-            COMM_LOG("open failed:%s\n", strerror(s32Err));
-            return -1;
-        }
-        /* One read of up to 100 bytes; a short read of a regular file is
-         * its end. */
-        const ssize_t s32Ret = read(stFd.Get(), s8Text, COMM_RESOLV_READ_SIZE);
-        if (s32Ret < 0) {
-            const int s32Err = errno;
-            COMM_LOG("read file error: %s\n", strerror(s32Err));
+            COMM_LOG_AS("GetIpAndNetMask", "socket: %s\n", strerror(s32Err));
             return -1;
         }
     }
-    static const char s8Key[] = "nameserver ";
-    const char* ps8Match = strstr(s8Text, s8Key);
-    if (ps8Match == nullptr) {
-        COMM_LOG("do not find nameserver \n");
-        return -1;
-    }
-    const char* ps8Tok = ps8Match + (sizeof(s8Key) - 1);
-    char s8Token[COMM_DNS_TOKEN_MAX_LEN + 1];
-    size_t u32TokLen = 0;
-    while (ps8Tok[u32TokLen] != '\0' && ps8Tok[u32TokLen] != '\n' && ps8Tok[u32TokLen] != ' ' &&
-           u32TokLen < COMM_DNS_TOKEN_MAX_LEN) {
-        ++u32TokLen;
-    }
-    memcpy(s8Token, ps8Tok, u32TokLen);
-    s8Token[u32TokLen] = '\0';
-    const in_addr_t u32Addr = inet_addr(s8Token);
-    memcpy(pu8Dns, &u32Addr, sizeof(u32Addr));
-    COMM_LOG_DASH("DnsAddress = %03d.%03d.%03d.%03d\n", pu8Dns[0], pu8Dns[1], pu8Dns[2], pu8Dns[3]);
-    return 0;
+    /* A failed request (no such interface, no address) leaves the socket as
+     * good as it was. */
+    return GetIpAndNetMaskFd(m_stIoctlFd.Get(), pu8IpAddr, pu8NetMask, ps8IfName);
 }
 
-int GetMacAddress(const char* ps8EthName, unsigned char* pu8Mac)
+int CommLiveQuery::GateWay(unsigned char* pu8GateWay, const char* ps8IfName)
 {
-    if (ps8EthName == nullptr || pu8Mac == nullptr) return -1;
-    UniqueFd stFd(socket(AF_INET, SOCK_DGRAM, 0));
-    if (stFd.Get() < 0) return -1;
-    ifreq stIfr;
-    memset(&stIfr, 0, sizeof(stIfr));
-    if (!PutIfName(&stIfr, ps8EthName)) return -1;
-    if (ioctl(stFd.Get(), SIOCGIFHWADDR, &stIfr) < 0) return -1;
-    constexpr size_t COMM_MAC_LEN = 6;
-    static_assert(sizeof(stIfr.ifr_hwaddr.sa_data) >= COMM_MAC_LEN, "hardware address field");
-    memcpy(pu8Mac, stIfr.ifr_hwaddr.sa_data, COMM_MAC_LEN);
-    return 0;
-}
-
-int IPAddrAdapter(char* S8IPAddr, unsigned char* U8IPAddr, bool bDir)
-{
-    COMM_ASSERT(S8IPAddr != nullptr);
-    COMM_ASSERT(U8IPAddr != nullptr);
-    constexpr size_t COMM_IPTEXT_SIZE = 16; /* "255.255.255.255" and its terminator */
-    if (bDir) {
-        (void)snprintf(S8IPAddr, COMM_IPTEXT_SIZE, "%d.%d.%d.%d", U8IPAddr[0], U8IPAddr[1],
-                       U8IPAddr[2], U8IPAddr[3]);
-        return 0;
-    }
-    char s8Copy[COMM_IPTEXT_COPY_MAX + 1];
-    const size_t u32Len = strnlen(S8IPAddr, COMM_IPTEXT_COPY_MAX);
-    memcpy(s8Copy, S8IPAddr, u32Len);
-    s8Copy[u32Len] = '\0';
-
-    int s32Fields = 0;
-    const char* ps8Field = s8Copy;
-    for (;;) {
-        const char* ps8Dot = strchr(ps8Field, '.');
-        if (s32Fields < 4) {
-            /* atoi, without its undefined overflow: strtol clamps, and the
-             * value is then held in 32 bits as on the camera. */
-            char s8Num[COMM_IPTEXT_COPY_MAX + 1];
-            const size_t u32FieldLen =
-                (ps8Dot != nullptr) ? static_cast<size_t>(ps8Dot - ps8Field) : strlen(ps8Field);
-            memcpy(s8Num, ps8Field, u32FieldLen);
-            s8Num[u32FieldLen] = '\0';
-            long s32Val = strtol(s8Num, nullptr, 10);
-            if (s32Val > INT32_MAX) s32Val = INT32_MAX;
-            if (s32Val < INT32_MIN) s32Val = INT32_MIN;
-            U8IPAddr[s32Fields] =
-                static_cast<unsigned char>(static_cast<unsigned long>(s32Val) & 0xFFu);
+    COMM_ASSERT(pu8GateWay != nullptr);
+    COMM_ASSERT(ps8IfName != nullptr);
+    if (m_stRouteFd.Get() < 0) {
+        m_stRouteFd.Reset(CommSocket(AF_NETLINK, SOCK_DGRAM, NETLINK_ROUTE));
+        if (m_stRouteFd.Get() < 0) {
+            const int s32Err = errno;
+            COMM_LOG_AS("GetGateWay", "socket: %s\n", strerror(s32Err));
+            return -1;
         }
-        ++s32Fields;
-        if (ps8Dot == nullptr) break;
-        ps8Field = ps8Dot + 1;
+        m_s32RoutePid = (int)getpid();
     }
-    CommTrace("Last ip = %s, cur ip = %d.%d.%d.%d \n", S8IPAddr, U8IPAddr[0], U8IPAddr[1],
-              U8IPAddr[2], U8IPAddr[3]);
-    return (s32Fields > 4) ? -1 : 0;
+    const int s32Ret =
+        GetGateWayFd(m_stRouteFd.Get(), m_s32RoutePid, AF_INET, pu8GateWay, ps8IfName);
+    /* Parts of a failed answer may still wait in the socket: a new one for
+     * the next dump. */
+    if (s32Ret < 0) m_stRouteFd.Reset();
+    return s32Ret;
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-/* comm_socket.cpp: threads, sockets, readiness waits and transfers of the
+/* comm_socket.cpp: the threads and the passive and active sockets of the
  * helper library (comm_funcs.h). */
 #include "comm_funcs.h"
 
@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "comm_fd.h"
+#include "comm_io.h"
 #include "comm_log.h"
 
 namespace {
@@ -80,22 +81,17 @@ int Resolve(const char* host, const char* serv, int s32Flags, int s32SockType, A
     return s32Ret;
 }
 
-/* Send without raising SIGPIPE: a peer that has gone away is an error result
- * for the caller, not the end of the process. */
-#ifdef MSG_NOSIGNAL
-constexpr int COMM_SEND_FLAGS = MSG_NOSIGNAL;
-#else
-constexpr int COMM_SEND_FLAGS = 0;
-#endif
-
-#ifdef MSG_DONTWAIT
-constexpr int COMM_SEND_NOWAIT = MSG_DONTWAIT;
-#else
-constexpr int COMM_SEND_NOWAIT = 0;
-#endif
-
-/* WriteData with a timeout repeats interrupted sends; this many in a row end it. */
-constexpr int COMM_WRITE_MAX_IDLE_ROUNDS = 1000;
+/* Resolve for a datagram socket; a failure is logged in the name of ps8Func as
+ * "<ps8What> error for <host>, <serv>: <reason>" (no line end). */
+bool ResolveDgram(const char* ps8Func, const char* ps8What, const char* host, const char* serv,
+                  int s32Flags, AddrInfoPtr* pRes)
+{
+    const int s32Gai = Resolve(host, serv, s32Flags, SOCK_DGRAM, pRes);
+    if (s32Gai == 0) return true;
+    CommLogLine("COMM", ps8Func, __LINE__, "%s error for %s, %s: %s", ps8What, Txt(host),
+                Txt(serv), gai_strerror(s32Gai));
+    return false;
+}
 
 constexpr int COMM_TCP_BACKLOG = 500;
 
@@ -112,7 +108,7 @@ int CreateJoinableThread(void* (*entry)(void*), void* param, unsigned long* pid)
     if (s32Ret != 0) {
         errno = s32Ret;
         COMM_LOG("pthread_create called error! errno = %d\n", s32Ret);
-        perror("---thread faile\n");
+        CommLogPerror("---thread faile\n", s32Ret);
         return -1;
     }
     if (pid != nullptr) *pid = ThreadIdToUlong(stTid);
@@ -138,6 +134,30 @@ int CreateDetachThread(void* (*entry)(void*), void* para, unsigned long* pid)
 /* Passive sockets                                                         */
 /* ====================================================================== */
 
+namespace {
+
+/* The passive sockets: a new socket bound to the first resolved address that
+ * takes it (SO_REUSEADDR set first when bReuse; its outcome is not looked at).
+ * return the socket, *ppstBound naming its address; or -1 */
+int BindFirst(const addrinfo* pstList, bool bReuse, const addrinfo** ppstBound)
+{
+    for (const addrinfo* pstAi = pstList; pstAi != nullptr; pstAi = pstAi->ai_next) {
+        UniqueFd stFd(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
+        if (stFd.Get() < 0) continue;
+        if (bReuse) {
+            const int s32On = 1;
+            (void)setsockopt(stFd.Get(), SOL_SOCKET, SO_REUSEADDR, &s32On, sizeof(s32On));
+        }
+        if (bind(stFd.Get(), pstAi->ai_addr, pstAi->ai_addrlen) == 0) {
+            *ppstBound = pstAi;
+            return stFd.Release();
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 int TcpListen(const char* host, const char* serv, unsigned int* addrlenp)
 {
     AddrInfoPtr pRes;
@@ -147,20 +167,9 @@ int TcpListen(const char* host, const char* serv, unsigned int* addrlenp)
                  gai_strerror(s32Gai));
         return -1;
     }
-    UniqueFd stFd;
     const addrinfo* pstBound = nullptr;
-    for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
-        stFd.Reset(socket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
-        if (stFd.Get() < 0) continue;
-        const int s32On = 1;
-        (void)setsockopt(stFd.Get(), SOL_SOCKET, SO_REUSEADDR, &s32On, sizeof(s32On));
-        if (bind(stFd.Get(), pstAi->ai_addr, pstAi->ai_addrlen) == 0) {
-            pstBound = pstAi;
-            break;
-        }
-        stFd.Reset();
-    }
-    if (pstBound == nullptr) {
+    UniqueFd stFd(BindFirst(pRes.get(), true, &pstBound));
+    if (stFd.Get() < 0) {
         COMM_LOG("errno from final socket() or bind(): %s, %s\n", Txt(host), Txt(serv));
         return -1;
     }
@@ -175,28 +184,15 @@ int TcpListen(const char* host, const char* serv, unsigned int* addrlenp)
 int UdpListen(const char* host, const char* serv, unsigned int* addrlenp)
 {
     AddrInfoPtr pRes;
-    const int s32Gai = Resolve(host, serv, AI_PASSIVE, SOCK_DGRAM, &pRes);
-    if (s32Gai != 0) {
-        COMM_LOG("udp_server error for %s, %s: %s", Txt(host), Txt(serv), gai_strerror(s32Gai));
-        return -1;
-    }
-    UniqueFd stFd;
+    if (!ResolveDgram(__FUNCTION__, "udp_server", host, serv, AI_PASSIVE, &pRes)) return -1;
     const addrinfo* pstBound = nullptr;
-    for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
-        stFd.Reset(socket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
-        if (stFd.Get() < 0) continue;
-        if (bind(stFd.Get(), pstAi->ai_addr, pstAi->ai_addrlen) == 0) {
-            pstBound = pstAi;
-            break;
-        }
-        stFd.Reset();
-    }
-    if (pstBound == nullptr) {
+    const int s32Fd = BindFirst(pRes.get(), false, &pstBound);
+    if (s32Fd < 0) {
         COMM_LOG("udp_server error for %s, %s", Txt(host), Txt(serv));
         return -1;
     }
     if (addrlenp != nullptr) *addrlenp = static_cast<unsigned int>(pstBound->ai_addrlen);
-    return stFd.Release();
+    return s32Fd;
 }
 
 /* ====================================================================== */
@@ -235,7 +231,7 @@ int TcpConnectImpl(const char* ps8Func, const char* host, const char* serv, int 
     }
     int s32LastErr = 0;
     for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
-        UniqueFd stFd(socket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
+        UniqueFd stFd(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
         if (stFd.Get() < 0) {
             s32LastErr = errno;
             continue;
@@ -243,7 +239,7 @@ int TcpConnectImpl(const char* ps8Func, const char* host, const char* serv, int 
         if (pstDscp != nullptr) {
             const unsigned char u8Tos = DscpPriorityLevelMap(*pstDscp);
             if (setsockopt(stFd.Get(), IPPROTO_IP, IP_TOS, &u8Tos, sizeof(u8Tos)) < 0) {
-                perror(" set socket ");
+                CommLogPerror(" set socket ", errno);
             }
         }
         const int s32Flags = fcntl(stFd.Get(), F_GETFL, 0);
@@ -321,13 +317,9 @@ int TcpConnect(const char* host, const char* serv, int nsec)
 int UdpConnect(const char* host, const char* serv)
 {
     AddrInfoPtr pRes;
-    const int s32Gai = Resolve(host, serv, 0, SOCK_DGRAM, &pRes);
-    if (s32Gai != 0) {
-        COMM_LOG("udp_connect error for %s, %s: %s", Txt(host), Txt(serv), gai_strerror(s32Gai));
-        return -1;
-    }
+    if (!ResolveDgram(__FUNCTION__, "udp_connect", host, serv, 0, &pRes)) return -1;
     for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
-        UniqueFd stFd(socket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
+        UniqueFd stFd(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
         if (stFd.Get() < 0) continue;
         if (connect(stFd.Get(), pstAi->ai_addr, pstAi->ai_addrlen) == 0) return stFd.Release();
     }
@@ -339,13 +331,9 @@ int UdpClient(const char* host, const char* serv, sockaddr** saptr, unsigned int
 {
     COMM_ASSERT(saptr != nullptr && lenp != nullptr);
     AddrInfoPtr pRes;
-    const int s32Gai = Resolve(host, serv, 0, SOCK_DGRAM, &pRes);
-    if (s32Gai != 0) {
-        COMM_LOG("udp_client error for %s, %s: %s", Txt(host), Txt(serv), gai_strerror(s32Gai));
-        return -1;
-    }
+    if (!ResolveDgram(__FUNCTION__, "udp_client", host, serv, 0, &pRes)) return -1;
     for (const addrinfo* pstAi = pRes.get(); pstAi != nullptr; pstAi = pstAi->ai_next) {
-        UniqueFd stFd(socket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
+        UniqueFd stFd(CommSocket(pstAi->ai_family, pstAi->ai_socktype, pstAi->ai_protocol));
         if (stFd.Get() < 0) continue;
         void* pCopy = malloc(pstAi->ai_addrlen);
         if (pCopy == nullptr) break;
@@ -356,287 +344,6 @@ int UdpClient(const char* host, const char* serv, sockaddr** saptr, unsigned int
     }
     COMM_LOG("udp_client error for %s, %s", Txt(host), Txt(serv));
     return -1;
-}
-
-/* ====================================================================== */
-/* Readiness waits                                                         */
-/* ====================================================================== */
-
-SELECTFD_RETURN_E SelectFd(int s32SocketFd, SELECTFD_STAT_E enStat, int s32Sec, int s32uSec)
-{
-    if (s32SocketFd <= 0) {
-        PLATFORM_LOG_DASH("s32SocketFd:%d <= 0\n", s32SocketFd);
-        return SELECTFD_RETURN_ERROR;
-    }
-    if (s32SocketFd >= COMM_SELECT_FD_LIMIT) {
-        PLATFORM_LOG_DASH("s32SocketFd:%d >= %d, beyond the wait set\n", s32SocketFd,
-                          COMM_SELECT_FD_LIMIT);
-        return SELECTFD_RETURN_ERROR;
-    }
-    fd_set stSet;
-    FD_ZERO(&stSet);
-    FD_SET(s32SocketFd, &stSet);
-    fd_set* pstRead = nullptr;
-    fd_set* pstWrite = nullptr;
-    fd_set* pstExcpt = nullptr;
-    switch (enStat) {
-        case SELECTFD_STAT_READ:
-            pstRead = &stSet;
-            break;
-        case SELECTFD_STAT_WRITE:
-            pstWrite = &stSet;
-            break;
-        case SELECTFD_STAT_EXCPT:
-            pstExcpt = &stSet;
-            break;
-        default:
-            PLATFORM_LOG_DASH("NOT SUPPORT THIS ENSTAT:%d\n", static_cast<int>(enStat));
-            return SELECTFD_RETURN_ERROR;
-    }
-    timeval stTv = {s32Sec, s32uSec};
-    const int s32Ret = select(s32SocketFd + 1, pstRead, pstWrite, pstExcpt, &stTv);
-    if (s32Ret == 0) return SELECTFD_RETURN_OVERTIME;
-    if (s32Ret > 0 && FD_ISSET(s32SocketFd, &stSet)) return SELECTFD_RETURN_SUCCESS;
-    const int s32Err = (s32Ret < 0) ? errno : EIO;
-    PLATFORM_LOG_DASH("Select Error:%s!\n", strerror(s32Err));
-    return SELECTFD_RETURN_ERROR;
-}
-
-int Select(int sockfd, int sec, short stat)
-{
-    if (sockfd < 0) return -1;
-    if (sockfd >= COMM_SELECT_FD_LIMIT) {
-        COMM_LOG("descriptor %d >= %d, beyond the wait set\n", sockfd, COMM_SELECT_FD_LIMIT);
-        return -1;
-    }
-    fd_set stSet;
-    FD_ZERO(&stSet);
-    FD_SET(sockfd, &stSet);
-    timeval stTv = {sec, 0};
-    int s32Ret = 0;
-    switch (stat) {
-        case READ_STATUS:
-            s32Ret = select(sockfd + 1, &stSet, nullptr, nullptr, &stTv);
-            break;
-        case WRITE_STATUS:
-            s32Ret = select(sockfd + 1, nullptr, &stSet, nullptr, &stTv);
-            break;
-        case EXCPT_STATUS:
-            s32Ret = select(sockfd + 1, nullptr, nullptr, &stSet, &stTv);
-            break;
-        default:
-            s32Ret = 0;
-            break;
-    }
-    if (s32Ret == 0) {
-        if (stat == READ_STATUS) {
-            COMM_LOG("IO read time out!\n");
-        } else if (stat == WRITE_STATUS) {
-            COMM_LOG("IO write time out!\n");
-        }
-        return -1;
-    }
-    if (s32Ret < 0) {
-        const int s32Err = errno;
-        COMM_LOG("%s\n", strerror(s32Err));
-        return -1;
-    }
-    int s32Pending = 0;
-    socklen_t u32Len = sizeof(s32Pending);
-    if (getsockopt(sockfd, SOL_SOCKET, SO_ERROR, &s32Pending, &u32Len) < 0) {
-        const int s32Err = errno;
-        COMM_LOG("%s\n", strerror(s32Err));
-        return -1;
-    }
-    if (s32Pending != 0) {
-        COMM_LOG("%s\n", strerror(s32Pending));
-        return -1;
-    }
-    return s32Ret;
-}
-
-/* ====================================================================== */
-/* Timed and whole-buffer transfers                                        */
-/* ====================================================================== */
-
-int RecvTimeOut(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec)
-{
-    if (s32Size < 0 || (pu8Buffer == nullptr && s32Size > 0)) {
-        COMM_LOG("%s\n", strerror(EINVAL));
-        return -1;
-    }
-    if (Select(s32SockFd, s32Sec, READ_STATUS) < 0) {
-        COMM_LOG("select err!\n");
-        return -1;
-    }
-    const ssize_t s32Ret = recv(s32SockFd, pu8Buffer, static_cast<size_t>(s32Size), 0);
-    if (s32Ret > 0) return static_cast<int>(s32Ret);
-    if (s32Ret == 0) {
-        COMM_LOG("Connect rest by peer!\n");
-        return -1;
-    }
-    const int s32Err = errno;
-    COMM_LOG("%s\n", strerror(s32Err));
-    return -1;
-}
-
-int SendTimeOut(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec)
-{
-    if (s32Size < 0 || (pu8Buffer == nullptr && s32Size > 0)) {
-        COMM_LOG("%s\n", strerror(EINVAL));
-        return -1;
-    }
-    if (Select(s32SockFd, s32Sec, WRITE_STATUS) < 0) return -1;
-    /* Once the wait says there is room, send what fits without blocking: a
-     * blocking send of the whole buffer would wait for a stalled peer without
-     * limit and make the timeout meaningless. */
-    const ssize_t s32Ret = send(s32SockFd, pu8Buffer, static_cast<size_t>(s32Size),
-                                COMM_SEND_FLAGS | COMM_SEND_NOWAIT);
-    if (s32Ret >= 0) return static_cast<int>(s32Ret);
-    const int s32Err = errno;
-    if (s32Err == EINTR || s32Err == EAGAIN || s32Err == EWOULDBLOCK) return 0;
-    COMM_LOG("%s\n", strerror(s32Err));
-    return -1;
-}
-
-int ReadData(int s32SockFd, char* pu8Buffer, int s32Size)
-{
-    COMM_ASSERT(pu8Buffer != nullptr);
-    int s32ReadSize = 0;
-    while (s32ReadSize < s32Size) {
-        const ssize_t s32Ret =
-            recv(s32SockFd, pu8Buffer + s32ReadSize, static_cast<size_t>(s32Size - s32ReadSize), 0);
-        if (s32Ret <= 0) {
-            const int s32Err = errno;
-            COMM_LOG("%s\n", strerror(s32Err));
-            break;
-        }
-        s32ReadSize += static_cast<int>(s32Ret);
-    }
-    return (s32ReadSize == s32Size) ? 0 : -1;
-}
-
-int ReadData(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec)
-{
-    int s32ReadSize = 0;
-    while (s32ReadSize < s32Size) {
-        const int s32Ret =
-            RecvTimeOut(s32SockFd, pu8Buffer + s32ReadSize, s32Size - s32ReadSize, s32Sec);
-        if (s32Ret < 0) break;
-        s32ReadSize += s32Ret;
-    }
-    if (s32ReadSize == s32Size) return 0;
-    /* The report names its own line twice; take it once. */
-    const int s32Line = __LINE__;
-    CommLogLine("COMM", __FUNCTION__, s32Line, "<%s>:(%d), ss32Size=%d,s32ReadSize = %d\n",
-                __FUNCTION__, s32Line, s32Size, s32ReadSize);
-    return -1;
-}
-
-int ReadPartialData(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec)
-{
-    if (s32Size < 0 || (pu8Buffer == nullptr && s32Size > 0)) {
-        COMM_LOG("%s\n", strerror(EINVAL));
-        return -1;
-    }
-    int s32ReadSize = 0;
-    while (s32ReadSize < s32Size) {
-        if (Select(s32SockFd, s32Sec, READ_STATUS) < 0) return -1;
-        const ssize_t s32Ret =
-            recv(s32SockFd, pu8Buffer + s32ReadSize, static_cast<size_t>(s32Size - s32ReadSize), 0);
-        if (s32Ret > 0) {
-            s32ReadSize += static_cast<int>(s32Ret);
-        } else if (s32Ret == 0) {
-            COMM_LOG("Read size = %d !\n", s32ReadSize);
-            return s32ReadSize;
-        } else {
-            const int s32Err = errno;
-            COMM_LOG("%s\n", strerror(s32Err));
-            return -1;
-        }
-    }
-    return s32Size;
-}
-
-int WriteData(int s32SockFd, char* pu8Buffer, int s32Size)
-{
-    if (s32Size < 0 || (pu8Buffer == nullptr && s32Size > 0)) {
-        COMM_LOG("%s\n", strerror(EINVAL));
-        return -1;
-    }
-    int s32WriteSize = 0;
-    while (s32WriteSize < s32Size) {
-        const ssize_t s32Ret = send(s32SockFd, pu8Buffer + s32WriteSize,
-                                    static_cast<size_t>(s32Size - s32WriteSize), COMM_SEND_FLAGS);
-        if (s32Ret <= 0) {
-            const int s32Err = errno;
-            COMM_LOG("%s\n", strerror(s32Err));
-            break;
-        }
-        s32WriteSize += static_cast<int>(s32Ret);
-    }
-    return (s32WriteSize == s32Size) ? 0 : -1;
-}
-
-int WriteData(int s32SockFd, char* pu8Buffer, int s32Size, int s32Sec)
-{
-    if (s32Size < 0 || (pu8Buffer == nullptr && s32Size > 0)) {
-        COMM_LOG("%s\n", strerror(EINVAL));
-        return -1;
-    }
-    int s32WriteSize = 0;
-    int s32IdleRounds = 0;
-    while (s32WriteSize < s32Size && s32IdleRounds < COMM_WRITE_MAX_IDLE_ROUNDS) {
-        const int s32Ret =
-            SendTimeOut(s32SockFd, pu8Buffer + s32WriteSize, s32Size - s32WriteSize, s32Sec);
-        if (s32Ret < 0) return -1;
-        if (s32Ret == 0) {
-            ++s32IdleRounds;
-            continue;
-        }
-        s32IdleRounds = 0;
-        s32WriteSize += s32Ret;
-    }
-    if (s32WriteSize != s32Size) {
-        COMM_LOG("s32WriteSize != s32Size !\n");
-        return -1;
-    }
-    return 0;
-}
-
-int UdpReadData(int s32SockFd, char* pu8Buffer, int s32Size, sockaddr* pstSA, int* s32AddrLen)
-{
-    if (s32Size < 0 || (s32AddrLen != nullptr && *s32AddrLen < 0) ||
-        (pstSA != nullptr && s32AddrLen == nullptr)) {
-        COMM_LOG("%s\n", strerror(EINVAL));
-        return -1;
-    }
-    socklen_t u32Len = (s32AddrLen != nullptr) ? static_cast<socklen_t>(*s32AddrLen) : 0;
-    const ssize_t s32Ret = recvfrom(s32SockFd, pu8Buffer, static_cast<size_t>(s32Size), 0, pstSA,
-                                    pstSA != nullptr ? &u32Len : nullptr);
-    if (s32Ret < 0) {
-        const int s32Err = errno;
-        COMM_LOG("%s\n", strerror(s32Err));
-        return -1;
-    }
-    if (pstSA != nullptr) *s32AddrLen = static_cast<int>(u32Len);
-    return static_cast<int>(s32Ret);
-}
-
-int UdpWriteData(int s32SockFd, char* pu8Buffer, int s32Size, sockaddr* pstSA, int s32AddrLen)
-{
-    if (s32Size < 0 || s32AddrLen < 0) {
-        COMM_LOG("s32Size %d, %s\n", s32Size, strerror(EINVAL));
-        return -1;
-    }
-    const ssize_t s32Ret = sendto(s32SockFd, pu8Buffer, static_cast<size_t>(s32Size), 0, pstSA,
-                                  static_cast<socklen_t>(s32AddrLen));
-    if (s32Ret < 0) {
-        const int s32Err = errno;
-        COMM_LOG("s32Size %d, %s\n", s32Size, strerror(s32Err));
-        return -1;
-    }
-    return static_cast<int>(s32Ret);
 }
 
 /* ====================================================================== */

@@ -48,9 +48,10 @@ int main(int argc, char** argv)
     if (s32Exit >= 0) return s32Exit;
     /* A log reader that stalls or goes away must not stop the daemon. */
     (void)CommLogNeverBlock();
-    DevInterface* pIntf = new (std::nothrow) NetInterface(NULL);
+    NetInterface* pIntf = new (std::nothrow) NetInterface(NULL);
     if (pIntf == nullptr) return 1;
-    BcastServer* pServer = new (std::nothrow) BcastServer(pIntf);
+    /* The device, and its requests: one read of the settings file per datagram. */
+    BcastServer* pServer = new (std::nothrow) BcastServer(pIntf, pIntf);
     if (pServer == nullptr) return 1;
     for (;;) sleep(1);
 }

@@ -1,108 +1,53 @@
 // SPDX-License-Identifier: MIT
-/* netini.cpp: the settings file of the main application: the readers, the
- * shared read of one request, the format and the replacing write. */
+/* netini.cpp: the settings file of the main application (netini.h): one
+ * read of it, the parse of its bytes, its lines and its replacement. */
+#include "netini.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
-
 #include "comm_fd.h"
+#include "comm_io.h"
 #include "comm_log.h"
 #include "intf_mactext.h"
-#include "search_intf_internal.h"
+
+/* The replacement serves NetBasicParamAdapter: its trace lines carry that name. */
+#define NETINI_TRACE(...) CommTraceLine("NetBasicParamAdapter", __LINE__, __VA_ARGS__)
+
+const char* const NETINI_KEYS[NETINI_LINE_COUNT] = {
+    "dhcp",    "ipaddr",   "netmask",          "gateway",     "macaddr",
+    "nettype", "ipv6addr", "ipv6prefixlength", "ipv6gateway",
+};
 
 namespace {
 
-typedef std::unique_ptr<S8, void (*)(void*)> MallocText;
+/* ---- the parse ---- */
 
-/* ---- reading the settings file ---- */
-
-/* One character of lookahead over the settings file, read through a plain
- * descriptor in blocks (open/read/close is all a reader needs: no stdio
- * buffer to allocate), or over bytes one read of the file already holds. */
+/* One character of lookahead over bytes. */
 class IniScanner {
 public:
-    explicit IniScanner(int s32Fd) noexcept : m_s32Fd(s32Fd), m_ps8Data(m_s8Block) {}
-    /* Over uLen bytes from the start of the file; bWhole: they are all of it. */
-    IniScanner(const S8* ps8Bytes, size_t uLen, bool bWhole) noexcept
-        : m_s32Fd(-1), m_bWhole(bWhole), m_uLen(uLen), m_ps8Data(ps8Bytes)
-    {
-    }
-    IniScanner(const IniScanner&) = delete;
-    IniScanner& operator=(const IniScanner&) = delete;
-
-    int Peek() noexcept
-    {
-        return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_ps8Data[m_uPos] : EOF;
-    }
-    int Get() noexcept
-    {
-        return (m_uPos < m_uLen || Fill()) ? (unsigned char)m_ps8Data[m_uPos++] : EOF;
-    }
-    /* Over bytes that were not the whole file, more were wanted: what was
-     * parsed is not what the file says. */
-    bool Starved() const noexcept { return m_bStarved; }
+    IniScanner(const S8* ps8Bytes, size_t uLen) noexcept : m_ps8Data(ps8Bytes), m_uLen(uLen) {}
+    int Peek() const noexcept { return m_uPos < m_uLen ? (unsigned char)m_ps8Data[m_uPos] : EOF; }
+    int Get() noexcept { return m_uPos < m_uLen ? (unsigned char)m_ps8Data[m_uPos++] : EOF; }
+    size_t Pos() const noexcept { return m_uPos; }
 
 private:
-    /* Next block; false at the end of the file or on a read error. */
-    bool Fill() noexcept
-    {
-        if (m_s32Fd < 0) {
-            m_bStarved = !m_bWhole;
-            return false;
-        }
-        for (S32 s32Try = 0; !m_bEnd && s32Try < 100; ++s32Try) {
-            const ssize_t s32Got = read(m_s32Fd, m_s8Block, sizeof(m_s8Block));
-            if (s32Got > 0) {
-                m_uPos = 0;
-                m_uLen = (size_t)s32Got;
-                return true;
-            }
-            if (s32Got < 0 && errno == EINTR) continue;
-            break;
-        }
-        m_bEnd = true;
-        return false;
-    }
-
-    int m_s32Fd;
-    bool m_bEnd = false;
-    bool m_bWhole = false;
-    bool m_bStarved = false;
-    size_t m_uPos = 0;
-    size_t m_uLen = 0;
     const S8* m_ps8Data;
-    S8 m_s8Block[512];
+    size_t m_uLen;
+    size_t m_uPos = 0;
 };
 
 bool IsSpace(int c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
-/* White space that does not end the line. */
-bool IsBlank(int c)
-{
-    return c != '\n' && IsSpace(c);
-}
 bool IsDigit(int c)
 {
     return c >= '0' && c <= '9';
-}
-
-VOID SkipBlanks(IniScanner& sc)
-{
-    while (IsBlank(sc.Peek())) sc.Get();
-}
-
-VOID SkipSpace(IniScanner& sc)
-{
-    while (IsSpace(sc.Peek())) sc.Get();
 }
 
 /* "key=" exactly; a partial key counts as a line that does not match. */
@@ -112,6 +57,12 @@ bool MatchKey(IniScanner& sc, const char* ps8Key)
         if (sc.Get() != (unsigned char)*p) return false;
     }
     return sc.Get() == '=';
+}
+
+/* Blanks after "=" (white space that does not end the line). */
+VOID SkipBlanks(IniScanner& sc)
+{
+    while (sc.Peek() != '\n' && IsSpace(sc.Peek())) sc.Get();
 }
 
 /* A signed decimal number that fits 32 bits, after blanks (as %d reads it). */
@@ -138,9 +89,9 @@ bool ReadInt(IniScanner& sc, S32* ps32Val)
     return true;
 }
 
-/* The run of characters up to white space or the end of the file; longer than
- * uMaxLen, or holding a NUL byte, it does not match. The destination holds at
- * least uMaxLen + 1 bytes and is written only on a match. */
+/* The run of characters up to white space or the end: the value of a line.
+ * Longer than uMaxLen, or holding a NUL byte, it does not match. The
+ * destination holds uMaxLen + 1 bytes and is written only on a match. */
 bool ReadText(IniScanner& sc, S8* ps8Dst, size_t uMaxLen)
 {
     S8 s8Text[NETINI_IPV6_TEXT_MAX + 1] = {};
@@ -156,33 +107,35 @@ bool ReadText(IniScanner& sc, S8* ps8Dst, size_t uMaxLen)
     return true;
 }
 
-/* Four decimal numbers separated by "." ("%d.%d.%d.%d"). */
-bool ReadQuad(IniScanner& sc, S32 (&s32Num)[4])
+/* Four numbers separated by "." at the start of a value.
+ * return the characters taken, or 0 when they are not there */
+size_t ScanQuad(const S8* ps8Text, S32 (&s32Num)[4])
 {
+    IniScanner sc(ps8Text, strlen(ps8Text));
     S32 s32Val[4] = {};
     for (size_t i = 0; i < 4; ++i) {
-        if (i > 0 && sc.Get() != '.') return false;
-        if (!ReadInt(sc, &s32Val[i])) return false;
+        if (i > 0 && sc.Get() != '.') return 0;
+        if (!ReadInt(sc, &s32Val[i])) return 0;
     }
     memcpy(s32Num, s32Val, sizeof(s32Val));
-    return true;
+    return sc.Pos();
 }
 
-/* Six hex numbers of one or two digits separated by ":" ("%02x:...:%02x"). */
-bool ReadMac(IniScanner& sc, U8 (&u8Mac)[6])
+/* Six hex numbers of one or two digits separated by ":" at the start of a
+ * value. return true when they are there */
+bool ScanMac(const S8* ps8Text, U8 (&u8Mac)[6])
 {
     U8 u8Val[6] = {};
+    size_t uPos = 0;
     for (size_t i = 0; i < sizeof(u8Val); ++i) {
-        if (i > 0 && sc.Get() != ':') return false;
-        SkipBlanks(sc);
-        S32 s32Digit = NetMacHexValue(sc.Peek());
-        if (s32Digit < 0) return false;
-        sc.Get();
-        S32 s32Byte = s32Digit;
-        s32Digit = NetMacHexValue(sc.Peek());
-        if (s32Digit >= 0) {
-            sc.Get();
-            s32Byte = s32Byte * 16 + s32Digit;
+        if (i > 0 && ps8Text[uPos++] != ':') return false;
+        S32 s32Byte = NetMacHexValue(ps8Text[uPos]);
+        if (s32Byte < 0) return false;
+        ++uPos;
+        const S32 s32Low = NetMacHexValue(ps8Text[uPos]);
+        if (s32Low >= 0) {
+            s32Byte = s32Byte * 16 + s32Low;
+            ++uPos;
         }
         u8Val[i] = (U8)s32Byte;
     }
@@ -190,31 +143,20 @@ bool ReadMac(IniScanner& sc, U8 (&u8Mac)[6])
     return true;
 }
 
-const char* const NETINI_KEYS[NETINI_LINE_COUNT] = {
-    "dhcp",    "ipaddr",   "netmask",          "gateway",     "macaddr",
-    "nettype", "ipv6addr", "ipv6prefixlength", "ipv6gateway",
-};
-
-/* The value of line s32Index (0-based) with the pattern enView gives it. */
-bool ReadValue(IniScanner& sc, S32 s32Index, NETINI_VIEW_E enView, NETINI_S* pstIni)
+/* The value of line s32Index (0-based). */
+bool ReadValue(IniScanner& sc, S32 s32Index, NETINI_S* pstIni)
 {
     switch (s32Index) {
         case 0:
             return ReadInt(sc, &pstIni->s32Dhcp);
         case 1:
-            return enView == NETINI_VIEW_STATE
-                       ? ReadQuad(sc, pstIni->s32IpNum)
-                       : ReadText(sc, pstIni->s8IpAddr, NETINI_ADDR_TEXT_MAX);
+            return ReadText(sc, pstIni->s8IpAddr, NETINI_ADDR_TEXT_MAX);
         case 2:
-            return enView == NETINI_VIEW_STATE
-                       ? ReadQuad(sc, pstIni->s32MaskNum)
-                       : ReadText(sc, pstIni->s8NetMask, NETINI_ADDR_TEXT_MAX);
+            return ReadText(sc, pstIni->s8NetMask, NETINI_ADDR_TEXT_MAX);
         case 3:
             return ReadText(sc, pstIni->s8GateWay, NETINI_ADDR_TEXT_MAX);
         case 4:
-            return enView == NETINI_VIEW_REWRITE
-                       ? ReadText(sc, pstIni->s8MacAddr, NETINI_ADDR_TEXT_MAX)
-                       : ReadMac(sc, pstIni->u8Mac);
+            return ReadText(sc, pstIni->s8MacAddr, NETINI_ADDR_TEXT_MAX);
         case 5:
             return ReadInt(sc, &pstIni->s32NetType);
         case 6:
@@ -228,60 +170,16 @@ bool ReadValue(IniScanner& sc, S32 s32Index, NETINI_VIEW_E enView, NETINI_S* pst
     }
 }
 
-/* Reads the lines of enView in order and stops at the first that does not
- * match. The first key begins the file; white space and empty lines are skipped
- * before each later key. Whatever follows the last wanted line is ignored. */
-VOID ParseIni(IniScanner& sc, NETINI_VIEW_E enView, NETINI_S* pstIni)
-{
-    NETINI_S stIni = {};
-    const S32 s32Lines = (enView == NETINI_VIEW_REWRITE) ? NETINI_LINE_COUNT : 5;
-    /* A rewrite writes the text of six zero bytes where no macaddr line was read. */
-    if (enView == NETINI_VIEW_REWRITE) memcpy(stIni.s8MacAddr, "00:00:00:00:00:00", 18);
-    stIni.enEnd = NETINI_END_COMPLETE;
-    for (S32 i = 0; i < s32Lines; ++i) {
-        if (i > 0) SkipSpace(sc);
-        if (sc.Peek() == EOF) {
-            stIni.enEnd = NETINI_END_SHORT;
-            break;
-        }
-        if (!MatchKey(sc, NETINI_KEYS[i]) || !ReadValue(sc, i, enView, &stIni)) {
-            stIni.enEnd = NETINI_END_BAD_LINE;
-            break;
-        }
-        stIni.s32LinesRead = i + 1;
-    }
-    *pstIni = stIni;
-}
-
-/* ---- writing it ---- */
-
-/* A text the file can hold and give back unchanged: inside its capacity and
- * free of white space, which would end the value early or add a line. */
-bool IsFileText(const S8* ps8Text, size_t uSize)
-{
-    const size_t uLen = strnlen(ps8Text, uSize);
-    if (uLen == uSize) return false;
-    for (size_t i = 0; i < uLen; ++i) {
-        if (IsSpace((unsigned char)ps8Text[i])) return false;
-    }
-    return true;
-}
+/* ---- the replacement ---- */
 
 template <size_t N>
 bool IsFileText(const S8 (&s8Text)[N])
 {
-    return IsFileText(s8Text, N);
+    return NetIniTextFits(s8Text, N, N - 1);
 }
 
-VOID FormatAddr(S8 (&s8Dst)[NETINI_ADDR_TEXT_MAX + 1], const U8 (&u8Addr)[4])
-{
-    /* At most 15 characters: it always fits. */
-    snprintf(s8Dst, sizeof(s8Dst), "%d.%d.%d.%d", u8Addr[0], u8Addr[1], u8Addr[2], u8Addr[3]);
-}
-
-/* Opens the settings file for reading without blocking (a FIFO put at its
- * path must not hang the server) and only when it is a regular file.
- * return the descriptor, or -1 with errno set (EINVAL: not a regular file) */
+/* Opens the settings file for reading without blocking, and only when it is
+ * a regular file. return the descriptor, or -1 with errno set */
 int OpenSettings(const char* ps8Path, struct stat* pstSt)
 {
     UniqueFd stFd(open(ps8Path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -294,184 +192,96 @@ int OpenSettings(const char* ps8Path, struct stat* pstSt)
     return stFd.Release();
 }
 
-/* The first reader of a request reads the file for all of them: as much as
- * the shared buffer holds, stopping where the file ends. */
-VOID LoadShare(NETINI_SHARE_S* pstShare, const char* ps8Path, size_t uPathLen)
-{
-    pstShare->bRead = true;
-    pstShare->s32Err = 0;
-    pstShare->bWhole = false;
-    pstShare->uLen = 0;
-    memcpy(pstShare->s8Path, ps8Path, uPathLen + 1);
-    struct stat stSt;
-    const UniqueFd stFd(OpenSettings(ps8Path, &stSt));
-    if (stFd.Get() < 0) {
-        pstShare->s32Err = errno != 0 ? errno : EIO;
-        return;
-    }
-    for (S32 s32Try = 0; s32Try < 100 && pstShare->uLen < sizeof(pstShare->s8Bytes); ++s32Try) {
-        const size_t uAsk = sizeof(pstShare->s8Bytes) - pstShare->uLen;
-        const ssize_t s32Got = read(stFd.Get(), pstShare->s8Bytes + pstShare->uLen, uAsk);
-        if (s32Got < 0 && errno == EINTR) continue;
-        if (s32Got <= 0) {
-            /* The end, or a read error, where a reader of its own stops too. */
-            pstShare->bWhole = true;
-            return;
-        }
-        pstShare->uLen += (size_t)s32Got;
-        /* A short read that reached the size the file had a moment ago is its
-         * end: no second read to be told so. */
-        if ((size_t)s32Got < uAsk && stSt.st_size > 0 && (off_t)pstShare->uLen >= stSt.st_size) {
-            pstShare->bWhole = true;
-            return;
-        }
-    }
-}
+}  // namespace
 
-/* Writes all uLen bytes; false with errno set on an error. */
-bool WriteAll(int s32Fd, const S8* ps8Buf, size_t uLen)
+bool NetIniTextFits(const S8* ps8Text, size_t uSize, size_t uMaxLen)
 {
-    size_t uDone = 0;
-    for (S32 s32Try = 0; uDone < uLen && s32Try < 100; ++s32Try) {
-        const ssize_t s32Put = write(s32Fd, ps8Buf + uDone, uLen - uDone);
-        if (s32Put < 0 && errno == EINTR) continue;
-        if (s32Put <= 0) {
-            if (s32Put == 0) errno = EIO;
-            return false;
-        }
-        uDone += (size_t)s32Put;
-    }
-    if (uDone < uLen) errno = EIO;
-    return uDone == uLen;
-}
-
-/* Puts new content in place of the regular file ps8Target (no symlink) whole:
- * a temporary file beside it, with its mode and (where we may set it) its
- * owner, written and synced, then renamed over it. A crash or a failure at
- * any step leaves the whole old file or the whole new one, never a mix.
- * return true when the new file is in place; false with a trace line (the old
- * file is then untouched and no temporary file is left) */
-bool ReplaceFile(const char* ps8Target, const struct stat& stOld, const S8* ps8Buf, size_t uLen)
-{
-    S8 s8Dir[NETINI_PATH_MAX];
-    S8 s8Tmp[NETINI_PATH_MAX];
-    const char* ps8Slash = strrchr(ps8Target, '/');
-    const size_t uDirLen = ps8Slash != nullptr ? (size_t)(ps8Slash - ps8Target) : 0;
-    const char* ps8Base = ps8Slash != nullptr ? ps8Slash + 1 : ps8Target;
-    const int s32DirLen = snprintf(s8Dir, sizeof(s8Dir), "%.*s", (int)uDirLen, ps8Target);
-    const int s32TmpLen = snprintf(s8Tmp, sizeof(s8Tmp), "%s/.%s%s", uDirLen > 0 ? s8Dir : "",
-                                   ps8Base, NETINI_TMP_SUFFIX);
-    if (s32DirLen < 0 || (size_t)s32DirLen >= sizeof(s8Dir) || s32TmpLen < 0 ||
-        (size_t)s32TmpLen >= sizeof(s8Tmp)) {
-        NETINTF_TRACE("NetBasicParamAdapter", "path too long, not written\n");
-        return false;
-    }
-    if (uDirLen == 0) memcpy(s8Dir, "/", 2);
-
-    /* A temporary file left by a power cut is ours: start afresh. */
-    (void)unlink(s8Tmp);
-    const mode_t uMode = stOld.st_mode & 07777;
-    UniqueFd stTmp(open(s8Tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, uMode));
-    const char* ps8Step = "create";
-    bool bOk = stTmp.Get() >= 0;
-    if (bOk) {
-        /* The owner where we may set it (as root), then the mode as the file
-         * had it, whatever the umask (a change of owner may clear set-id bits). */
-        if (geteuid() == 0 && fchown(stTmp.Get(), stOld.st_uid, stOld.st_gid) != 0) {
-            /* Left root's: the daemon, as root, still reads and replaces it. */
-        }
-        (void)fchmod(stTmp.Get(), uMode);
-        ps8Step = "write";
-        bOk = WriteAll(stTmp.Get(), ps8Buf, uLen);
-    }
-    if (bOk) {
-        ps8Step = "fsync";
-        bOk = fsync(stTmp.Get()) == 0;
-    }
-    if (bOk) {
-        ps8Step = "close";
-        bOk = close(stTmp.Release()) == 0;
-    }
-    if (bOk) {
-        ps8Step = "rename";
-        bOk = rename(s8Tmp, ps8Target) == 0;
-    }
-    if (!bOk) {
-        const int s32Err = errno;
-        (void)unlink(s8Tmp);
-        NETINTF_TRACE("NetBasicParamAdapter", "%s of %s failed: %s, %s left as it was\n", ps8Step,
-                      s8Tmp, strerror(s32Err), ps8Target);
-        return false;
-    }
-    /* The rename reaches storage with the directory. If that sync fails, the
-     * whole new file is still the one every reader sees, and a power cut can
-     * only bring back the whole old one: tell the main application all the
-     * same, so what runs matches the file. */
-    UniqueFd stDir(open(s8Dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (stDir.Get() < 0 || fsync(stDir.Get()) != 0) {
-        const int s32Err = errno;
-        NETINTF_TRACE("NetBasicParamAdapter", "fsync of directory %s failed: %s\n", s8Dir,
-                      strerror(s32Err));
+    COMM_ASSERT(ps8Text != nullptr);
+    const size_t uLen = strnlen(ps8Text, uSize);
+    if (uLen == uSize || uLen > uMaxLen) return false;
+    for (size_t i = 0; i < uLen; ++i) {
+        if (IsSpace((unsigned char)ps8Text[i])) return false;
     }
     return true;
 }
 
-}  // namespace
-
-S32 NetIniRead(const char* ps8Path, NETINI_VIEW_E enView, NETINI_S* pstIni)
+S32 NetIniLoad(const char* ps8Path, std::string* pstrBytes, struct stat* pstSt)
 {
-    COMM_ASSERT(ps8Path != nullptr && pstIni != nullptr);
+    COMM_ASSERT(ps8Path != nullptr && pstrBytes != nullptr);
+    pstrBytes->clear();
     struct stat stSt;
     const UniqueFd stFd(OpenSettings(ps8Path, &stSt));
     if (stFd.Get() < 0) return -1;
-    IniScanner sc(stFd.Get());
-    ParseIni(sc, enView, pstIni);
+    /* Room for the file at its size now and one byte more, so one read both
+     * takes it and shows its end. */
+    const size_t uSize = stSt.st_size > 0 ? (size_t)stSt.st_size : 0;
+    size_t uRoom = uSize < NETINI_FIRST_READ ? NETINI_FIRST_READ : uSize + 1;
+    if (uRoom > NETINI_LOAD_MAX + 1) uRoom = NETINI_LOAD_MAX + 1;
+    pstrBytes->resize(uRoom);
+    size_t uLen = 0;
+    /* Bounded: each round reads at least one byte, and at most
+     * NETINI_LOAD_MAX + 1 are ever read. */
+    for (size_t uRound = 0; uRound <= NETINI_LOAD_MAX; ++uRound) {
+        if (uLen == pstrBytes->size()) {
+            if (uLen > NETINI_LOAD_MAX) {
+                pstrBytes->clear();
+                errno = EFBIG;
+                return -1;
+            }
+            const size_t uMore = 2 * uLen;
+            pstrBytes->resize(uMore < NETINI_LOAD_MAX + 1 ? uMore : NETINI_LOAD_MAX + 1);
+        }
+        const size_t uAsk = pstrBytes->size() - uLen;
+        const ssize_t s32Got = CommRead(stFd.Get(), &(*pstrBytes)[uLen], uAsk);
+        if (s32Got <= 0) break; /* the end, or a read error where the bytes end too */
+        uLen += (size_t)s32Got;
+        /* A short read that reached the size the file had at the open is its
+         * end: no second read to be told so. */
+        if ((size_t)s32Got < uAsk && uSize > 0 && uLen >= uSize) break;
+    }
+    pstrBytes->resize(uLen);
+    if (pstSt != nullptr) *pstSt = stSt;
     return 0;
 }
 
-VOID NetIniShareBegin(NETINI_SHARE_S* pstShare)
+S32 NetIniRead(const char* ps8Path, std::string* pstrBytes, NETINI_S* pstIni, struct stat* pstSt)
 {
-    COMM_ASSERT(pstShare != nullptr);
-    pstShare->bOpen = true;
-    pstShare->bRead = false;
+    COMM_ASSERT(pstIni != nullptr);
+    if (NetIniLoad(ps8Path, pstrBytes, pstSt) != 0) return -1;
+    NetIniParse(pstrBytes->data(), pstrBytes->size(), pstIni);
+    return 0;
 }
 
-VOID NetIniShareEnd(NETINI_SHARE_S* pstShare)
+VOID NetIniParse(const S8* ps8Bytes, size_t uLen, NETINI_S* pstIni)
 {
-    COMM_ASSERT(pstShare != nullptr);
-    pstShare->bOpen = false;
-    pstShare->bRead = false;
-}
-
-VOID NetIniShareForget(NETINI_SHARE_S* pstShare)
-{
-    COMM_ASSERT(pstShare != nullptr);
-    pstShare->bRead = false;
-}
-
-S32 NetIniReadShared(const char* ps8Path, NETINI_VIEW_E enView, NETINI_SHARE_S* pstShare,
-                     NETINI_S* pstIni)
-{
-    COMM_ASSERT(ps8Path != nullptr && pstIni != nullptr);
-    if (pstShare == nullptr || !pstShare->bOpen) return NetIniRead(ps8Path, enView, pstIni);
-    const size_t uPathLen = strnlen(ps8Path, sizeof(pstShare->s8Path));
-    if (uPathLen == sizeof(pstShare->s8Path)) return NetIniRead(ps8Path, enView, pstIni);
-    if (!pstShare->bRead) {
-        LoadShare(pstShare, ps8Path, uPathLen);
-    } else if (memcmp(pstShare->s8Path, ps8Path, uPathLen + 1) != 0) {
-        return NetIniRead(ps8Path, enView, pstIni); /* another file */
+    COMM_ASSERT(pstIni != nullptr && (ps8Bytes != nullptr || uLen == 0));
+    NETINI_S stIni = {};
+    memcpy(stIni.s8MacAddr, "00:00:00:00:00:00", sizeof("00:00:00:00:00:00"));
+    stIni.enEnd = NETINI_END_COMPLETE;
+    IniScanner sc(ps8Bytes, uLen);
+    for (S32 i = 0; i < NETINI_LINE_COUNT; ++i) {
+        if (i > 0) {
+            while (IsSpace(sc.Peek())) sc.Get();
+        }
+        if (sc.Peek() == EOF) {
+            stIni.enEnd = NETINI_END_SHORT;
+            break;
+        }
+        if (!MatchKey(sc, NETINI_KEYS[i]) || !ReadValue(sc, i, &stIni)) {
+            stIni.enEnd = NETINI_END_BAD_LINE;
+            break;
+        }
+        stIni.s32LinesRead = i + 1;
     }
-    if (pstShare->s32Err != 0) {
-        errno = pstShare->s32Err; /* as the reader's own open would have left it */
-        return -1;
+    /* The numbers, as the readers of addresses and of the MAC read them. */
+    if (stIni.s32LinesRead >= 2) {
+        const size_t uTook = ScanQuad(stIni.s8IpAddr, stIni.s32IpNum);
+        if (uTook > 0 && stIni.s8IpAddr[uTook] == '\0' && stIni.s32LinesRead >= 3) {
+            (void)ScanQuad(stIni.s8NetMask, stIni.s32MaskNum);
+        }
     }
-    IniScanner sc(pstShare->s8Bytes, pstShare->uLen, pstShare->bWhole);
-    NETINI_S stIni;
-    ParseIni(sc, enView, &stIni);
-    /* Longer than the shared read could hold: this reader reads it whole. */
-    if (sc.Starved()) return NetIniRead(ps8Path, enView, pstIni);
+    if (stIni.s32LinesRead >= 5) (void)ScanMac(stIni.s8MacAddr, stIni.u8Mac);
     *pstIni = stIni;
-    return 0;
 }
 
 S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize)
@@ -499,69 +309,73 @@ S32 NetIniFormat(const NETINI_S* pstIni, S8* ps8Buf, size_t uBufSize)
     return s32Len;
 }
 
-S32 NetIniUpdate(const VOID* pNetBasicSet, VOID* pMac, BOOL bDirection, const char* ps8Path)
+S32 NetIniReplace(const char* ps8Target, const struct stat& stOld, const NETINI_S* pstIni)
 {
-    COMM_ASSERT(ps8Path != nullptr);
-    /* The file belongs to the main application: never create it. Through a
-     * symlink, the file it names is the one read and replaced. */
-    const MallocText pTarget(realpath(ps8Path, nullptr), free);
-    struct stat stSt;
-    const UniqueFd stFd(pTarget ? OpenSettings(pTarget.get(), &stSt) : -1);
-    if (stFd.Get() < 0) {
+    COMM_ASSERT(ps8Target != nullptr && pstIni != nullptr);
+    S8 s8Lines[512];
+    const S32 s32Lines = NetIniFormat(pstIni, s8Lines, sizeof(s8Lines));
+    if (s32Lines < 0) {
+        NETINI_TRACE("settings do not fit the file format, not written\n");
+        return -1;
+    }
+    S8 s8Dir[NETINI_PATH_MAX];
+    S8 s8Tmp[NETINI_PATH_MAX];
+    const char* ps8Slash = strrchr(ps8Target, '/');
+    const size_t uDirLen = ps8Slash != nullptr ? (size_t)(ps8Slash - ps8Target) : 0;
+    const char* ps8Base = ps8Slash != nullptr ? ps8Slash + 1 : ps8Target;
+    const int s32DirLen = snprintf(s8Dir, sizeof(s8Dir), "%.*s", (int)uDirLen, ps8Target);
+    const int s32TmpLen = snprintf(s8Tmp, sizeof(s8Tmp), "%s/.%s%s", uDirLen > 0 ? s8Dir : "",
+                                   ps8Base, NETINI_TMP_SUFFIX);
+    if (s32DirLen < 0 || (size_t)s32DirLen >= sizeof(s8Dir) || s32TmpLen < 0 ||
+        (size_t)s32TmpLen >= sizeof(s8Tmp)) {
+        NETINI_TRACE("path too long, not written\n");
+        return -1;
+    }
+    if (uDirLen == 0) memcpy(s8Dir, "/", 2);
+
+    /* A temporary file left by a power cut is ours: start afresh. */
+    (void)unlink(s8Tmp);
+    const mode_t uMode = stOld.st_mode & 07777;
+    UniqueFd stTmp(open(s8Tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, uMode));
+    const char* ps8Step = "create";
+    bool bOk = stTmp.Get() >= 0;
+    if (bOk) {
+        /* The owner where we may set it (as root), then the mode as the file
+         * had it, whatever the umask (a change of owner may clear set-id bits). */
+        if (geteuid() == 0 && fchown(stTmp.Get(), stOld.st_uid, stOld.st_gid) != 0) {
+            /* Left root's: the daemon, as root, still reads and replaces it. */
+        }
+        (void)fchmod(stTmp.Get(), uMode);
+        ps8Step = "write";
+        bOk = CommWriteAll(stTmp.Get(), s8Lines, (size_t)s32Lines) == (size_t)s32Lines;
+    }
+    if (bOk) {
+        ps8Step = "fsync";
+        bOk = fsync(stTmp.Get()) == 0;
+    }
+    if (bOk) {
+        ps8Step = "close";
+        bOk = close(stTmp.Release()) == 0;
+    }
+    if (bOk) {
+        ps8Step = "rename";
+        bOk = rename(s8Tmp, ps8Target) == 0;
+    }
+    if (!bOk) {
         const int s32Err = errno;
-        perror("\n");
-        NETINTF_TRACE("NetBasicParamAdapter", "fopen error\n");
-        if (s32Err == EINVAL || s32Err == EISDIR) {
-            NETINTF_TRACE("NetBasicParamAdapter", "%s is not a regular file, not written\n",
-                          ps8Path);
-        }
+        (void)unlink(s8Tmp);
+        NETINI_TRACE("%s of %s failed: %s, %s left as it was\n", ps8Step, s8Tmp, strerror(s32Err),
+                     ps8Target);
         return -1;
     }
-    NETINI_S stIni;
-    IniScanner sc(stFd.Get());
-    ParseIni(sc, NETINI_VIEW_REWRITE, &stIni);
-    if (bDirection) return 0;
-
-    /* The MAC text is converted in the caller's field whatever the file holds. */
-    size_t uMacLen = 0;
-    if (pNetBasicSet == nullptr && pMac != nullptr) {
-        uMacLen = NetMacDashesToColons(static_cast<S8*>(pMac), NETINTF_MAC_FIELD_SIZE);
+    /* The rename reaches storage with the directory. If that sync fails, the
+     * whole new file is still the one every reader sees, and a power cut can
+     * only bring back the whole old one: the change counts as stored, so what
+     * runs matches the file. */
+    UniqueFd stDir(open(s8Dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (stDir.Get() < 0 || fsync(stDir.Get()) != 0) {
+        const int s32Err = errno;
+        NETINI_TRACE("fsync of directory %s failed: %s\n", s8Dir, strerror(s32Err));
     }
-    /* Values after a line we could not read are unknown: writing defaults in
-     * their place would destroy the main application's settings. */
-    if (stIni.enEnd == NETINI_END_BAD_LINE) {
-        NETINTF_TRACE("NetBasicParamAdapter",
-                      "line %d of %s is not \"%s=\" as expected, file left as it is\n",
-                      stIni.s32LinesRead + 1, ps8Path, NETINI_KEYS[stIni.s32LinesRead]);
-        return -1;
-    }
-
-    if (pNetBasicSet != nullptr) {
-        VXNet_NetworkBaseSet_t stSet;
-        memcpy(&stSet, pNetBasicSet, sizeof(stSet));
-        FormatAddr(stIni.s8IpAddr, stSet.IPAddr);
-        FormatAddr(stIni.s8NetMask, stSet.NetMask);
-        FormatAddr(stIni.s8GateWay, stSet.GateWay);
-        stIni.s32Dhcp = (stSet.NetworkMode == 0) ? 1 : 0;
-    } else if (pMac != nullptr) {
-        if (uMacLen >= sizeof(stIni.s8MacAddr) ||
-            !IsFileText(static_cast<const S8*>(pMac), uMacLen + 1)) {
-            NETINTF_TRACE("NetBasicParamAdapter",
-                          "macaddr text refused (%zu characters or white space)\n", uMacLen);
-            return -1;
-        }
-        memcpy(stIni.s8MacAddr, pMac, uMacLen);
-        stIni.s8MacAddr[uMacLen] = '\0';
-    } else {
-        /* Nothing to store; the main application is still told, as after a write. */
-        return 1;
-    }
-
-    S8 s8Buf[512];
-    const S32 s32Len = NetIniFormat(&stIni, s8Buf, sizeof(s8Buf));
-    if (s32Len < 0) {
-        NETINTF_TRACE("NetBasicParamAdapter", "settings do not fit the file format, not written\n");
-        return -1;
-    }
-    return ReplaceFile(pTarget.get(), stSt, s8Buf, (size_t)s32Len) ? 1 : -1;
+    return 0;
 }

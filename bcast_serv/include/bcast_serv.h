@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 /* bcast_serv.h: the discovery server on UDP port 9333.
  *
- *   DevInterface* pIntf = new NetInterface(NULL);
- *   new BcastServer(pIntf);        // banner, then one detached server thread
+ *   NetInterface* pIntf = new NetInterface(NULL);
+ *   new BcastServer(pIntf, pIntf);   // banner, then one detached server thread
  *   for (;;) sleep(1);
  *
  * The server thread answers search requests with a description of the device
@@ -10,7 +10,7 @@
  * time, each to its end. Replies leave by the interface the request came in on.
  * The server and the facade it is lent live until the process ends.
  *
- * When the facade object is also an IRequestScope (intf_request.h), the server
+ * When the server is given the facade's request scope (intf_request.h), it
  * opens a request on it for each datagram it handles and closes it when done.
  * The live address, netmask and gateway of the arrival interface are asked of
  * the kernel for every search, over two sockets the server keeps open. */
@@ -18,7 +18,9 @@
 #define BCAST_SERV_BCAST_SERV_H
 
 #include "VXNetProtocol.h"
-#include "comm_live.h"
+#include "bcast_def.h"
+#include "comm_fd.h"
+#include "comm_funcs.h"
 #include "type.h"
 
 class DevInterface;
@@ -33,19 +35,21 @@ typedef enum tag_THREADFUNC_S {
 
 /* What a new server thread gets; the thread frees it. */
 typedef struct tag_THREADARG_S {
-    THREADFUNC_S Func;    /* not read */
-    VOID*        pClass;  /* the BcastServer the thread runs */
-    VOID*        pArg;    /* null */
-    VOID*        pUser;   /* not read */
+    THREADFUNC_S Func; /* not read */
+    VOID* pClass;      /* the BcastServer the thread runs */
+    VOID* pArg;        /* null */
+    VOID* pUser;       /* not read */
 } THREADARG_S;
 
 class BcastServer {
 public:
-    /* pIntf [in] the device facade, required (asserted); lent, never freed.
+    /* pIntf  [in] the device facade, required (asserted); lent, never freed.
+     * pScope [in] the facade's request scope, or null when it has none.
      * Prints the banner and starts the server thread; aborts the process when
      * the thread cannot be started. */
-    explicit BcastServer(DevInterface* pIntf);
-    /* Logs one line; closes and stops nothing. */
+    explicit BcastServer(DevInterface* pIntf, IRequestScope* pScope = nullptr);
+    /* Logs one line and closes the socket; the daemon's server lives until
+     * the process ends. */
     ~BcastServer();
 
     BcastServer(const BcastServer&) = delete;
@@ -69,7 +73,8 @@ public:
     void AcceptProcess();
 
     /* SetBcastDevRsp: fill a search reply body from the facade and the live
-     * state of one interface (asked over the server's kept sockets).
+     * state of one interface (asked over the server's kept sockets), as the
+     * search does (BcastSearchRsp, bcast_search.h).
      * pSearchRsp [out] cleared, then filled
      * netintf    [in]  the arrival interface's name, NUL-terminated
      * return 0, or the nonzero sum of the GetDnsAddrs, GetHostname and
@@ -83,9 +88,9 @@ public:
     int GetPeerIpAddr(sockaddr* pstPeerAddr, int s32SALen, char* ps8PeerIP, char* ps8PeerPort);
 
 protected:
-    /* For tests and load tools: a server over an open socket (or -1 until
-     * OpenSocket). Prints no banner and starts no thread. */
-    BcastServer(DevInterface* pIntf, S32 s32SockFd);
+    /* For tests and load tools: a server over an open socket, which it then
+     * owns (or -1 until OpenSocket). Prints no banner and starts no thread. */
+    BcastServer(DevInterface* pIntf, IRequestScope* pScope, S32 s32SockFd);
 
     /* OpenSocket: bind a datagram socket to ps8Host (null: every address) and
      * ps8Serv, enable IP_PKTINFO (a failure is logged, not fatal).
@@ -97,28 +102,28 @@ protected:
      * already logged) */
     S32 ReceiveOne(BCAST_LOOP_S* pstLoop);
 
-    /* HandleDatagram: dispatch the s32Len bytes in pstLoop's receive buffer,
-     * with the peer address and control data already in pstLoop, and send the
-     * reply, if any, through pstLoop's send function. */
+    /* HandleDatagram: decode the s32Len bytes in pstLoop's receive buffer and
+     * their packet information once, dispatch them to the search or the
+     * modification, and send the reply, if any, through pstLoop's send
+     * function. */
     VOID HandleDatagram(BCAST_LOOP_S* pstLoop, S32 s32Len);
 
+    /* The server's socket. */
+    int SockFd() const noexcept { return m_stConnSockFd.Get(); }
+
     DevInterface* m_pIntf;
-    S32 m_s32ConnSockFd;
 
 private:
-    /* The facade as a request scope, or null when it is not one. */
+    /* The facade's request scope, or null. */
     IRequestScope* m_pScope;
+    /* The UDP socket the server receives and replies on (close-on-exec). */
+    UniqueFd m_stConnSockFd;
     /* Live address, netmask and gateway queries over kept sockets. */
     CommLiveQuery m_stLive;
 
     /* While modifications are locked, waits for the next datagram no longer
      * than the lock lasts, and logs its end when it comes. */
     VOID WaitWhileLocked(BCAST_LOOP_S* pstLoop);
-    /* Logs the end of a lock once, when it has come by u64NowMs. */
-    VOID NoteLockEnd(BCAST_LOOP_S* pstLoop, U64 u64NowMs);
-    VOID HandleSearch(BCAST_LOOP_S* pstLoop, U16 u16MsgType);
-    VOID HandleModify(BCAST_LOOP_S* pstLoop);
-    VOID ApplyModify(BCAST_LOOP_S* pstLoop, const NewNetMDevInfoReq& stReq);
 };
 
 #endif /* BCAST_SERV_BCAST_SERV_H */

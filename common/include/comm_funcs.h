@@ -21,6 +21,7 @@
 #include <stddef.h>
 
 #include "comm_def.h"
+#include "comm_fd.h"
 #include "type.h"
 
 struct sockaddr;
@@ -279,6 +280,39 @@ int GetGateWay(unsigned char* pu8GateWay, const char* ps8IfName);
  *               so the answer is shorter) */
 int GetGateWayFd(int s32NlFd, int s32Pid, unsigned char u8Family, unsigned char* pu8GateWay,
                  const char* ps8IfName);
+
+/* CommLiveQuery: the live address, netmask and gateway of an interface over
+ * descriptors kept open from one query to the next, for a server that asks
+ * on every request. GetIpAndNetMask and GetGateWay open and close their own.
+ *
+ *   CommLiveQuery stLive;                        // opens nothing yet
+ *   stLive.IpAndNetMask(u8Ip, u8Mask, "eth0");   // as GetIpAndNetMask
+ *   stLive.GateWay(u8Gw, "eth0");                // as GetGateWay, IPv4 routes asked
+ *
+ * Nothing is cached: every call asks the kernel. A descriptor that cannot be
+ * opened is tried again at the next call; the route socket is closed after a
+ * failed dump, so no rest of an old answer is ever read as part of a new one.
+ * One owner thread; the descriptors are close-on-exec. */
+class CommLiveQuery {
+public:
+    CommLiveQuery() noexcept = default;
+    CommLiveQuery(const CommLiveQuery&) = delete;
+    CommLiveQuery& operator=(const CommLiveQuery&) = delete;
+
+    /* IpAndNetMask: GetIpAndNetMask over the kept datagram socket: same
+     * arguments, outputs, result and log lines. */
+    int IpAndNetMask(unsigned char* pu8IpAddr, unsigned char* pu8NetMask, const char* ps8IfName);
+
+    /* GateWay: GetGateWay over the kept routing socket, asking for IPv4 routes
+     * only (the walk looks at no other): same arguments, outputs, result and
+     * log lines. */
+    int GateWay(unsigned char* pu8GateWay, const char* ps8IfName);
+
+private:
+    UniqueFd m_stIoctlFd;  /* IPv4 datagram socket for the interface requests */
+    UniqueFd m_stRouteFd;  /* NETLINK_ROUTE socket for the route dumps */
+    int m_s32RoutePid = 0; /* port id the dump requests carry */
+};
 
 /* GetNetLinkState: whether the interface reports link. Only interfaces that
  * answer an MII register read can report it.

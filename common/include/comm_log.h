@@ -65,6 +65,11 @@ void CommTraceLine(const char* ps8Func, int s32Line, const char* ps8Fmt, ...)
  * the caller writes its own prefix and line end). */
 void CommTrace(const char* ps8Fmt, ...) __attribute__((format(printf, 1, 2)));
 
+/* CommLogPerror: the line perror(ps8Text) writes for s32Err ("text: error
+ * text\n", the error text alone for a null or empty text) on standard error,
+ * under the budget of the other log lines. */
+void CommLogPerror(const char* ps8Text, int s32Err);
+
 /* CommLogNeverBlock: the daemon's output can neither end nor stall it. SIGPIPE
  * gets a handler that does nothing, so a write to a pipe whose reader is gone
  * fails with EPIPE instead of ending the process (a handler, not SIG_IGN:

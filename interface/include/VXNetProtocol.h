@@ -29,32 +29,17 @@
 #error "VXNetProtocol.h needs the compiler's __BYTE_ORDER__ macros"
 #endif
 
-inline U16 VXNetLe16(U16 u16Val)
-{
+/* Integers travel little-endian: as they are on a little-endian host, byte
+ * swapped on a big-endian one (both ways). */
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return u16Val;
+inline U16 VXNetLe16(U16 u16Val) { return u16Val; }
+inline U32 VXNetLe32(U32 u32Val) { return u32Val; }
+inline U64 VXNetLe64(U64 u64Val) { return u64Val; }
 #else
-    return __builtin_bswap16(u16Val);
+inline U16 VXNetLe16(U16 u16Val) { return __builtin_bswap16(u16Val); }
+inline U32 VXNetLe32(U32 u32Val) { return __builtin_bswap32(u32Val); }
+inline U64 VXNetLe64(U64 u64Val) { return __builtin_bswap64(u64Val); }
 #endif
-}
-
-inline U32 VXNetLe32(U32 u32Val)
-{
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return u32Val;
-#else
-    return __builtin_bswap32(u32Val);
-#endif
-}
-
-inline U64 VXNetLe64(U64 u64Val)
-{
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return u64Val;
-#else
-    return __builtin_bswap64(u64Val);
-#endif
-}
 
 #pragma pack(push, 1)
 

@@ -19,8 +19,9 @@
 
 #include "VXNetParameter.h"
 #include "bcast_serv.h"
-#include "bcast_serv_internal.h"
+#include "bcast_loop.h"
 #include "intf_base.h"
+#include "intf_request.h"
 
 /* Every facade call, and every reply the server sends, in order. */
 struct FakeEvent {
@@ -192,6 +193,23 @@ public:
     VOID ResetNetServer() override { Record("ResetNetServer"); }
 };
 
+/* A recording device with a request scope, which it records too. */
+class ScopedFakeDevice : public FakeDevice, public IRequestScope {
+public:
+    VOID RequestBegin() override { Record("RequestBegin"); }
+    VOID RequestEnd() override { Record("RequestEnd"); }
+};
+
+/* The scope a server is given beside each kind of device. */
+inline IRequestScope* ScopeOf(FakeDevice* /*pDev*/)
+{
+    return nullptr;
+}
+inline IRequestScope* ScopeOf(ScopedFakeDevice* pDev)
+{
+    return pDev;
+}
+
 /* Replies are recorded in the facade's event list, then sent for real (unless
  * g_bFakeSendOnly). */
 inline FakeDevice*& FakeSendSink()
@@ -214,10 +232,11 @@ inline ssize_t RecordingSend(int s32Fd, const struct msghdr* pstMsg, int s32Flag
     return sendmsg(s32Fd, pstMsg, s32Flags);
 }
 
-/* A server the test steps by hand. */
+/* A server the test steps by hand; it owns the socket it is given. */
 class TestServer : public BcastServer {
 public:
-    explicit TestServer(FakeDevice* pDev, S32 s32Fd = -1) : BcastServer(pDev, s32Fd)
+    explicit TestServer(FakeDevice* pDev, S32 s32Fd = -1, IRequestScope* pScope = nullptr)
+        : BcastServer(pDev, pScope, s32Fd)
     {
         BcastLoopInit(&m_stLoop);
         m_stLoop.pfnSend = RecordingSend;
@@ -229,14 +248,14 @@ public:
     using BcastServer::OpenSocket;
     using BcastServer::ReceiveOne;
 
-    S32 Fd() const { return m_s32ConnSockFd; }
+    S32 Fd() const { return SockFd(); }
     BCAST_LOOP_S& Loop() { return m_stLoop; }
 
     /* Wait up to s32TimeoutMs for a datagram, then receive and handle it.
      * return the received length, or -100 when nothing arrived */
     S32 Step(int s32TimeoutMs = 2000)
     {
-        struct pollfd stPfd = {m_s32ConnSockFd, POLLIN, 0};
+        struct pollfd stPfd = {SockFd(), POLLIN, 0};
         if (poll(&stPfd, 1, s32TimeoutMs) <= 0) return -100;
         const S32 s32Len = ReceiveOne(&m_stLoop);
         HandleDatagram(&m_stLoop, s32Len);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include "bcast_serv_internal.h"
+#include "bcast_modify.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "test_util.h"
 
@@ -41,9 +42,9 @@ TEST(AddressQuery, MissingAndOverlongNamesLeaveTheOutputs)
         unsigned char u8Ip[4] = {9, 9, 9, 9};
         unsigned char u8Mask[4] = {9, 9, 9, 9};
         const int s32FdsBefore = test_util::FdCount();
-        testing::internal::CaptureStderr();
+        CaptureFd stCapErr(STDERR_FILENO);
         EXPECT_EQ(GetIpAndNetMask(u8Ip, u8Mask, ps8Name), -1);
-        const std::string strLog = testing::internal::GetCapturedStderr();
+        const std::string strLog = stCapErr.Take();
         EXPECT_NE(strLog.find("[COMM][GetIpAndNetMask] line["), std::string::npos) << strLog;
         EXPECT_NE(strLog.find("] ioctl get netmask: "), std::string::npos) << strLog;
         EXPECT_EQ(Bytes4(u8Ip), UNTOUCHED);
@@ -65,10 +66,10 @@ TEST(AddressQueryDeathTest, RequiredPointersAssert)
 
 TEST(LinkState, LoopbackHasNoMiiAndReportsNoLink)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_FALSE(GetNetLinkState("lo"));
     EXPECT_FALSE(GetNetLinkState("a-name-longer-than-fifteen"));
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM] -- [GetNetLinkState]:["), 0u) << strLog;
     EXPECT_NE(strLog.find("] ioctl:"), std::string::npos) << strLog;
     EXPECT_EQ(strLog.find("Link OK"), std::string::npos) << strLog;
@@ -77,14 +78,14 @@ TEST(LinkState, LoopbackHasNoMiiAndReportsNoLink)
 TEST(HardwareAddress, LoopbackIsAllZeroAndFailuresWriteNothing)
 {
     unsigned char u8Mac[6] = {1, 1, 1, 1, 1, 1};
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(GetMacAddress("lo", u8Mac), 0);
     EXPECT_EQ(std::vector<int>(u8Mac, u8Mac + 6), std::vector<int>(6, 0));
     unsigned char u8Keep[6] = {1, 1, 1, 1, 1, 1};
     EXPECT_EQ(GetMacAddress("nosuchif0", u8Keep), -1);
     EXPECT_EQ(GetMacAddress("lo-but-much-longer", u8Keep), -1);
     EXPECT_EQ(std::vector<int>(u8Keep, u8Keep + 6), std::vector<int>(6, 1));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(stCapErr.Take(), "");
 }
 
 namespace {
@@ -108,9 +109,9 @@ protected:
     /* Runs the query and returns its log. */
     std::string Query(int s32WantRet, unsigned char* pu8Dns)
     {
-        testing::internal::CaptureStderr();
+        CaptureFd stCapErr(STDERR_FILENO);
         EXPECT_EQ(GetDnsAddr(pu8Dns, m_strPath.c_str()), s32WantRet);
-        return testing::internal::GetCapturedStderr();
+        return stCapErr.Take();
     }
     std::string m_strPath;
 };
@@ -190,9 +191,9 @@ std::string TextToBytes(const std::string& strText, unsigned char* pu8Ip, int s3
 {
     std::vector<char> vecText(strText.begin(), strText.end());
     vecText.push_back('\0');
-    testing::internal::CaptureStdout();
+    CaptureFd stCapOut(STDOUT_FILENO);
     EXPECT_EQ(IPAddrAdapter(vecText.data(), pu8Ip, false), s32WantRet);
-    return testing::internal::GetCapturedStdout();
+    return stCapOut.Take();
 }
 
 }  // namespace

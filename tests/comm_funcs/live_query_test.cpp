@@ -13,17 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
-#include "comm_live.h"
 #include "test_util.h"
 
 namespace {
 
-int Sh(const std::string& strCmd)
-{
-    const int s32Status = system((strCmd + " >/dev/null 2>&1").c_str());
-    return (s32Status != -1 && WIFEXITED(s32Status)) ? WEXITSTATUS(s32Status) : -1;
-}
+using test_util::Sh;
 
 std::vector<int> Bytes4(const unsigned char* pu8)
 {
@@ -88,7 +84,7 @@ protected:
     {
         s_bReady = false;
         if (unshare(CLONE_NEWNET) != 0) return;
-        const char* ps8Cmds[] = {
+        const char* const ps8Cmds[] = {
             "ip link set lo up",
             "ip link add la type veth peer name lb",
             "ip link set la up",
@@ -102,13 +98,7 @@ protected:
             "ip link add le type veth peer name lf", /* down, with an address */
             "ip addr add 10.7.0.5/24 dev le",
         };
-        for (const char* ps8Cmd : ps8Cmds) {
-            if (Sh(ps8Cmd) != 0) {
-                fprintf(stderr, "setup failed: %s\n", ps8Cmd);
-                return;
-            }
-        }
-        s_bReady = true;
+        s_bReady = test_util::ShAll(ps8Cmds);
     }
 
     void SetUp() override { ASSERT_TRUE(s_bReady) << "needs root: own network namespace"; }
@@ -144,7 +134,7 @@ TEST_F(LiveQuery, SameAnswersAsTheOneShotQueries)
         {"ip route add 0.0.0.0/1 via 10.5.0.2 dev la", "ip route del 0.0.0.0/1"},
         {"ip route add 10.77.0.0/16 via 10.6.0.1 dev lc", "ip route del 10.77.0.0/16"},
     };
-    testing::internal::CaptureStderr(); /* the failing names log their netmask query */
+    CaptureFd stCapErr(STDERR_FILENO); /* the failing names log their netmask query */
     for (const auto& route : ps8Routes) {
         if (route[0][0] != '\0') Run(route[0], route[1]);
         for (const char* ps8Name : ps8Names) {
@@ -152,7 +142,7 @@ TEST_F(LiveQuery, SameAnswersAsTheOneShotQueries)
             EXPECT_EQ(AskOnce(ps8Name), AskLive(stLive, ps8Name));
         }
     }
-    (void)testing::internal::GetCapturedStderr();
+    (void)stCapErr.Take();
     /* The cases that matter, spelt out. */
     const Answer a = AskLive(stLive, "la");
     EXPECT_EQ(a.vecIp, (std::vector<int>{10, 5, 0, 5}));
@@ -205,7 +195,7 @@ TEST_F(LiveQuery, KeepsTwoDescriptorsAndReopensWhatItCouldNotOpen)
     struct rlimit stOld;
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &stOld), 0);
     unsigned char u8Ip[4] = {9, 9, 9, 9}, u8Gw[4] = {9, 9, 9, 9};
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     /* The lowest free number becomes the limit: no new descriptor. */
     const int s32Free = dup(0);
     ASSERT_GE(s32Free, 0);
@@ -215,7 +205,7 @@ TEST_F(LiveQuery, KeepsTwoDescriptorsAndReopensWhatItCouldNotOpen)
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &stTight), 0);
     const int s32IpRet = stLive.IpAndNetMask(u8Ip, nullptr, "la");
     const int s32GwRet = stLive.GateWay(u8Gw, "la");
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &stOld), 0);
     EXPECT_EQ(s32IpRet, -1);
     EXPECT_EQ(s32GwRet, -1);
@@ -233,9 +223,9 @@ TEST_F(LiveQuery, KeepsTwoDescriptorsAndReopensWhatItCouldNotOpen)
 TEST_F(LiveQuery, RouteDumpOverABadDescriptorFails)
 {
     unsigned char u8Gw[4] = {9, 9, 9, 9};
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(GetGateWayFd(-1, 1, AF_INET, u8Gw, "la"), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM][GetGateWay] line["), 0u) << strLog;
     EXPECT_NE(strLog.find("] Send: Bad file descriptor\n"), std::string::npos) << strLog;
     EXPECT_EQ(Bytes4(u8Gw), (std::vector<int>{9, 9, 9, 9}));

@@ -18,20 +18,17 @@
 #include <string>
 #include <vector>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "test_util.h"
 
 namespace {
 
+using test_util::Sh;
+
 std::vector<int> Bytes4(const unsigned char* pu8)
 {
     return {pu8[0], pu8[1], pu8[2], pu8[3]};
-}
-
-int Sh(const std::string& strCmd)
-{
-    const int s32Status = system((strCmd + " >/dev/null 2>&1").c_str());
-    return (s32Status != -1 && WIFEXITED(s32Status)) ? WEXITSTATUS(s32Status) : -1;
 }
 
 std::string ReadText(const std::string& strPath)
@@ -79,7 +76,7 @@ protected:
         if (mount(s_strResolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) return;
         if (mount(s_strHosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) return;
 
-        const char* ps8Cmds[] = {
+        const char* const ps8Cmds[] = {
             "ip link set lo up",
             /* ta: a primary address and a labelled alias */
             "ip link add ta type veth peer name tb",
@@ -104,13 +101,7 @@ protected:
             "ip addr add 10.8.0.1/24 dev ti",
             "ip neigh add 10.8.0.2 lladdr 02:00:00:00:00:98 dev ti nud permanent",
         };
-        for (const char* ps8Cmd : ps8Cmds) {
-            if (Sh(ps8Cmd) != 0) {
-                fprintf(stderr, "setup failed: %s\n", ps8Cmd);
-                return;
-            }
-        }
-        s_bReady = true;
+        s_bReady = test_util::ShAll(ps8Cmds);
     }
 
     static void TearDownTestSuite()
@@ -186,10 +177,10 @@ TEST_F(OwnNetwork, LoopbackAndMissingNames)
     EXPECT_EQ(Bytes4(u8Mask), (std::vector<int>{255, 0, 0, 0}));
 
     unsigned char u8Keep[4] = {9, 9, 9, 9};
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(GetIpAndNetMask(u8Ip, u8Keep, "tx"), -1);   /* misspelt */
     EXPECT_EQ(GetIpAndNetMask(u8Ip, u8Keep, "tb"), -1);   /* up, no IPv4 address */
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] ioctl get netmask: "), std::string::npos) << strLog;
     EXPECT_EQ(Bytes4(u8Keep), (std::vector<int>{9, 9, 9, 9}));
     EXPECT_EQ(GetIpAndNetMask(u8Ip, nullptr, "tx"), 0);
@@ -237,10 +228,10 @@ TEST_F(OwnNetwork, NoGatewayLeavesTheOutput)
 
 TEST_F(OwnNetwork, LinkStateNeedsMii)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_FALSE(GetNetLinkState("lo"));
     EXPECT_FALSE(GetNetLinkState("ta"));   /* running, but veth has no MII */
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM] -- [GetNetLinkState]:["), 0u) << strLog;
     EXPECT_EQ(strLog.find("Link OK"), std::string::npos) << strLog;
 }
@@ -259,9 +250,9 @@ TEST_F(OwnNetwork, ConnectGivesUpOnAnAddressWhosePacketsVanish)
 {
     const unsigned long u32TxBefore = TxPackets("tg");
     const auto stStart = std::chrono::steady_clock::now();
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(TcpConnect("10.9.0.2", "80", 2), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     const double dSec =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stStart).count();
     EXPECT_NE(strLog.find("[COMM][TcpConnect] line["), std::string::npos) << strLog;
@@ -287,9 +278,9 @@ TEST_F(OwnNetwork, ConnectTriesTheNextAddressAfterATimeout)
     const unsigned long u32TgBefore = TxPackets("tg");
     const unsigned long u32TiBefore = TxPackets("ti");
     const int s32FdsBefore = test_util::FdCount();
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(TcpConnect("twoaddr.test", "80", 1), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] Connect error: twoaddr.test, 80, Connection timed out\n"),
               std::string::npos)
         << strLog;
@@ -316,9 +307,9 @@ TEST_F(OwnNetwork, RefusalEndsTheWalkOverAddresses)
     if (!bLoopbackFirst) GTEST_SKIP() << "resolver put the vanishing address first";
 
     const unsigned long u32TgBefore = TxPackets("tg");
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(TcpConnect("mixed.test", strPort.c_str(), 2), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("Connection refused\n"), std::string::npos) << strLog;
     EXPECT_EQ(TxPackets("tg"), u32TgBefore);   /* 10.9.0.2 was never tried */
 }
@@ -327,26 +318,26 @@ TEST_F(OwnNetwork, ResolverFileCases)
 {
     unsigned char u8Dns[4] = {9, 9, 9, 9};
     WriteText(s_strResolv, "nameserver 8.8.8.8\nnameserver 1.1.1.1\n");
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(GetDnsAddr(u8Dns), 0);
-    std::string strLog = testing::internal::GetCapturedStderr();
+    std::string strLog = stCapErr.Take();
     EXPECT_EQ(Bytes4(u8Dns), (std::vector<int>{8, 8, 8, 8}));
     EXPECT_TRUE(std::regex_match(
         strLog, std::regex(R"(\[COMM\] -- \[GetDnsAddr\]:\[\d+\] DnsAddress = 008\.008\.008\.008\n)")))
         << strLog;
 
     WriteText(s_strResolv, "nameserver  8.8.8.8\n");
-    testing::internal::CaptureStderr();
+    stCapErr.Start();
     EXPECT_EQ(GetDnsAddr(u8Dns), 0);
-    strLog = testing::internal::GetCapturedStderr();
+    strLog = stCapErr.Take();
     EXPECT_EQ(Bytes4(u8Dns), (std::vector<int>{255, 255, 255, 255}));
     EXPECT_NE(strLog.find("DnsAddress = 255.255.255.255\n"), std::string::npos) << strLog;
 
     unsigned char u8Keep[4] = {9, 9, 9, 9};
     WriteText(s_strResolv, std::string(120, '#') + "\nnameserver 8.8.4.4\n");
-    testing::internal::CaptureStderr();
+    stCapErr.Start();
     EXPECT_EQ(GetDnsAddr(u8Keep), -1);
-    strLog = testing::internal::GetCapturedStderr();
+    strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] do not find nameserver \n"), std::string::npos) << strLog;
     EXPECT_EQ(Bytes4(u8Keep), (std::vector<int>{9, 9, 9, 9}));
 }

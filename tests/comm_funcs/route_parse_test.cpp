@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 /* Route-dump parsing and the netlink reader over hand-built messages. */
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
 #include <net/if.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "comm_funcs_internal.h"
 #include "test_util.h"
@@ -296,23 +298,30 @@ TEST_F(NlReader, EndsAtTheAwaitedSequenceAndPort)
 
 TEST_F(NlReader, BadFirstMessagesAreErrors)
 {
+    /* The report names what is wrong: no call failed, so errno says nothing. */
     struct {
         const char* ps8Name;
         Bytes vecDgram;
+        const char* ps8Why;
     } stCases[] = {
-        {"error message", NlMsg(2, 0, 0, 0, Bytes(20, 0))},
-        {"shorter than a header", Bytes(10, 0)},
-        {"length beyond the datagram", NlMsg(24, 2, 0, 0, Bytes(12, 0))},
+        {"error message", NlMsg(2, 0, 0, 0, Bytes(20, 0)), "error message without a code"},
+        {"error message with a code", NlMsg(2, 0, 0, 0, Bytes(20, 0)), "Operation not permitted"},
+        {"shorter than a header", Bytes(10, 0), "short or inconsistent message"},
+        {"length beyond the datagram", NlMsg(24, 2, 0, 0, Bytes(12, 0)),
+         "short or inconsistent message"},
     };
-    Put32(&stCases[2].vecDgram, 0, 400);
+    Put32(&stCases[1].vecDgram, 16, static_cast<unsigned int>(-EPERM));
+    Put32(&stCases[3].vecDgram, 0, 400);
     for (const auto& stCase : stCases) {
         SCOPED_TRACE(stCase.ps8Name);
         Send(stCase.vecDgram);
-        testing::internal::CaptureStderr();
+        CaptureFd stCapErr(STDERR_FILENO);
         EXPECT_EQ(Read(), -1);
-        const std::string strLog = testing::internal::GetCapturedStderr();
+        const std::string strLog = stCapErr.Take();
         EXPECT_NE(strLog.find("[COMM][ReadNlSock] line["), std::string::npos) << strLog;
-        EXPECT_NE(strLog.find("] Error in recieved packet: "), std::string::npos) << strLog;
+        EXPECT_NE(strLog.find(std::string("] Error in recieved packet: ") + stCase.ps8Why + "\n"),
+                  std::string::npos)
+            << strLog;
     }
 }
 
@@ -328,9 +337,9 @@ TEST_F(NlReader, AFullBufferEndsWithAnError)
     Send(vecDgram);
     Send(vecDgram);
     Send(vecRoute);
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(Read(), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("Error in recieved packet"), std::string::npos) << strLog;
 }
 

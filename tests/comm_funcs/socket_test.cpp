@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "test_util.h"
 
@@ -103,9 +104,9 @@ TEST(PassiveSocket, UdpListenBindsAnyAddressAndRefusesASecondBind)
 
     const int s32FdsBefore = test_util::FdCount();
     unsigned int u32Second = 12345;
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(UdpListen(nullptr, strPort.c_str(), &u32Second), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("[COMM][UdpListen] line["), std::string::npos) << strLog;
     EXPECT_NE(strLog.find("] udp_server error for (null), " + strPort), std::string::npos) << strLog;
     EXPECT_NE(strLog.back(), '\n');
@@ -116,10 +117,10 @@ TEST(PassiveSocket, UdpListenBindsAnyAddressAndRefusesASecondBind)
 TEST(PassiveSocket, ResolverFailuresAreReportedAndLeaveTheLength)
 {
     unsigned int u32Len = 99;
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(UdpListen("127.0.0.1", "no-such-service-x", &u32Len), -1);
     EXPECT_EQ(TcpListen("127.0.0.1", "no-such-service-x", &u32Len), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("udp_server error for 127.0.0.1, no-such-service-x: "), std::string::npos);
     EXPECT_NE(strLog.find("getaddrinfo called error: 127.0.0.1, no-such-service-x: "),
               std::string::npos);
@@ -184,9 +185,9 @@ TEST(ActiveSocket, ClosedPortFailsAtOnceWithTheRefusal)
     ASSERT_GT(s32Port, 0);
     const std::string strPort = std::to_string(s32Port);
     const int s32FdsBefore = test_util::FdCount();
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(TcpConnect("127.0.0.1", strPort.c_str(), 30), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     /* Refused either by the connect call or through the pending error; in
      * both cases only one address was tried and nothing timed out. */
     const bool bConnectForm =
@@ -202,9 +203,9 @@ TEST(ActiveSocket, ClosedPortFailsAtOnceWithTheRefusal)
 
 TEST(ActiveSocket, ResolverFailureIsReported)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(TcpConnect("127.0.0.1", "no-such-service-x", 1), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM][TcpConnect] line["), 0u) << strLog;
     EXPECT_NE(strLog.find("getaddrinfo error 127.0.0.1, no-such-service-x: "), std::string::npos);
 }
@@ -283,14 +284,57 @@ TEST(DatagramClient, FailuresLeaveOutputsAndDescriptors)
     const int s32FdsBefore = test_util::FdCount();
     sockaddr* pstSa = reinterpret_cast<sockaddr*>(0x1);
     unsigned int u32Len = 77;
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(UdpClient("127.0.0.1", "no-such-service-x", &pstSa, &u32Len), -1);
     EXPECT_EQ(UdpConnect("127.0.0.1", "no-such-service-x"), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(pstSa, reinterpret_cast<sockaddr*>(0x1));
     EXPECT_EQ(u32Len, 77u);
     EXPECT_NE(strLog.find("udp_client error for 127.0.0.1, no-such-service-x: "), std::string::npos);
     EXPECT_NE(strLog.find("udp_connect error for 127.0.0.1, no-such-service-x: "),
               std::string::npos);
     EXPECT_EQ(test_util::FdCount(), s32FdsBefore);
+}
+
+/* Every descriptor the library hands out or keeps is close-on-exec: no program
+ * the daemon starts (ps, kill, reboot) holds one of them open. */
+TEST(CloseOnExec, EverySocketOfTheLibrary)
+{
+    Fd stTcp(TcpListen("127.0.0.1", "0", nullptr));
+    ASSERT_GE(stTcp.Get(), 0);
+    const std::string strPort = std::to_string(test_util::LocalPort(stTcp.Get()));
+    sockaddr* pstPeer = nullptr;
+    unsigned int u32Len = 0;
+    Fd stClient(UdpClient("127.0.0.1", "9", &pstPeer, &u32Len));
+    free(pstPeer);
+    const struct {
+        const char* ps8Name;
+        int s32Fd;
+    } astOpened[] = {
+        {"UdpListen", UdpListen("127.0.0.1", "0", nullptr)},
+        {"TcpListen", stTcp.Get()},
+        {"TcpConnect", TcpConnect("127.0.0.1", strPort.c_str(), 2)},
+        {"UdpConnect", UdpConnect("127.0.0.1", "9")},
+        {"UdpClient", stClient.Get()},
+    };
+    for (const auto& stCase : astOpened) {
+        SCOPED_TRACE(stCase.ps8Name);
+        ASSERT_GE(stCase.s32Fd, 0);
+        EXPECT_NE(fcntl(stCase.s32Fd, F_GETFD) & FD_CLOEXEC, 0);
+        if (stCase.s32Fd != stTcp.Get() && stCase.s32Fd != stClient.Get()) close(stCase.s32Fd);
+    }
+
+    /* The two descriptors a CommLiveQuery keeps. */
+    const std::set<int> setBefore = test_util::OpenFds();
+    CommLiveQuery stLive;
+    unsigned char u8Ip[4] = {}, u8Gw[4] = {};
+    (void)stLive.IpAndNetMask(u8Ip, nullptr, "lo");
+    (void)stLive.GateWay(u8Gw, "lo");
+    int s32Kept = 0;
+    for (const int s32Fd : test_util::OpenFds()) {
+        if (setBefore.count(s32Fd) != 0) continue;
+        ++s32Kept;
+        EXPECT_NE(fcntl(s32Fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << s32Fd;
+    }
+    EXPECT_EQ(s32Kept, 2);
 }

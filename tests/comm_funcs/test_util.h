@@ -5,10 +5,14 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 
 namespace test_util {
@@ -24,12 +28,51 @@ inline int FdCount()
     return s32Count;
 }
 
+/* The descriptors open in this process now. */
+inline std::set<int> OpenFds()
+{
+    std::set<int> setFds;
+    DIR* pDir = opendir("/proc/self/fd");
+    if (pDir == nullptr) return setFds;
+    const int s32DirFd = dirfd(pDir);
+    for (int i = 0; i < 100000; ++i) {
+        const dirent* pstEnt = readdir(pDir);
+        if (pstEnt == nullptr) break;
+        if (pstEnt->d_name[0] == '.') continue;
+        const int s32Fd = atoi(pstEnt->d_name);
+        if (s32Fd != s32DirFd) setFds.insert(s32Fd);
+    }
+    closedir(pDir);
+    return setFds;
+}
+
 inline int LocalPort(int s32Fd)
 {
     sockaddr_in stSin = {};
     socklen_t u32Len = sizeof(stSin);
     if (getsockname(s32Fd, reinterpret_cast<sockaddr*>(&stSin), &u32Len) != 0) return -1;
     return ntohs(stSin.sin_port);
+}
+
+/* A shell command, its output dropped. return its exit status, or -1 */
+inline int Sh(const std::string& strCmd)
+{
+    const int s32Status = system((strCmd + " >/dev/null 2>&1").c_str());
+    return (s32Status != -1 && WIFEXITED(s32Status)) ? WEXITSTATUS(s32Status) : -1;
+}
+
+/* The commands that build a test network, in order; the first that fails is
+ * reported and ends the setup. return true when all ran */
+template <size_t N>
+bool ShAll(const char* const (&aps8Cmds)[N])
+{
+    for (const char* ps8Cmd : aps8Cmds) {
+        if (Sh(ps8Cmd) != 0) {
+            fprintf(stderr, "setup failed: %s\n", ps8Cmd);
+            return false;
+        }
+    }
+    return true;
 }
 
 /* A closing descriptor owned by a test. */

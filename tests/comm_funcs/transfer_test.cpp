@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "test_util.h"
 
@@ -45,17 +46,17 @@ TEST_F(Transfer, RecvTimeOutReceivesTimesOutAndSeesClose)
     EXPECT_EQ(RecvTimeOut(m_stMine.Get(), s8Buf, sizeof(s8Buf), 1), 4);
     EXPECT_EQ(std::string(s8Buf, 4), "abcd");
 
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(RecvTimeOut(m_stMine.Get(), s8Buf, sizeof(s8Buf), 0), -1);
-    std::string strLog = testing::internal::GetCapturedStderr();
+    std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("IO read time out!\n"), std::string::npos);
     EXPECT_NE(strLog.find("[COMM][RecvTimeOut] line["), std::string::npos);
     EXPECT_NE(strLog.find("] select err!\n"), std::string::npos) << strLog;
 
     PeerCloses();
-    testing::internal::CaptureStderr();
+    stCapErr.Start();
     EXPECT_EQ(RecvTimeOut(m_stMine.Get(), s8Buf, sizeof(s8Buf), 1), -1);
-    strLog = testing::internal::GetCapturedStderr();
+    strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] Connect rest by peer!\n"), std::string::npos) << strLog;
 }
 
@@ -74,9 +75,9 @@ TEST_F(Transfer, ReadDataWithoutTimeoutGathersPiecesAndFailsOnClose)
 
     PeerSends("abcd", 4);
     PeerCloses();
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(ReadData(m_stMine.Get(), s8Buf, 10), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM][ReadData] line["), 0u) << strLog;
 }
 
@@ -87,9 +88,9 @@ TEST_F(Transfer, ReadDataWithTimeoutReportsWantedAndReceived)
     EXPECT_EQ(ReadData(m_stMine.Get(), s8Buf, 10, 1), 0);
 
     PeerSends("abcd", 4);
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(ReadData(m_stMine.Get(), s8Buf, 10, 1), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_TRUE(std::regex_search(
         strLog, std::regex(R"(\[COMM\]\[ReadData\] line\[(\d+)\] <ReadData>:\(\1\), ss32Size=10,s32ReadSize = 4\n)")))
         << strLog;
@@ -101,9 +102,9 @@ TEST_F(Transfer, ReadPartialDataReturnsWhatCameBeforeClose)
     std::vector<char> vecForty(40, 'q');
     PeerSends(vecForty.data(), vecForty.size());
     PeerCloses();
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(ReadPartialData(m_stMine.Get(), vecBuf.data(), 100, 1), 40);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] Read size = 40 !\n"), std::string::npos) << strLog;
     EXPECT_EQ(vecBuf[39], 'q');
 }
@@ -113,9 +114,9 @@ TEST_F(Transfer, ReadPartialDataTimeoutDropsTheCount)
     std::vector<char> vecBuf(100);
     std::vector<char> vecForty(40, 'q');
     PeerSends(vecForty.data(), vecForty.size());
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(ReadPartialData(m_stMine.Get(), vecBuf.data(), 100, 1), -1);
-    (void)testing::internal::GetCapturedStderr();
+    (void)stCapErr.Take();
 
     PeerSends(vecForty.data(), vecForty.size());
     EXPECT_EQ(ReadPartialData(m_stMine.Get(), vecBuf.data(), 40, 1), 40);
@@ -125,11 +126,11 @@ TEST_F(Transfer, WriteDataToAClosedPeerFailsWithoutSigpipe)
 {
     std::vector<char> vecData(1000, 'w');
     PeerCloses();
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(WriteData(m_stMine.Get(), vecData.data(), 1000), -1);
     EXPECT_EQ(WriteData(m_stMine.Get(), vecData.data(), 1000, 1), -1);
     EXPECT_EQ(SendTimeOut(m_stMine.Get(), vecData.data(), 1000, 1), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("[COMM][WriteData] line["), std::string::npos) << strLog;
     EXPECT_NE(strLog.find("Broken pipe\n"), std::string::npos) << strLog;
 }
@@ -158,22 +159,22 @@ TEST_F(Transfer, WriteDataWithTimeoutGivesUpOnAStalledPeer)
 {
     /* More than the socket buffers hold; the peer never reads. */
     std::vector<char> vecData(16 << 20, 's');
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(WriteData(m_stMine.Get(), vecData.data(), static_cast<int>(vecData.size()), 1), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("IO write time out!\n"), std::string::npos) << strLog;
 }
 
 TEST_F(Transfer, NegativeSizesAreRefused)
 {
     char s8Buf[4];
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(RecvTimeOut(m_stMine.Get(), s8Buf, -1, 0), -1);
     EXPECT_EQ(SendTimeOut(m_stMine.Get(), s8Buf, -1, 0), -1);
     EXPECT_EQ(ReadPartialData(m_stMine.Get(), s8Buf, -5, 0), -1);
     EXPECT_EQ(WriteData(m_stMine.Get(), s8Buf, -5), -1);
     EXPECT_EQ(UdpReadData(m_stMine.Get(), s8Buf, -1, nullptr, nullptr), -1);
-    (void)testing::internal::GetCapturedStderr();
+    (void)stCapErr.Take();
     /* Nothing was sent to the peer. */
     EXPECT_EQ(recv(m_stPeer.Get(), s8Buf, sizeof(s8Buf), MSG_DONTWAIT), -1);
 }
@@ -188,10 +189,10 @@ TEST(DatagramTransfer, FailuresAreLogged)
     char s8Buf[4] = {0};
     sockaddr_in stTo = {};
     stTo.sin_family = AF_INET;
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(UdpWriteData(-1, s8Buf, 4, reinterpret_cast<sockaddr*>(&stTo), sizeof(stTo)), -1);
     EXPECT_EQ(UdpReadData(-1, s8Buf, 4, nullptr, nullptr), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("[COMM][UdpWriteData] line["), std::string::npos);
     EXPECT_NE(strLog.find("] s32Size 4, Bad file descriptor\n"), std::string::npos) << strLog;
     EXPECT_NE(strLog.find("[COMM][UdpReadData] line["), std::string::npos);

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "capture_fd.h"
 #include "comm_funcs.h"
 #include "test_util.h"
 
@@ -66,11 +67,11 @@ TEST(SelectWait, TimeoutsAreReportedPerCondition)
 {
     Pair stPair;
     MakePair(&stPair);
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(Select(stPair.a.Get(), 0, READ_STATUS), -1);
     EXPECT_EQ(Select(stPair.a.Get(), 0, EXCPT_STATUS), -1);
     EXPECT_EQ(Select(stPair.a.Get(), 0, 7), -1);   /* no wait, a silent timeout */
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM][Select] line["), 0u) << strLog;
     EXPECT_NE(strLog.find("] IO read time out!\n"), std::string::npos);
     EXPECT_EQ(std::count(strLog.begin(), strLog.end(), '\n'), 1) << strLog;
@@ -94,9 +95,9 @@ TEST(SelectWait, DescriptorZeroIsWaitedOn)
     OnStdin stStdin(stPair.a.Get());
     ASSERT_TRUE(stStdin.Ok());
     EXPECT_EQ(Select(0, 1, READ_STATUS), 1);
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(SelectFd(0, SELECTFD_STAT_READ, 0, 0), SELECTFD_RETURN_ERROR);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[PLATFORM] -- [SelectFd]:["), 0u) << strLog;
     EXPECT_NE(strLog.find("] s32SocketFd:0 <= 0\n"), std::string::npos) << strLog;
 }
@@ -113,9 +114,9 @@ TEST(SelectWait, PendingRefusalOfAnAsyncConnect)
     stSin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const int s32Ret = connect(stSock.Get(), reinterpret_cast<sockaddr*>(&stSin), sizeof(stSin));
     if (s32Ret == 0 || errno != EINPROGRESS) GTEST_SKIP() << "refusal was reported at once";
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(Select(stSock.Get(), 2, WRITE_STATUS), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] Connection refused\n"), std::string::npos) << strLog;
 }
 
@@ -129,13 +130,13 @@ TEST(SelectFdWait, ConditionsAndResults)
     ASSERT_EQ(write(stPair.b.Get(), "x", 1), 1);
     EXPECT_EQ(SelectFd(stPair.a.Get(), SELECTFD_STAT_READ, 1, 0), SELECTFD_RETURN_SUCCESS);
 
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(SelectFd(stPair.a.Get(), static_cast<SELECTFD_STAT_E>(5), 0, 0),
               SELECTFD_RETURN_ERROR);
     EXPECT_EQ(SelectFd(-3, SELECTFD_STAT_READ, 0, 0), SELECTFD_RETURN_ERROR);
     /* A negative timeout makes the wait itself fail. */
     EXPECT_EQ(SelectFd(stPair.a.Get(), SELECTFD_STAT_WRITE, -1, 0), SELECTFD_RETURN_ERROR);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] NOT SUPPORT THIS ENSTAT:5\n"), std::string::npos) << strLog;
     EXPECT_NE(strLog.find("] s32SocketFd:-3 <= 0\n"), std::string::npos) << strLog;
     EXPECT_NE(strLog.find("] Select Error:Invalid argument!\n"), std::string::npos) << strLog;
@@ -148,13 +149,13 @@ TEST(SelectWait, DescriptorsBeyondTheSetAreRefused)
     ASSERT_EQ(write(stPair.b.Get(), "x", 1), 1);
     Fd stHigh(DupHigh(stPair.a.Get()));
     if (stHigh.Get() < 0) GTEST_SKIP() << "descriptor limit below 1501";
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(Select(stHigh.Get(), 0, READ_STATUS), -1);
     EXPECT_EQ(SelectFd(stHigh.Get(), SELECTFD_STAT_READ, 0, 0), SELECTFD_RETURN_ERROR);
     char s8Buf[4];
     EXPECT_EQ(RecvTimeOut(stHigh.Get(), s8Buf, sizeof(s8Buf), 0), -1);
     EXPECT_EQ(ReadPartialData(stHigh.Get(), s8Buf, sizeof(s8Buf), 0), -1);
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("[COMM][Select] line["), std::string::npos) << strLog;
     EXPECT_NE(strLog.find("[PLATFORM] -- [SelectFd]:["), std::string::npos) << strLog;
     EXPECT_NE(strLog.find("1500"), std::string::npos) << strLog;

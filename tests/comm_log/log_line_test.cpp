@@ -3,6 +3,7 @@
 // call, long texts kept whole.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 
 #include <string>
 
+#include "capture_fd.h"
 #include "comm_log.h"
 #include "comm_log_internal.h"
 
@@ -28,26 +30,26 @@ protected:
 
 TEST_F(LogLine, BracketFormCarriesTagFunctionAndLine)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     CommLogLine("BCAST", "AcceptProcess", 42, "recvmsg failed (%s)!\n", "Bad address");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stCapErr.Take(),
               "[BCAST][AcceptProcess] line[42] recvmsg failed (Bad address)!\n");
 }
 
 TEST_F(LogLine, DashFormCarriesTagFunctionAndLine)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     CommLogDash("PLATFORM", "SelectFd", 7, "s32SocketFd:%d <= 0\n", 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stCapErr.Take(),
               "[PLATFORM] -- [SelectFd]:[7] s32SocketFd:0 <= 0\n");
 }
 
 TEST_F(LogLine, MacroUsesCallerNameAndLine)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     const int s32Line = __LINE__ + 1;
     COMM_LOG("x=%d\n", 5);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stCapErr.Take(),
               "[COMM][TestBody] line[" + std::to_string(s32Line) + "] x=5\n");
 }
 
@@ -56,32 +58,32 @@ TEST_F(LogLine, MacroUsesCallerNameAndLine)
 TEST_F(LogLine, LongTextIsWholeUpToOneAtomicWrite)
 {
     const std::string strLong(2000, 'a');
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     CommLogLine("COMM", "F", 1, "%s|\n", strLong.c_str());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[COMM][F] line[1] " + strLong + "|\n");
+    EXPECT_EQ(stCapErr.Take(), "[COMM][F] line[1] " + strLong + "|\n");
 
     const std::string strHuge(3 * PIPE_BUF, 'b');
-    testing::internal::CaptureStderr();
+    stCapErr.Start();
     CommLogLine("COMM", "F", 2, "%s|\n", strHuge.c_str());
     CommLogLine("COMM", "F", 3, "next\n");
-    const std::string strOut = testing::internal::GetCapturedStderr();
+    const std::string strOut = stCapErr.Take();
     ASSERT_EQ(strOut.find('\n'), (size_t)PIPE_BUF - 2) << strOut.substr(0, 40);
     EXPECT_EQ(strOut.substr(PIPE_BUF - 1), "[COMM][F] line[3] next\n");
 }
 
 TEST_F(LogLine, TraceGoesToStandardOutputWhole)
 {
-    testing::internal::CaptureStdout();
+    CaptureFd stCapOut(STDOUT_FILENO);
     CommTrace("<%s>:(%d), fopen error\n", "GetDevInfo", 9);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "<GetDevInfo>:(9), fopen error\n");
+    EXPECT_EQ(stCapOut.Take(), "<GetDevInfo>:(9), fopen error\n");
 }
 
 /* A flood of lines from one process: the burst is written, the rest is left
  * out and reported once, before the next line that is written. */
 TEST_F(LogLine, FloodIsCutToTheBudgetAndReported)
 {
-    testing::internal::CaptureStderr();
-    testing::internal::CaptureStdout();
+    CaptureFd stCapErr(STDERR_FILENO);
+    CaptureFd stCapOut(STDOUT_FILENO);
     for (unsigned i = 0; i < 3 * COMM_LOG_BURST; ++i) {
         if (i % 2 == 0) {
             CommLogLine("BCAST", "AcceptProcess", 1, "line %u\n", i);
@@ -89,8 +91,8 @@ TEST_F(LogLine, FloodIsCutToTheBudgetAndReported)
             CommTrace("trace %u\n", i);
         }
     }
-    const std::string strErr = testing::internal::GetCapturedStderr();
-    const std::string strOut = testing::internal::GetCapturedStdout();
+    const std::string strErr = stCapErr.Take();
+    const std::string strOut = stCapOut.Take();
     size_t uLines = 0;
     for (const std::string* pstr : {&strErr, &strOut}) {
         for (char c : *pstr) uLines += c == '\n';
@@ -104,13 +106,13 @@ TEST_F(LogLine, FloodIsCutToTheBudgetAndReported)
 
     /* Lines keep coming for at least a second: the refill lets some through,
      * the first of them behind the report of what was left out. */
-    testing::internal::CaptureStderr();
+    stCapErr.Start();
     for (unsigned i = 0; i < 200; ++i) {
         CommLogLine("COMM", "F", 3, "after %u\n", i);
         const struct timespec stStep = {0, 5 * 1000 * 1000};
         nanosleep(&stStep, nullptr);
     }
-    const std::string strAfter = testing::internal::GetCapturedStderr();
+    const std::string strAfter = stCapErr.Take();
     const size_t uReport = strAfter.find(" log lines left out\n");
     ASSERT_NE(uReport, std::string::npos) << strAfter;
     EXPECT_EQ(strAfter.rfind("[COMM][CommLogAdmit] line[", uReport), 0u);
@@ -188,10 +190,10 @@ TEST(PlainFormat, AnythingElseIsLeftToPrintf)
 
 TEST_F(LogLine, LinesOutsideThePlainFormsStayPrintfs)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     CommLogLine("BCAST", "AcceptProcess", 12, "cDevType: %lld , %05d|%-3s|\n", -5ll, 42, "a");
     CommLogDash("COMM", "GetDnsAddr", -3, "DnsAddress = %03d.%03d\n", 8, 255);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stCapErr.Take(),
               "[BCAST][AcceptProcess] line[12] cDevType: -5 , 00042|a  |\n"
               "[COMM] -- [GetDnsAddr]:[-3] DnsAddress = 008.255\n");
 }
@@ -284,7 +286,7 @@ TEST_F(LogBudgets, SearchesNeverCrowdOutModificationLines)
         "CheckUser Failed!(admin:***)", "modifications locked for 60 s after 5 failed user checks\n",
         "CheckUser skipped: modifications locked for 59 more s\n",
     };
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     for (unsigned u32Sec = 0; u32Sec < 180; ++u32Sec) {
         for (unsigned u32Ms = 0; u32Ms < 1000; ++u32Ms, ++g_u64LogNowMs) {
             CommLogLine("BCAST", "AcceptProcess", 1, "MSG_TYPE_SEARCH\n");
@@ -298,7 +300,7 @@ TEST_F(LogBudgets, SearchesNeverCrowdOutModificationLines)
             }
         }
     }
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(15u, Count(strLog, "] CheckUser Failed!(admin:***)"));
     EXPECT_EQ(3u, Count(strLog, "] modifications locked for 60 s"));
     EXPECT_EQ(3u, Count(strLog, "] CheckUser skipped: modifications locked"));
@@ -316,7 +318,7 @@ TEST_F(LogBudgets, SearchesNeverCrowdOutModificationLines)
  * next modification line says how many were left out. */
 TEST_F(LogBudgets, OnlyAFloodOfModificationLinesUsesTheirBudget)
 {
-    testing::internal::CaptureStderr();
+    CaptureFd stCapErr(STDERR_FILENO);
     for (unsigned i = 0; i < 4 * COMM_LOG_MODIFY_BURST; ++i) {
         CommLogModifyLine("BCAST", "AcceptProcess", 1, "CheckUser skipped: repeat\n");
     }
@@ -325,7 +327,7 @@ TEST_F(LogBudgets, OnlyAFloodOfModificationLinesUsesTheirBudget)
     CommLogModifyLine("BCAST", "AcceptProcess", 3, "too early for a line and its report\n");
     g_u64LogNowMs += 1000 / COMM_LOG_MODIFY_RATE;
     CommLogModifyLine("BCAST", "AcceptProcess", 4, "modifications unlocked\n");
-    const std::string strLog = testing::internal::GetCapturedStderr();
+    const std::string strLog = stCapErr.Take();
     EXPECT_EQ(COMM_LOG_MODIFY_BURST, Count(strLog, "] CheckUser skipped: repeat\n"));
     EXPECT_EQ(1u, Count(strLog, "] MSG_TYPE_SEARCH\n"));
     EXPECT_EQ(0u, Count(strLog, "too early"));
@@ -353,6 +355,28 @@ std::string Drain(int s32Fd)
 
 /* A reader that stalls costs lines, never time: what the pipe cannot take at
  * once is left out, counted, and told to the reader once it reads again. */
+/* What perror wrote, written through the log: the same text, and under the
+ * budget of the other lines. */
+TEST_F(LogBudgets, PerrorLinesKeepTheirFormAndTheBudget)
+{
+    CaptureFd stCapErr(STDERR_FILENO);
+    CommLogPerror("\n", ENOENT);
+    CommLogPerror("", EISDIR);
+    CommLogPerror(" set socket ", EBADF);
+    EXPECT_EQ(stCapErr.Take(),
+              "\n: No such file or directory\nIs a directory\n set socket : Bad file descriptor\n");
+
+    stCapErr.Start();
+    for (unsigned i = 0; i < 2 * COMM_LOG_BURST; ++i) CommLogPerror("x", EIO);
+    g_u64LogNowMs += 1000;
+    CommLogLine("COMM", "F", 1, "next\n");
+    const std::string strLog = stCapErr.Take();
+    EXPECT_EQ(Count(strLog, "x: Input/output error\n"), (size_t)COMM_LOG_BURST - 3);
+    EXPECT_NE(strLog.find("] " + std::to_string(COMM_LOG_BURST + 3) + " log lines left out\n"),
+              std::string::npos)
+        << strLog;
+}
+
 TEST(LogSink, AStalledReaderCostsLinesNotTime)
 {
     int as32Pipe[2];
@@ -418,7 +442,7 @@ TEST(LogLineDeathTest, AssertionPrintsBaseNameAndAborts)
     EXPECT_EXIT(CommAssertFail("GetGateWay", 12, "/src/common/comm_funcs.cpp"),
                 testing::KilledBySignal(SIGABRT), "");
     // The line goes to standard output; check it in a child of our own.
-    testing::internal::CaptureStdout();
+    CaptureFd stCapOut(STDOUT_FILENO);
     const pid_t s32Pid = fork();
     if (s32Pid == 0) {
         CommAssertFail("GetGateWay", 12, "/src/common/comm_funcs.cpp");
@@ -426,7 +450,7 @@ TEST(LogLineDeathTest, AssertionPrintsBaseNameAndAborts)
     int s32Status = 0;
     waitpid(s32Pid, &s32Status, 0);
     EXPECT_TRUE(WIFSIGNALED(s32Status) && WTERMSIG(s32Status) == SIGABRT);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(stCapOut.Take(),
               "ASSERT failed: func: [GetGateWay], line [12], file: [comm_funcs.cpp]\n");
 }
 

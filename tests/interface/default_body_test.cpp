@@ -10,12 +10,11 @@
 #include <type_traits>
 #include <vector>
 
+#include "capture_fd.h"
 #include "intf_base.h"
 
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 std::string Line(const char* ps8Name)
 {
@@ -49,9 +48,9 @@ void RunCases(const std::vector<Case>& vecCases)
     for (const Case& stCase : vecCases) {
         SCOPED_TRACE(stCase.ps8Name);
         DevInterface stDev;
-        CaptureStdout();
+        CaptureFd stCapOut(STDOUT_FILENO);
         const long long s64Got = stCase.call(stDev);
-        const std::string strOut = GetCapturedStdout();
+        const std::string strOut = stCapOut.Take();
         EXPECT_EQ(s64Got, stCase.s64Expect);
         EXPECT_EQ(strOut, stCase.bPrints ? Line(stCase.ps8Name) : std::string());
     }
@@ -88,9 +87,9 @@ TEST(DefaultBody, GetDevInfoLeavesRecordUntouched)
     memset(&stInfo, 0x5A, sizeof(stInfo));
     DEVINFO_S stBefore;
     memcpy(&stBefore, &stInfo, sizeof(stBefore));
-    CaptureStdout();
+    CaptureFd stCapOut(STDOUT_FILENO);
     EXPECT_EQ(stDev.GetDevInfo(&stInfo, 1), -1);
-    EXPECT_EQ(GetCapturedStdout(), Line("GetDevInfo"));
+    EXPECT_EQ(stCapOut.Take(), Line("GetDevInfo"));
     EXPECT_EQ(memcmp(&stInfo, &stBefore, sizeof(stInfo)), 0);
 }
 
@@ -206,9 +205,9 @@ TEST(DefaultBody, VoidsPrintOnly)
     for (const auto& stCase : vecCases) {
         SCOPED_TRACE(stCase.first);
         DevInterface stDev;
-        CaptureStdout();
+        CaptureFd stCapOut(STDOUT_FILENO);
         stCase.second(stDev);
-        EXPECT_EQ(GetCapturedStdout(), Line(stCase.first));
+        EXPECT_EQ(stCapOut.Take(), Line(stCase.first));
     }
 }
 
@@ -223,7 +222,7 @@ TEST(FeaturesTest, AsksTheObjectForEncoding)
     DevInterface stPlain;
     EncodeOffDevice stOff;
     IMisc* pMiscOff = &stOff;  /* the base's body must reach the override */
-    CaptureStdout();
+    CaptureFd stCapOut(STDOUT_FILENO);
     EXPECT_EQ(stPlain.FeaturesTest(2), 1);
     EXPECT_EQ(pMiscOff->FeaturesTest(2), 0);
     EXPECT_EQ(pMiscOff->FeaturesTest(3), 1);
@@ -231,7 +230,7 @@ TEST(FeaturesTest, AsksTheObjectForEncoding)
     EXPECT_EQ(stPlain.FeaturesTest(0), -1);
     EXPECT_EQ(stPlain.FeaturesTest(1), -1);
     EXPECT_EQ(stPlain.FeaturesTest(4), -1);
-    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(stCapOut.Take(), "");
 }
 
 struct ThrowCase {
@@ -260,13 +259,13 @@ TEST(ThrowingDefault, PrintsThenThrowsItsName)
         SCOPED_TRACE(stCase.ps8Name);
         DevInterface stDev;
         std::string strWhat = "(nothing thrown)";
-        CaptureStdout();
+        CaptureFd stCapOut(STDOUT_FILENO);
         try {
             stCase.call(stDev);
         } catch (const Exception& e) {
             strWhat = e.what();
         }
-        EXPECT_EQ(GetCapturedStdout(), Line(stCase.ps8Name));
+        EXPECT_EQ(stCapOut.Take(), Line(stCase.ps8Name));
         EXPECT_EQ(strWhat, stCase.ps8Name);
     }
 }
@@ -290,17 +289,17 @@ TEST(Override, CallThroughFacadeRunsOverrideSilently)
     DevInterface* pIntf = &stFake;
     S8 s8User[] = "admin";
     S8 s8Pass[] = "1234";
-    CaptureStdout();
+    CaptureFd stCapOut(STDOUT_FILENO);
     EXPECT_EQ(pIntf->GetMediaPort(), 85);
     EXPECT_EQ(pIntf->CheckUser(s8User, s8Pass, CHECK_USER_TYPE_IE), 1);
     pIntf->UpdateSysParam();
-    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(stCapOut.Take(), "");
     EXPECT_EQ(stFake.m_s32Updates, 1);
 
     /* a neighbour in the same role keeps its default */
-    CaptureStdout();
+    stCapOut.Start();
     EXPECT_EQ(pIntf->GetWebPort(), 0);
-    EXPECT_EQ(GetCapturedStdout(), Line("GetWebPort"));
+    EXPECT_EQ(stCapOut.Take(), Line("GetWebPort"));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "capture_fd.h"
 #include "search_intf.h"
 #include "search_intf_internal.h"
 #include "test_util.h"
@@ -34,9 +35,9 @@ protected:
     {
         WriteFile(m_dir.Path("ps.out"), strPs);
         remove(m_dir.Path("kill.log").c_str());
-        testing::internal::CaptureStdout();
+        CaptureFd stCapOut(STDOUT_FILENO);
         *ps32Ret = NetSignalMainApp(m_strKill.c_str());
-        *pstrOut = testing::internal::GetCapturedStdout();
+        *pstrOut = stCapOut.Take();
         return ReadFile(m_dir.Path("kill.log"));
     }
 
@@ -133,17 +134,17 @@ TEST_F(MainAppSignal, AdapterSignalsOnlyAfterARewrite)
         {"no file to read", nullptr, &stSet, true, false, -1},
     };
     WriteFile(m_dir.Path("ps.out"), std::string(PS_HEAD) + "4242 root ./zozid\n");
+    TestDevice stDev(strIni, "/nonexistent", m_strKill);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ps8Name);
         remove(strIni.c_str());
         if (c.ps8Ini != nullptr) WriteFile(strIni, c.ps8Ini);
         remove(m_dir.Path("kill.log").c_str());
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(c.s32Ret, NetIntfNetBasicParam(c.pstSet, nullptr, c.bGet, strIni.c_str(),
-                                                 m_strKill.c_str()));
-        EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("<NetBasicParamAdapter>:("));
-        testing::internal::GetCapturedStderr();
+        CaptureFd stCapOut(STDOUT_FILENO);
+        CaptureFd stCapErr(STDERR_FILENO);
+        EXPECT_EQ(c.s32Ret, stDev.NetBasicParamAdapter(c.pstSet, nullptr, 0, c.bGet, sizeof(stSet)));
+        EXPECT_THAT(stCapOut.Take(), HasSubstr("<NetBasicParamAdapter>:("));
+        stCapErr.Take();
         EXPECT_EQ(c.bSignal ? "-USR1 4242\n" : "", ReadFile(m_dir.Path("kill.log")));
     }
 }
@@ -159,9 +160,9 @@ TEST_F(MainAppSignal, MainAppStartedAsDotSlashZozidGetsSigusr1)
     }
     WriteFile(m_dir.Path("ps.out"),
               std::string(PS_HEAD_TIME) + std::to_string(s32Pid) + " root     0:00 ./zozid 30\n");
-    testing::internal::CaptureStdout();
+    CaptureFd stCapOut(STDOUT_FILENO);
     EXPECT_EQ(0, NetSignalMainApp()); /* the shell's own kill */
-    testing::internal::GetCapturedStdout();
+    stCapOut.Take();
     int s32Status = 0;
     pid_t s32Done = 0;
     for (int i = 0; i < 500 && s32Done == 0; ++i) {
@@ -187,7 +188,7 @@ TEST(DeviceCommands, RestartRunsRebootThroughTheShell)
     ASSERT_EQ(0, access(dir.Path("reboot").c_str(), X_OK));
     /* Only the fake is reachable: the real reboot must never run here. */
     ScopedPath path(dir.Dir());
-    testing::internal::CaptureStdout();
+    CaptureFd stCapOut(STDOUT_FILENO);
     {
         NetInterface intf(nullptr);
         DevInterface* pIntf = &intf;
@@ -203,7 +204,7 @@ TEST(DeviceCommands, RestartRunsRebootThroughTheShell)
         EXPECT_STREQ("keep", s8Name);
         EXPECT_EQ(8, u8Dns[1][3]);
     }
-    const std::string strOut = testing::internal::GetCapturedStdout();
+    const std::string strOut = stCapOut.Take();
     EXPECT_EQ("reboot \n", ReadFile(strLog));
     EXPECT_THAT(strOut, testing::MatchesRegex(
                             "<NetInterface>:\\([0-9]+\\), \n<RestartMachine>:\\([0-9]+\\), \n"

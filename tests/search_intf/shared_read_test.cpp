@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 
 #include <gtest/gtest.h>
 
+#include "capture_fd.h"
 #include "comm_log_internal.h"
 #include "search_intf_internal.h"
 #include "test_util.h"
@@ -27,9 +27,9 @@ struct SearchAnswer {
     std::string strOut, strErr; /* trace lines, perror lines */
 };
 
-/* The two reads of one search, inside a request when pstShare is given; the
+/* The two reads of one search, inside a request when bRequest is set; the
  * file may be changed between them. */
-SearchAnswer AskAsASearch(const std::string& strIni, NETINI_SHARE_S* pstShare,
+SearchAnswer AskAsASearch(NetInterface* pDev, bool bRequest,
                           const std::function<void()>& fnBetween = nullptr)
 {
     SearchAnswer a;
@@ -37,15 +37,15 @@ SearchAnswer AskAsASearch(const std::string& strIni, NETINI_SHARE_S* pstShare,
     memset(a.u8Ip, 0, sizeof(a.u8Ip));
     memset(a.u8Mask, 0, sizeof(a.u8Mask));
     memset(&a.stInfo, 0, sizeof(a.stInfo));
-    if (pstShare != nullptr) NetIniShareBegin(pstShare);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    a.s32StateRet = NetIntfGetNetworkState(&a.s32Mode, a.u8Ip, a.u8Mask, strIni.c_str(), pstShare);
+    if (bRequest) pDev->RequestBegin();
+    CaptureFd stCapOut(STDOUT_FILENO);
+    CaptureFd stCapErr(STDERR_FILENO);
+    a.s32StateRet = pDev->GetNetworkState(&a.s32Mode, a.u8Ip, a.u8Mask);
     if (fnBetween) fnBetween();
-    a.s32InfoRet = NetIntfGetDevInfo(&a.stInfo, strIni.c_str(), pstShare);
-    a.strOut = testing::internal::GetCapturedStdout();
-    a.strErr = testing::internal::GetCapturedStderr();
-    if (pstShare != nullptr) NetIniShareEnd(pstShare);
+    a.s32InfoRet = pDev->GetDevInfo(&a.stInfo, 1);
+    a.strOut = stCapOut.Take();
+    a.strErr = stCapErr.Take();
+    if (bRequest) pDev->RequestEnd();
     return a;
 }
 
@@ -63,20 +63,16 @@ void ExpectSame(const SearchAnswer& a, const SearchAnswer& b)
 
 class SharedRead : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        CommLogBudgetRefill();
-        NetIniShareEnd(m_pstShare.get());
-    }
+    void SetUp() override { CommLogBudgetRefill(); }
     TempDir m_dir;
     const std::string m_strIni = m_dir.Path("network.ini");
-    std::unique_ptr<NETINI_SHARE_S> m_pstShare{new NETINI_SHARE_S};
+    TestDevice m_dev{m_strIni, "/nonexistent", "false"};
 };
 
 TEST_F(SharedRead, AnswersAndTraceLinesAreThoseOfReadersOfTheirOwn)
 {
-    /* Files of every kind the readers meet, blank padding longer than one
-     * shared read among them. */
+    /* Files of every kind the readers meet, blank padding longer than the
+     * first read among them. */
     const std::string strPad(3000, '\n');
     const struct {
         const char* ps8Name;
@@ -91,20 +87,20 @@ TEST_F(SharedRead, AnswersAndTraceLinesAreThoseOfReadersOfTheirOwn)
          "gateway=c\nmacaddr=0a:1b:2c:3d:4e:5f\n"},
         {"cut before macaddr", "dhcp=0\nipaddr=10.0.0.1\nnetmask=255.0.0.0\n"},
         {"empty", ""},
-        {"longer than one shared read", "dhcp=0\n" + strPad + "ipaddr=10.9.8.7\n" + strPad +
-                                            "netmask=255.255.0.0\ngateway=g\n" + strPad +
-                                            "macaddr=aa:bb:cc:dd:ee:ff\n"},
-        {"ends inside the shared read's size",
-         std::string(TEST_INI) + std::string(NETINI_SHARE_MAX - 200, '#')},
-        {"exactly the shared read's size",
-         std::string(TEST_INI) + std::string(NETINI_SHARE_MAX - strlen(TEST_INI), '#')},
+        {"longer than the first read", "dhcp=0\n" + strPad + "ipaddr=10.9.8.7\n" + strPad +
+                                           "netmask=255.255.0.0\ngateway=g\n" + strPad +
+                                           "macaddr=aa:bb:cc:dd:ee:ff\n"},
+        {"ends inside the first read's size",
+         std::string(TEST_INI) + std::string(NETINI_FIRST_READ - 200, '#')},
+        {"exactly the first read's size",
+         std::string(TEST_INI) + std::string(NETINI_FIRST_READ - strlen(TEST_INI), '#')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ps8Name);
         WriteFile(m_strIni, c.strText);
-        ExpectSame(AskAsASearch(m_strIni, nullptr), AskAsASearch(m_strIni, m_pstShare.get()));
+        ExpectSame(AskAsASearch(&m_dev, false), AskAsASearch(&m_dev, true));
     }
-    const SearchAnswer a = AskAsASearch(m_strIni, m_pstShare.get());
+    const SearchAnswer a = AskAsASearch(&m_dev, true);
     EXPECT_STREQ("0A-1B-2C-3D-4E-5F", a.stInfo.s8MacAddr);
 
     /* Nothing to read: each reader reports the failure as its own open would. */
@@ -114,8 +110,8 @@ TEST_F(SharedRead, AnswersAndTraceLinesAreThoseOfReadersOfTheirOwn)
         if (bDir) {
             ASSERT_EQ(0, mkdir(m_strIni.c_str(), 0755));
         }
-        const SearchAnswer stOwn = AskAsASearch(m_strIni, nullptr);
-        const SearchAnswer stShared = AskAsASearch(m_strIni, m_pstShare.get());
+        const SearchAnswer stOwn = AskAsASearch(&m_dev, false);
+        const SearchAnswer stShared = AskAsASearch(&m_dev, true);
         ExpectSame(stOwn, stShared);
         EXPECT_EQ(2u, (size_t)std::count(stShared.strOut.begin(), stShared.strOut.end(), '\n'))
             << "two fopen error lines: " << stShared.strOut;
@@ -137,11 +133,11 @@ TEST_F(SharedRead, OneSearchSeesOneVersionOfTheFile)
     };
     /* Replaced between the two answers of one search: both are of the file as
      * the search found it. */
-    const SearchAnswer a = AskAsASearch(m_strIni, m_pstShare.get(), replace);
+    const SearchAnswer a = AskAsASearch(&m_dev, true, replace);
     EXPECT_EQ(20, a.u8Ip[3]);
     EXPECT_STREQ("0A-1B-2C-3D-4E-5F", a.stInfo.s8MacAddr);
     /* The next search reads it again. */
-    const SearchAnswer b = AskAsASearch(m_strIni, m_pstShare.get());
+    const SearchAnswer b = AskAsASearch(&m_dev, true);
     EXPECT_EQ(0, b.s32Mode);
     EXPECT_EQ(9, b.u8Ip[3]);
     EXPECT_STREQ("02-00-00-00-00-09", b.stInfo.s8MacAddr);
@@ -149,32 +145,23 @@ TEST_F(SharedRead, OneSearchSeesOneVersionOfTheFile)
 
 TEST_F(SharedRead, NothingServesOutsideOrAfterItsRequest)
 {
-    /* The last address byte a state reader gives for a file. */
-    const auto lastByte = [this](const std::string& strPath) {
+    /* The last address byte a state reader gives. */
+    const auto lastByte = [this]() {
         S32 s32Mode = -1;
         U8 u8Ip[4] = {};
-        testing::internal::CaptureStdout();
-        const S32 s32Ret =
-            NetIntfGetNetworkState(&s32Mode, u8Ip, nullptr, strPath.c_str(), m_pstShare.get());
-        (void)testing::internal::GetCapturedStdout();
+        CaptureFd stCapOut(STDOUT_FILENO);
+        const S32 s32Ret = m_dev.GetNetworkState(&s32Mode, u8Ip, nullptr);
+        (void)stCapOut.Take();
         return s32Ret == 0 ? (int)u8Ip[3] : -1;
     };
     WriteFile(m_strIni, TEST_INI);
-    NetIniShareBegin(m_pstShare.get());
-    EXPECT_EQ(20, lastByte(m_strIni));
-    NetIniShareEnd(m_pstShare.get());
+    m_dev.RequestBegin();
+    EXPECT_EQ(20, lastByte());
+    m_dev.RequestEnd();
 
     /* Outside a request every reader reads. */
     WriteFile(m_strIni, "dhcp=0\nipaddr=1.1.1.1\nnetmask=255.0.0.0\n");
-    EXPECT_EQ(1, lastByte(m_strIni));
-
-    /* Another file in the same request is read for itself. */
-    const std::string strOther = m_dir.Path("other.ini");
-    WriteFile(strOther, "dhcp=0\nipaddr=2.2.2.2\nnetmask=255.0.0.0\n");
-    NetIniShareBegin(m_pstShare.get());
-    EXPECT_EQ(1, lastByte(m_strIni));
-    EXPECT_EQ(2, lastByte(strOther));
-    NetIniShareEnd(m_pstShare.get());
+    EXPECT_EQ(1, lastByte());
 
     /* A rewrite within the request is seen by the readers after it. A ps that
      * lists no main application: nothing is signalled. */
@@ -187,15 +174,14 @@ TEST_F(SharedRead, NothingServesOutsideOrAfterItsRequest)
     memcpy(stSet.NetMask, u8Mask, 4);
     stSet.NetworkMode = 2;
     WriteFile(m_strIni, TEST_INI);
-    NetIniShareBegin(m_pstShare.get());
-    EXPECT_EQ(20, lastByte(m_strIni));
-    testing::internal::CaptureStdout();
-    const S32 s32Ret =
-        NetIntfNetBasicParam(&stSet, nullptr, false, m_strIni.c_str(), "false", m_pstShare.get());
-    (void)testing::internal::GetCapturedStdout();
+    m_dev.RequestBegin();
+    EXPECT_EQ(20, lastByte());
+    CaptureFd stCapOut(STDOUT_FILENO);
+    const S32 s32Ret = m_dev.NetBasicParamAdapter(&stSet, nullptr, 0, false, sizeof(stSet));
+    (void)stCapOut.Take();
     EXPECT_EQ(0, s32Ret);
-    EXPECT_EQ(33, lastByte(m_strIni));
-    NetIniShareEnd(m_pstShare.get());
+    EXPECT_EQ(33, lastByte());
+    m_dev.RequestEnd();
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "search_intf.h"
+
 /* A private directory under /tmp, removed with everything in it. */
 class TempDir {
 public:
@@ -74,6 +76,24 @@ public:
 
 private:
     std::string m_strOld;
+};
+
+/* The paths a TestDevice stands on; a base, so they live before it and after. */
+struct TestDevicePaths {
+    std::string strIni, strCheckKey, strKill;
+};
+
+/* NetInterface over a settings file, a user-table key file and a kill command
+ * of the test's own. Each construction prints its trace line. */
+class TestDevice : private TestDevicePaths, public NetInterface {
+public:
+    explicit TestDevice(const std::string& strIniPath,
+                        const std::string& strKeyPath = "/nonexistent",
+                        const std::string& strKillCmd = "true")
+        : TestDevicePaths{strIniPath, strKeyPath, strKillCmd},
+          NetInterface(strIni.c_str(), strCheckKey.c_str(), strKill.c_str())
+    {
+    }
 };
 
 /* A settings file as the main application writes it. */

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "capture_fd.h"
+#include "devfinder_def.h"
 #include "search_intf_internal.h"
 #include "test_util.h"
 
@@ -43,7 +45,9 @@ protected:
         memcpy(stEntry.s8Password, ps8Pwd, strnlen(ps8Pwd, sizeof(stEntry.s8Password)));
         memcpy(Entry(u32Index), &stEntry, sizeof(stEntry));
     }
-    /* Name and password in request fields of 10 and 14 bytes, as the server passes them. */
+    /* Name and password in request fields of 10 and 14 bytes, as the server
+     * passes them, checked by a device over the key file (the test's own, or
+     * ps8Key). m_strOut: the trace lines beside the operation's own first one. */
     S32 Check(const char* ps8Name, const char* ps8Pwd, const char* ps8Key = nullptr)
     {
         struct {
@@ -55,11 +59,14 @@ protected:
         memcpy(stReq.s8Name, ps8Name, strnlen(ps8Name, sizeof(stReq.s8Name)));
         memcpy(stReq.s8Pwd, ps8Pwd, strnlen(ps8Pwd, sizeof(stReq.s8Pwd)));
         memcpy(stReq.s8After, "zzz", 4);
-        testing::internal::CaptureStdout();
-        const S32 s32Ret =
-            NetUserTableCheck(stReq.s8Name, sizeof(stReq.s8Name), stReq.s8Pwd, sizeof(stReq.s8Pwd),
-                              ps8Key != nullptr ? ps8Key : m_strKey.c_str());
-        m_strOut = testing::internal::GetCapturedStdout();
+        TestDevice stDev(m_dir.Path("network.ini"), ps8Key != nullptr ? ps8Key : m_strKey);
+        CaptureFd stCapOut(STDOUT_FILENO);
+        const S32 s32Ret = stDev.CheckUser(stReq.s8Name, stReq.s8Pwd, CHECK_USER_TYPE_IE);
+        m_strOut = stCapOut.Take();
+        const std::string strOwn = "), ___________ CheckUser __________\n";
+        EXPECT_EQ(0u, m_strOut.find("<CheckUser>:(")) << m_strOut;
+        const size_t uOwnEnd = m_strOut.find(strOwn);
+        m_strOut.erase(0, uOwnEnd == std::string::npos ? 0 : uOwnEnd + strOwn.size());
         return s32Ret;
     }
 

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
-/* devfinder_def.h: the daemon's fixed device values, each named once.
- * Functions that touch one of these paths take it as a parameter whose default
- * is the constant here, so unit tests can pass a temporary path instead. */
-#ifndef COMMON_DEVFINDER_DEF_H
-#define COMMON_DEVFINDER_DEF_H
+/* devfinder_def.h: the device's fixed values the daemon's own device
+ * (NetInterface) relies on, each named once: the settings file, the main
+ * application's command, and the user table the main application publishes.
+ * Unit tests give the device's code paths in a temporary directory instead. */
+#ifndef DEVFINDER_DEVFINDER_DEF_H
+#define DEVFINDER_DEVFINDER_DEF_H
 
 #include <stddef.h>
-
-/* Discovery service */
-constexpr int DEVFINDER_UDP_PORT = 9333;
 
 /* Settings file owned by the main application */
 constexpr const char* DEVFINDER_NETWORK_INI = "/mivor/network.ini";
@@ -46,4 +44,4 @@ static_assert(DEVFINDER_USER_TABLE_OFFSET + DEVFINDER_USER_COUNT * DEVFINDER_USE
                   DEVFINDER_OTHER_BLOCK_SIZE,
               "user table lies inside the other-parameter block");
 
-#endif /* COMMON_DEVFINDER_DEF_H */
+#endif /* DEVFINDER_DEVFINDER_DEF_H */
