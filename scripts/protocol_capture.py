@@ -21,16 +21,15 @@ import signal
 import socket
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "tools", "python"))
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "lib"))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "python"))
 
 import camdisco  # noqa: E402
-from camsandbox import Sandbox, wait_for  # noqa: E402
+from campair import CameraPair, udp_client  # noqa: E402
+from camsandbox import Sandbox  # noqa: E402
 
 CAM_IP, CLI_IP = "192.168.1.10", "192.168.1.50"
-INI = ("dhcp=0\nipaddr=192.168.1.10\nnetmask=255.255.255.0\ngateway=192.168.1.1\n"
-       "macaddr=00:11:22:33:44:55\nnettype=0\nipv6addr=\nipv6prefixlength=0\nipv6gateway=\n")
 USER, PASSWORD = "admin", "1234"
 
 
@@ -66,17 +65,11 @@ def main():
         print("protocol_capture: needs root (network namespaces)", file=sys.stderr)
         return 1
     with Sandbox() as sb:
-        cam, cli = sb.host("cam"), sb.host("cli")
-        sb.link(cam, "eth0", CAM_IP + "/24", cli, "eth0", CLI_IP + "/24")
-        with open(os.path.join(cam.mivor, "network.ini"), "w") as f:
-            f.write(INI)
-        cam.start(["./zozid", "--user", "%s:%s" % (USER, PASSWORD)], name="zozid")
-        if not wait_for(lambda: "zozid: ready" in cam.output("zozid"), 10):
-            raise RuntimeError("stand-in not ready: " + cam.errors("zozid"))
-        cam.start([sb.binary("devfinder")], name="devfinder")
-        sock = cli.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-        sock.bind((CLI_IP, 0))
+        pair = CameraPair(sb, CAM_IP, CLI_IP, gateway="192.168.1.1", mac="00:11:22:33:44:55",
+                          user=USER, password=PASSWORD, follow=False, names=("cam", "cli"))
+        pair.start()
+        cam = pair.cam_host
+        sock = udp_client(pair.installer, CLI_IP)
         bcast = ("255.255.255.255", camdisco.PORT)
 
         req = camdisco.encode_search(seq=0x00000101)

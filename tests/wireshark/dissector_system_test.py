@@ -2,7 +2,7 @@
 """The Wireshark dissector (tools/wireshark/devfinder.lua) against real traffic.
 
 A camera host (stand-in zozid, the real devfinder) and an installer host are joined by a
-veth link in the namespace sandbox. devsearch searches, modifies in both forms and sets a
+veth link in the namespace sandbox (campair). devsearch searches, modifies in both forms and sets a
 MAC; the datagrams devsearch never sends (a search with extension words, a MAC set whose
 reply carries them, a short, a cut and an over-long modification request, an unknown type)
 are built here with the Python client package. A packet socket on the installer's link
@@ -22,8 +22,9 @@ import unittest
 
 import camdisco
 from camdisco import Header, ModifyRequest
+from campair import CameraPair
+from cameras import parse_json_lines
 from camsandbox import Sandbox, wait_for
-from camlan import Camera, run_devsearch, parse_json_lines
 
 CAM_IP, NEW_IP, INSTALLER_IP, GATEWAY, PREFIX = (
     "10.89.0.10", "10.89.0.20", "10.89.0.2", "10.89.0.1", 24)
@@ -179,16 +180,11 @@ class DissectorOnRealTraffic(unittest.TestCase):
         if not cls.tshark:
             raise RuntimeError("tshark is not installed (bash scripts/install-deps.sh)")
         cls.tmp = tempfile.mkdtemp(prefix="dissector-")
-        cls.sb = Sandbox()
-        try:
-            cls.cam_host = cls.sb.host("camera")
-            cls.inst = cls.sb.host("installer")
-            cls.sb.link(cls.cam_host, "eth0", "%s/%d" % (CAM_IP, PREFIX), cls.inst, "eth0",
-                        "%s/%d" % (INSTALLER_IP, PREFIX))
-            cls.cam_host.ip("route", "add", "default", "via", GATEWAY)
-            cls.cam = Camera(cls.sb, cls.cam_host, "eth0", CAM_IP, PREFIX, GATEWAY, MAC, USER,
-                             PASSWORD)
-            cls.cam.start()
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, ignore_errors=True)
+        with Sandbox() as cls.sb:
+            cls.pair = CameraPair(cls.sb, CAM_IP, INSTALLER_IP, PREFIX, GATEWAY, MAC, USER,
+                                  PASSWORD, default_route=True).start()
+            cls.inst, cls.cam = cls.pair.installer, cls.pair.camera
             cls.cap = LinkCapture(cls.inst, "eth0")
             try:
                 cls.run_traffic()
@@ -196,26 +192,13 @@ class DissectorOnRealTraffic(unittest.TestCase):
                 cls.cap.write(cls.pcap)
             finally:
                 cls.cap.close()
-        except Exception:
-            cls.sb.close()
-            shutil.rmtree(cls.tmp, ignore_errors=True)
-            raise
-        cls.sb.close()
-        try:
-            cls.rows = cls.decode()
-            cls.rows_shown = cls.decode("-o", "devfinder.show_password:TRUE")
-        except Exception:
-            shutil.rmtree(cls.tmp, ignore_errors=True)
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        cls.rows = cls.decode()
+        cls.rows_shown = cls.decode("-o", "devfinder.show_password:TRUE")
 
     # -- traffic ---------------------------------------------------------------------
     @classmethod
     def ds(cls, *args):
-        res = run_devsearch(cls.sb, cls.inst, *args)
+        res = cls.pair.devsearch(*args)
         if res.returncode != 0:
             raise RuntimeError("devsearch %s: %s %s\n%s" % (args, res.stdout, res.stderr,
                                                             cls.cam.discovery_log()[-1500:]))
