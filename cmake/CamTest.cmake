@@ -45,6 +45,10 @@ function(cam_add_gtest name)
     endif()
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+    # The test library (tests/lib): the sample datagrams and their reader.
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/lib)
+    target_compile_definitions(${name} PRIVATE
+        CAM_DATAGRAMS_FILE="${CMAKE_SOURCE_DIR}/tests/lib/datagrams.txt")
     cam_warnings(${name})
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST

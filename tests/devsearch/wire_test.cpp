@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
-/* Datagram layout of the client: bytes written from the protocol's tables, never produced
- * by the code under test. */
+/* Datagram layout of the client: bytes written from the protocol's tables, or captured
+ * from the real daemon (tests/lib/datagrams.txt), never produced by the code under test. */
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
+#include <string>
 #include <vector>
 
+#include "datagrams.h"
+#include "ds_output.h"
 #include "ds_wire.h"
 
 namespace {
@@ -324,6 +328,75 @@ TEST(ModifyReply, RefusesOtherRequestsReplies)
     v[2] = 50;  // AckFlag is reported as sent
     EXPECT_EQ(0, DsDecodeModifyReply(v.data(), 32, kSeq, kMsgId, &u16Ack));
     EXPECT_EQ(50, u16Ack);
+}
+
+/* The captures: devsearch sends the very bytes the real exchange carried (the requests
+ * differ in msgid, Seq, password, gateway, first DNS server, form and MAC) and reads
+ * the camera's replies to them. */
+TEST(Samples, CapturedSearchIsSentAndItsReplyRead)
+{
+    U8 u8Buf[DS_SEARCH_REQ_LEN];
+    ASSERT_EQ(16, DsEncodeSearch(0x101, u8Buf));
+    EXPECT_EQ(std::vector<U8>(u8Buf, u8Buf + sizeof(u8Buf)), camtest::SampleDatagram("search_request"));
+
+    // every field as `search --json` prints it (the interface is the network side's)
+    const std::vector<U8> v = camtest::SampleDatagram("search_reply");
+    DsDevice d;
+    ASSERT_EQ(0, DsDecodeSearchReply(v.data(), (S32)v.size(), 0x101, &d));
+    d.strIfName = "eth0";
+    EXPECT_EQ(
+        "{\"ip\":\"192.168.1.10\",\"netmask\":\"255.255.255.0\",\"gateway\":\"0.0.0.0\","
+        "\"dns1\":\"0.0.0.0\",\"dns2\":\"0.0.0.0\",\"mac\":\"00-11-22-33-44-55\",\"mode\":\"static\","
+        "\"media_port\":85,\"web_port\":85,\"device_type\":\"\",\"device_type_code\":"
+        "\"0x5658040200080000\",\"version\":\"\",\"device_id\":1010,\"name\":\"\",\"hostname\":\"\","
+        "\"channels\":4,\"p2p_id\":\"\",\"interface\":\"eth0\",\"url\":\"http://192.168.1.10:85/\","
+        "\"snapshot_url\":\"http://192.168.1.10:85/cgi-bin/stillcgi\"}",
+        DsJsonLine(d));
+    EXPECT_EQ(1u, d.u8RecVersion);
+}
+
+TEST(Samples, CapturedModificationsAreSentAndTheirRepliesRead)
+{
+    const struct {
+        const char* name;
+        U32 seq;
+        const char* pwd;
+        U8 gw, dns1;  // last octets in 192.168.1.x; dns1 0 is 0.0.0.0
+        bool extended, setmac;
+        const char* mac;
+        bool answered;
+    } cases[] = {
+        {"modify_first", 0x201, "1234", 254, 0, false, false, "", true},
+        {"modify_extended", 0x301, "1234", 254, 53, true, false, "00-11-22-33-44-55", true},
+        {"mac_set", 0x401, "1234", 254, 53, true, true, "02-11-22-33-44-55", true},
+        {"wrong_password", 0x501, "4321", 2, 0, true, false, "02-11-22-33-44-55", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DsModifyReq r = SampleReq();
+        char s8MsgId[DS_MSGID_LEN + 1];
+        snprintf(s8MsgId, sizeof(s8MsgId), "PY%014x", (unsigned)c.seq);
+        memcpy(r.au8MsgId, s8MsgId, sizeof(r.au8MsgId));
+        r.strPwd = c.pwd;
+        memcpy(r.au8Ip, r.au8Cip, 4);  // the camera keeps its address, 192.168.1.10
+        r.au8Gw[3] = c.gw;
+        const U8 au8Dns1[4] = {192, 168, 1, c.dns1};
+        memcpy(r.au8Dns1, c.dns1 ? au8Dns1 : r.au8Dns2, 4);
+        r.u16WebPort = 85;
+        r.bExtended = c.extended;
+        r.bSetMac = c.setmac;
+        r.strMac = c.mac;
+        U8 u8Buf[DS_MODIFY_REQ_MAX];
+        const S32 s32Len = DsEncodeModify(r, c.seq, u8Buf);
+        ASSERT_GT(s32Len, 0);
+        EXPECT_EQ(std::vector<U8>(u8Buf, u8Buf + s32Len),
+                  camtest::SampleDatagram(std::string(c.name) + "_request"));
+        if (!c.answered) continue;
+        const std::vector<U8> v = camtest::SampleDatagram(std::string(c.name) + "_reply");
+        U16 u16Ack = 0xFFFF;
+        EXPECT_EQ(0, DsDecodeModifyReply(v.data(), (S32)v.size(), c.seq, r.au8MsgId, &u16Ack));
+        EXPECT_EQ(0, u16Ack);
+    }
 }
 
 }  // namespace
