@@ -167,8 +167,7 @@ class ReplyLoopTest(unittest.TestCase):
     """Two daemons and an attacker on one switch."""
 
     def setUp(self):
-        self.sb = Sandbox()
-        self.addCleanup(self.sb.close)
+        self.sb = Sandbox.for_test(self)
         lan = self.sb.switch("lan")
         self.cams = []
         for i, ip in enumerate(("10.62.0.1", "10.62.0.2")):

@@ -33,8 +33,7 @@ SETTLE_S = 30  # bound of a poll for a change to show
 class DevsearchAgainstDaemon(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        cls.addClassCleanup(cls.sb.close)
+        cls.sb = Sandbox.for_test(cls)
         cls.pair = CameraPair(cls.sb, CAM_IP, INSTALLER_IP, PREFIX, GATEWAY, MAC, USER, PASSWORD,
                               default_route=True).start()
         cls.cam_host, cls.inst, cls.cam = cls.pair.cam_host, cls.pair.installer, cls.pair.camera

@@ -31,8 +31,7 @@ RUN_S = 180
 class LanOfCameras(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        cls.addClassCleanup(cls.sb.close)
+        cls.sb = Sandbox.for_test(cls)
         cls.lan = CameraLan(cls.sb, CAMERAS)
         cls.lan.cameras[OTHER_PASSWORD].password = "other"
         cls.lan.start(timeout=60)

@@ -46,8 +46,7 @@ def inner_pid(pid):
 class InitScript(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        cls.addClassCleanup(cls.sb.close)
+        cls.sb = Sandbox.for_test(cls)
         cls.cam, cls.cli = link_pair(cls.sb, "10.1.0.1", "10.1.0.2")
         cls.root_fs = BusyBoxRoot(cls.cam)
         cls.root = cls.root_fs.path

@@ -415,6 +415,17 @@ class Sandbox:
         self._netns = []
         self._serial = 0
 
+    @classmethod
+    def for_test(cls, case):
+        """A sandbox removed when case is done: a test (called from setUp) or a
+        test class (from setUpClass), also when the rest of its set-up fails."""
+        sb = cls()
+        if isinstance(case, type):
+            case.addClassCleanup(sb.close)
+        else:
+            case.addCleanup(sb.close)
+        return sb
+
     def binary(self, name, required=True):
         """Path of a built program (CAM_BIN_DIR, else build/normal/bin)."""
         bin_dir = os.environ.get("CAM_BIN_DIR")

@@ -29,8 +29,7 @@ PACKAGE = os.path.dirname(os.path.dirname(os.path.abspath(camdisco.__file__)))
 
 class CamdiscoSystemTest(unittest.TestCase):
     def setUp(self):
-        self.sb = Sandbox()
-        self.addCleanup(self.sb.close)
+        self.sb = Sandbox.for_test(self)
 
     def start_camera(self, mac, **kw):
         """The camera at 10.71.0.1 and the client host at 10.71.0.2, serving."""

@@ -84,8 +84,7 @@ def judge(reply):
 class Load(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        cls.addClassCleanup(cls.sb.close)
+        cls.sb = Sandbox.for_test(cls)
         cls.cam, cls.cli = link_pair(cls.sb, CAM_ADDR, CLI_ADDR)
         web = WebCgi(cls.cam, CAM_ADDR)
         web.serve("busybox", HTTP_PORT, name="httpd")

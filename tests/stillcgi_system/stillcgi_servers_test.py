@@ -106,8 +106,7 @@ next(0);
 class Servers(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        cls.addClassCleanup(cls.sb.close)
+        cls.sb = Sandbox.for_test(cls)
         cls.cam, cls.cli = link_pair(cls.sb, CAM_ADDR, CLI_ADDR)
         cls.zozid = start_standin(cls.cam, ["--caps", "0x0000", "--jpeg-size", "60000",
                                             "--empty-file-at", "1"])

@@ -93,8 +93,7 @@ class CgiSandbox(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        cls.addClassCleanup(cls.sb.close)
+        cls.sb = Sandbox.for_test(cls)
         cls.cam, cls.cli = link_pair(cls.sb, CAM_ADDR, [CLI_ADDR, CLI_ADDR2])
         cls.stillcgi = cls.sb.binary("stillcgi")
         cls.web = WebCgi(cls.cam, CAM_ADDR)
