@@ -31,8 +31,6 @@ DISCOVERY_PORT = 9333
 # web_port); a client builds the snapshot URL from it, so the camera's web
 # server listens there.
 WEB_PORT = 85
-SETTINGS_LINES = ("dhcp", "ipaddr", "netmask", "gateway", "macaddr", "nettype",
-                  "ipv6addr", "ipv6prefixlength", "ipv6gateway")
 
 
 def prefix_to_mask(prefix):
