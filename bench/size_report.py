@@ -24,8 +24,10 @@ import textwrap
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(SRC, "scripts"))
+sys.path.insert(0, os.path.join(SRC, "tests", "lib"))
 
+from campair import link_pair  # noqa: E402
+from camprocs import udp_port_bound  # noqa: E402
 from camsandbox import Sandbox  # noqa: E402
 
 ARCHES = (("x86_64", "strip"), ("armhf", "arm-linux-gnueabihf-strip"))
@@ -108,22 +110,16 @@ def private_dirty_kb(pid):
         return int(re.search(r"^Private_Dirty:\s+(\d+) kB", f.read(), re.M).group(1))
 
 
-def udp_bound(pid, port):
-    with open("/proc/%d/net/udp" % pid) as f:
-        return any(line.split()[1].endswith(":%04X" % port) for line in f.readlines()[1:])
-
-
 def daemon_memory(binary):
     """Private dirty kB of devfinder after start (UDP 9333 bound) and after one
     answered search, in a camera host of the device sandbox."""
     with Sandbox() as sb:
-        cam, cli = sb.host("cam"), sb.host("cli")
-        sb.link(cam, "eth0", "10.1.0.1/24", cli, "eth0", "10.1.0.2/24")
+        cam, cli = link_pair(sb, "10.1.0.1", "10.1.0.2")
         with open(os.path.join(cam.mivor, "network.ini"), "w") as f:
             f.write(INI)
         proc = cam.start([binary], name="devfinder")
         pid = proc.program_pid
-        if not (pid and cam.wait_for(lambda: udp_bound(pid, 9333), 20)):
+        if not (pid and cam.wait_for(lambda: udp_port_bound(pid, 9333), 20)):
             raise RuntimeError("devfinder did not start: " + cam.errors("devfinder"))
         idle = private_dirty_kb(pid)
         sock = cli.socket()

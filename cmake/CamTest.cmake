@@ -45,6 +45,10 @@ function(cam_add_gtest name)
     endif()
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+    # The test library (tests/lib): the sample datagrams and their reader.
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/lib)
+    target_compile_definitions(${name} PRIVATE
+        CAM_DATAGRAMS_FILE="${CMAKE_SOURCE_DIR}/tests/lib/datagrams.txt")
     cam_warnings(${name})
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
@@ -55,7 +59,9 @@ endfunction()
 # cam_add_pytest(<name> <script> [LABEL system] [TIMEOUT s] [NEEDS <target>...]
 #                [ENV <VAR=value>...]): a black-box test in Python (standard
 # library only) that drives the real binaries; left out when a program it
-# NEEDS is not part of this build. ENV adds to the test's environment.
+# NEEDS is not part of this build. ENV adds to the test's environment. The
+# test library (tests/lib) and the client package (tools/python) are on its
+# path, as the commands and benchmarks put them on theirs.
 function(cam_add_pytest name script)
     cmake_parse_arguments(T "" "LABEL;TIMEOUT" "NEEDS;ENV" ${ARGN})
     foreach(tgt IN LISTS T_NEEDS)
@@ -73,7 +79,7 @@ function(cam_add_pytest name script)
     add_test(NAME ${name}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/${script} -v)
     set(env ${CAM_TEST_ENV}
-        "PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts:${CMAKE_SOURCE_DIR}/tools/python" ${T_ENV})
+        "PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/lib:${CMAKE_SOURCE_DIR}/tools/python" ${T_ENV})
     set_tests_properties(${name} PROPERTIES
         LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE ENVIRONMENT "${env}")
 endfunction()

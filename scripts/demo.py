@@ -25,10 +25,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "lib"))
 
+from campair import CameraPair  # noqa: E402
+from cameras import WEB_PORT, parse_json_lines, run_devsearch  # noqa: E402
 from camsandbox import Sandbox, wait_for  # noqa: E402
-from camlan import Camera, run_devsearch, parse_json_lines, WEB_PORT  # noqa: E402
 
 CAM_IP, NEW_IP, WRONG_IP = "10.77.0.10", "10.77.0.50", "10.77.0.60"
 INSTALLER_IP = "10.77.0.2"
@@ -138,10 +139,9 @@ class Demo:
         return 0
 
     def play(self, sb):
-        cam_host = sb.host("camera", private_run=True)
-        inst = sb.host("installer")
-        cam = Camera(sb, cam_host, "eth0", CAM_IP, PREFIX, GATEWAY, MAC, USER, PASSWORD,
-                     httpd=True)
+        pair = CameraPair(sb, CAM_IP, INSTALLER_IP, PREFIX, GATEWAY, MAC, USER, PASSWORD,
+                          httpd=True, default_route=True)
+        cam_host, inst, cam = pair.cam_host, pair.installer, pair.camera
         dev_mac = MAC.replace(":", "-").upper()
 
         def fail_with_logs(msg):
@@ -149,9 +149,6 @@ class Demo:
             return StepFailed(msg + ("" if not tail else " | devfinder: " + " / ".join(tail)))
 
         def setup():
-            sb.link(cam_host, "eth0", "%s/%d" % (CAM_IP, PREFIX), inst, "eth0",
-                    "%s/%d" % (INSTALLER_IP, PREFIX))
-            cam_host.ip("route", "add", "default", "via", GATEWAY)
             cam.start()
             return ("camera %s (zozid, devfinder, httpd + stillcgi) <-veth-> installer %s"
                     % (CAM_IP, INSTALLER_IP))

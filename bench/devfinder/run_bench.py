@@ -30,11 +30,14 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(SRC, "scripts"))
+sys.path.insert(0, os.path.join(SRC, "tests", "lib"))
 if len(sys.argv) > 1:
     os.environ["CAM_BIN_DIR"] = os.path.abspath(sys.argv[1])
 
-from camsandbox import Sandbox, _children  # noqa: E402
+from campair import link_pair  # noqa: E402
+from cameras import start_standin  # noqa: E402
+from camprocs import children  # noqa: E402
+from camsandbox import Sandbox  # noqa: E402
 
 CAM_ADDR, CLI_ADDR, PORT = "10.1.0.1", "10.1.0.2", 9333
 COUNTS = {1: 20000, 32: 100000}
@@ -153,7 +156,7 @@ def strace_calls(sb, cam, cli, searches, tag):
     load(sb, cli, 1, searches, timeout_ms=2000, seconds=300)
     # The daemon ends, then strace writes its summary and ends too (strace
     # itself, told to stop, would leave the daemon running untraced).
-    for pid in _children(proc.program_pid):
+    for pid in children(proc.program_pid):
         os.kill(pid, signal.SIGTERM)
     proc.wait(timeout=20)
     cam.stop(proc, timeout=5)
@@ -182,12 +185,8 @@ def per_search_calls(sb, cam, cli, short, longer):
 def main():
     figures = {}
     with Sandbox() as sb:
-        cam = sb.host("cam")
-        cli = sb.host("cli")
-        sb.link(cam, "eth0", CAM_ADDR + "/24", cli, "eth0", CLI_ADDR + "/24")
-        zozid = cam.start(["./zozid", "--user", "admin:1234"], name="zozid")
-        if not cam.wait_for(lambda: "zozid: ready" in cam.output("zozid"), 10):
-            raise RuntimeError("stand-in not ready")
+        cam, cli = link_pair(sb, CAM_ADDR, CLI_ADDR)
+        zozid = start_standin(cam)
 
         # The daemon: memory idle, the load, memory after.
         daemon = start_daemon(sb, cam, cli, [sb.binary("devfinder")], "devfinder")

@@ -23,12 +23,12 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "lib"))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "python"))
 
 import camdisco  # noqa: E402
+from cameras import CameraLan, parse_json_lines  # noqa: E402
 from camsandbox import Sandbox  # noqa: E402
-from camlan import CameraLan, parse_json_lines  # noqa: E402
 
 SO_RCVBUFFORCE = 33
 

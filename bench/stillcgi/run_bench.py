@@ -28,13 +28,16 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(SRC, "scripts"))
+sys.path.insert(0, os.path.join(SRC, "tests", "lib"))
 ARGS = [a for a in sys.argv[1:] if not a.startswith("--")]
 BEFORE = next((a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--before=")), None)
 if ARGS:
     os.environ["CAM_BIN_DIR"] = os.path.abspath(ARGS[0])
 
+from campair import link_pair  # noqa: E402
+from cameras import start_standin  # noqa: E402
 from camsandbox import Sandbox  # noqa: E402
+from webcgi import WebCgi  # noqa: E402
 
 CAM_ADDR, CLI_ADDR, PORT = "10.1.0.1", "10.1.0.2", 8080
 IMAGE_BYTES = 100 * 1024
@@ -87,33 +90,24 @@ def parse(line):
 
 
 def start_zozid(cam, image, fast):
-    argv = ["./zozid", "--user", "admin:1234", "--jpeg-size", str(IMAGE_BYTES),
-            "--dump-image", image] + (["--fast"] if fast else [])
-    z = cam.start(argv, name="zozid-fast" if fast else "zozid")
-    if not cam.wait_for(lambda: "zozid: ready" in cam.output(z.cam_name), timeout=30):
-        sys.exit("stand-in did not start: " + cam.errors(z.cam_name))
-    return z
+    return start_standin(cam, ["--jpeg-size", IMAGE_BYTES, "--dump-image", image] +
+                         (["--fast"] if fast else []), name="zozid-fast" if fast else "zozid")
 
 
 def main():
     with Sandbox() as sb:
-        cam = sb.host("cam", private_run=True)
-        cli = sb.host("cli")
-        sb.link(cam, "eth0", CAM_ADDR + "/24", cli, "eth0", CLI_ADDR + "/24")
+        cam, cli = link_pair(sb, CAM_ADDR, CLI_ADDR)
         stillcgi = sb.binary("stillcgi")
         snapload = sb.binary("snapload")
         image = os.path.join(cam.dir, "card.jpg")
         z = start_zozid(cam, image, fast=False)
-        www = os.path.join(cam.dir, "www")
-        os.makedirs(os.path.join(www, "cgi-bin"))
-        shutil.copy(stillcgi, os.path.join(www, "cgi-bin", "stillcgi"))
-        shutil.copy(sb.binary("snapfloor"), os.path.join(www, "cgi-bin", "snapfloor"))
+        web = WebCgi(cam, CAM_ADDR)
+        www = web.www
+        web.install(sb.binary("snapfloor"))
         if BEFORE:
-            shutil.copy(BEFORE, os.path.join(www, "cgi-bin", "before"))
-        cam.start(["busybox", "httpd", "-f", "-p", "%s:%d" % (CAM_ADDR, PORT), "-h", www],
-                  name="httpd")
-        if not cam.wait_for(lambda: cli.port_open(CAM_ADDR, PORT), timeout=30):
-            sys.exit("busybox httpd did not start: " + cam.errors("httpd"))
+            web.install(BEFORE, "before")
+        web.serve("busybox", PORT, name="httpd")
+        web.wait()
         query = "/cgi-bin/stillcgi?user=admin&psw=1234"
         # one request makes the stand-in write the card; the static copy and
         # the floor's file are that file

@@ -12,11 +12,12 @@ offsets), independent of the project's headers.
 
 import os
 import re
-import socket
 import time
 import unittest
 
 import camdisco
+from campair import link_pair, recv, udp_client
+from cameras import start_standin
 from camsandbox import Sandbox
 
 PORT = 9333
@@ -71,19 +72,15 @@ class CameraLan:
 
     def _build(self, ini):
         sb = self.sb
-        self.cam = sb.host("cam")
-        self.cli1 = sb.host("cli1")
+        self.cam, self.cli1 = link_pair(sb, "10.1.0.1", "10.1.0.2", names=("cam", "cli1"))
         self.cli2 = sb.host("cli2")
-        sb.link(self.cam, "eth0", "10.1.0.1/24", self.cli1, "eth0", "10.1.0.2/24")
         sb.link(self.cam, "eth1", "10.2.0.1/24", self.cli2, "eth0", "10.2.0.2/24")
         # A requester with a foreign address must not be dropped on the way in.
         for key in ("all", "default", "eth0", "eth1"):
             self.cam.run(["sysctl", "-qw", "net.ipv4.conf.%s.rp_filter=0" % key])
         with open(os.path.join(self.cam.mivor, "network.ini"), "w") as f:
             f.write(ini)
-        self.zozid = self.cam.start(["./zozid", "--user", "admin:1234"], name="zozid")
-        if not self.cam.wait_for(lambda: "zozid: ready" in self.cam.output("zozid"), 10):
-            raise RuntimeError("stand-in not ready: " + self.cam.errors("zozid"))
+        self.zozid = start_standin(self.cam)
         self.devfinder = self.cam.start([self.sb.binary("devfinder")], name="devfinder")
         self.sockets = []
         # Ready when a unicast search is answered (bounded).
@@ -96,22 +93,11 @@ class CameraLan:
             raise RuntimeError("devfinder does not answer: " + self.cam.errors("devfinder"))
 
     def client(self, host, addr, device=None):
-        s = host.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        s = udp_client(host, addr, device)
         self.sockets.append(s)
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-        if device:
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_BINDTODEVICE, device.encode())
-        s.bind((addr, 0))
         return s
 
-    @staticmethod
-    def recv(sock, timeout):
-        """One datagram (data, source) or None within the timeout."""
-        sock.settimeout(timeout)
-        try:
-            return sock.recvfrom(4096)
-        except socket.timeout:
-            return None
+    recv = staticmethod(recv)
 
     def ini(self):
         with open(os.path.join(self.cam.mivor, "network.ini")) as f:

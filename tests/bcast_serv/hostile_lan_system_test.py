@@ -15,14 +15,15 @@ import re
 import signal
 import socket
 import struct
-import subprocess
 import time
 import unittest
 
 import camdisco
-from camsandbox import Sandbox, _children, wait_for
-from camlan import Camera, CameraLan, prefix_to_mask, run_devsearch
-from devfinder_system_test import DEV_TYPE, PORT, head, modify_request
+from campair import link_pair, recv, udp_client
+from cameras import Camera, CameraLan, ini_text, prefix_to_mask, run_devsearch, start_standin
+from camprocs import children
+from camsandbox import Sandbox, wait_for
+from devfinder_system_test import PORT, head, modify_request
 
 USER, PASSWORD = "admin", "1234"
 PREFIX = 24
@@ -44,22 +45,6 @@ MODIFY_BURST, MODIFY_RATE = 50, 5
 def dev_mac(mac):
     """The MAC text a device reports and clients send ("02-C5-...")."""
     return mac.replace(":", "-").upper()
-
-
-def udp_client(host, addr):
-    s = host.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-    s.bind((addr, 0))
-    return s
-
-
-def recv(sock, timeout):
-    """One datagram (data, source) or None within the timeout."""
-    sock.settimeout(timeout)
-    try:
-        return sock.recvfrom(4096)
-    except socket.timeout:
-        return None
 
 
 def drain(sock):
@@ -91,11 +76,6 @@ def is_search_reply(data):
     return True
 
 
-def ini_text(ip, gateway, mac):
-    return ("dhcp=0\nipaddr=%s\nnetmask=255.255.255.0\ngateway=%s\nmacaddr=%s\nnettype=0\n"
-            "ipv6addr=\nipv6prefixlength=0\nipv6gateway=\n" % (ip, gateway, mac))
-
-
 class CameraHost:
     """A camera (stand-in without --iface, so its address stays, and devfinder)
     joined to a client host by one link."""
@@ -104,22 +84,16 @@ class CameraHost:
                  devfinder=True, before_zozid=None):
         self.sb = Sandbox()
         try:
-            self.cam = self.sb.host("cam")
-            self.cli = self.sb.host("cli")
-            self.sb.link(self.cam, "eth0", "%s/%d" % (cam_ip, PREFIX), self.cli, "eth0",
-                         "%s/%d" % (cli_ip, PREFIX))
+            self.cam, self.cli = link_pair(self.sb, cam_ip, cli_ip, PREFIX)
             self.ip, self.cli_ip, self.mac = cam_ip, cli_ip, mac
             self.gateway = cam_ip.rsplit(".", 1)[0] + ".254"
-            self.old = ini_text(self.ip, self.gateway, self.mac)
+            self.old = ini_text(self.ip, PREFIX, self.gateway, self.mac)
             self.ini = os.path.join(self.cam.mivor, "network.ini")
             if before_zozid:
                 before_zozid(self)
             else:
                 self.write(self.old)
-            self.zozid = self.cam.start(["./zozid", "--user", "%s:%s" % (USER, PASSWORD)],
-                                        name="zozid")
-            if not wait_for(lambda: "zozid: ready" in self.cam.output("zozid"), SETTLE_S):
-                raise RuntimeError("stand-in not ready: " + self.cam.errors("zozid"))
+            self.zozid = start_standin(self.cam, users=[USER + ":" + PASSWORD], timeout=SETTLE_S)
             self.sock = udp_client(self.cli, self.cli_ip)
             self.devfinder = None
             if devfinder:
@@ -148,7 +122,7 @@ class CameraHost:
             # Under strace the program is strace's child, and a stopped strace
             # would let it run on: end the daemon itself first.
             if self.devfinder.poll() is None and self.devfinder.program_pid:
-                for pid in _children(self.devfinder.program_pid):
+                for pid in children(self.devfinder.program_pid):
                     with contextlib.suppress(ProcessLookupError):
                         os.kill(pid, signal.SIGKILL)
             self.cam.stop(self.devfinder)
@@ -179,29 +153,32 @@ class CameraHost:
         self.sb.close()
 
 
+class OneCameraTest(unittest.TestCase):
+    """Each test gets a CameraHost of its own, made with CAMERA."""
+
+    CAMERA = {}
+
+    def setUp(self):
+        self.c = CameraHost(**self.CAMERA)
+        self.addCleanup(self.c.close)
+
+
 class ReplyLoopTest(unittest.TestCase):
     """Two daemons and an attacker on one switch."""
 
     def setUp(self):
-        self.sb = Sandbox()
-        try:
-            lan = self.sb.switch("lan")
-            self.cams = []
-            for i, ip in enumerate(("10.62.0.1", "10.62.0.2")):
-                host = self.sb.host("cam%d" % i)
-                self.sb.attach(host, "eth0", "%s/%d" % (ip, PREFIX), lan)
-                cam = Camera(self.sb, host, "eth0", ip, PREFIX, "10.62.0.254",
-                             "02:C5:00:00:CC:0%d" % i, USER, PASSWORD)
-                cam.start()
-                self.cams.append(cam)
-            self.att = self.sb.host("att")
-            self.sb.attach(self.att, "eth0", "10.62.0.66/%d" % PREFIX, lan)
-        except Exception:
-            self.sb.close()
-            raise
-
-    def tearDown(self):
-        self.sb.close()
+        self.sb = Sandbox.for_test(self)
+        lan = self.sb.switch("lan")
+        self.cams = []
+        for i, ip in enumerate(("10.62.0.1", "10.62.0.2")):
+            host = self.sb.host("cam%d" % i)
+            self.sb.attach(host, "eth0", "%s/%d" % (ip, PREFIX), lan)
+            cam = Camera(self.sb, host, "eth0", ip, PREFIX, "10.62.0.254",
+                         "02:C5:00:00:CC:0%d" % i, USER, PASSWORD)
+            cam.start()
+            self.cams.append(cam)
+        self.att = self.sb.host("att")
+        self.sb.attach(self.att, "eth0", "10.62.0.66/%d" % PREFIX, lan)
 
     def spoof(self, src, dst, payload):
         """An IPv4/UDP datagram from src:9333 to dst:9333, sent raw from the attacker."""
@@ -242,14 +219,10 @@ class ReplyLoopTest(unittest.TestCase):
         self.assertEqual(0, cam1.discovery_log().count(REPLY_IGNORED))
 
 
-class GuessingBoundTest(unittest.TestCase):
+class GuessingBoundTest(OneCameraTest):
     """Twenty wrong passwords, then the right one; takes the lock's minute."""
 
-    def setUp(self):
-        self.c = CameraHost(cam_ip="10.63.0.1", cli_ip="10.63.0.2")
-
-    def tearDown(self):
-        self.c.close()
+    CAMERA = dict(cam_ip="10.63.0.1", cli_ip="10.63.0.2")
 
     def checks(self):
         return self.c.trace().count(CHECK_LINE)
@@ -347,12 +320,8 @@ class MacSetDestinationTest(unittest.TestCase):
         self.assertEqual([before[0], before[2]], [cams[0].settings_text(), cams[2].settings_text()])
 
 
-class UserTableDownTest(unittest.TestCase):
-    def setUp(self):
-        self.c = CameraHost(cam_ip="10.69.0.1", cli_ip="10.69.0.2")
-
-    def tearDown(self):
-        self.c.close()
+class UserTableDownTest(OneCameraTest):
+    CAMERA = dict(cam_ip="10.69.0.1", cli_ip="10.69.0.2")
 
     def test_main_application_down_is_no_guess(self):
         c = self.c
@@ -366,8 +335,7 @@ class UserTableDownTest(unittest.TestCase):
         self.assertNotIn(LOCK_LINE, c.log())
         self.assertEqual(c.old, c.read())
         # the stand-in is back: the first request, sent again, is applied at once
-        c.zozid = c.cam.start(["./zozid", "--user", "%s:%s" % (USER, PASSWORD)], name="zozid")
-        self.assertTrue(wait_for(lambda: "zozid: ready" in c.cam.output("zozid"), SETTLE_S))
+        c.zozid = start_standin(c.cam, users=[USER + ":" + PASSWORD], timeout=SETTLE_S)
         self.assertIsNotNone(c.send(c.request(gateway="10.69.0.10", msgid=b"table-down-%05d" % 0)))
         self.assertIn("gateway=10.69.0.10\n", c.read())
         self.assertTrue(wait_for(lambda: c.reloads() == 1, SETTLE_S))
@@ -467,14 +435,10 @@ class FullFileSystemTest(unittest.TestCase):
             c.close()
 
 
-class OddSettingsPathTest(unittest.TestCase):
+class OddSettingsPathTest(OneCameraTest):
     """What stands at the settings path is not always a file."""
 
-    def setUp(self):
-        self.c = CameraHost(cam_ip="10.66.0.1", cli_ip="10.66.0.2")
-
-    def tearDown(self):
-        self.c.close()
+    CAMERA = dict(cam_ip="10.66.0.1", cli_ip="10.66.0.2")
 
     def test_fifo_directory_and_dangling_link_are_refused_without_hanging(self):
         c = self.c
@@ -529,9 +493,7 @@ class SignalDecoyTest(unittest.TestCase):
     def setUp(self):
         self.c = CameraHost(cam_ip="10.67.0.1", cli_ip="10.67.0.2", devfinder=False,
                             before_zozid=self.start_decoys)
-
-    def tearDown(self):
-        self.c.close()
+        self.addCleanup(self.c.close)
 
     def start_decoys(self, c):
         c.write(c.old)
@@ -571,12 +533,8 @@ class SignalDecoyTest(unittest.TestCase):
         self.assertEqual(1, c.reloads())
 
 
-class LogTest(unittest.TestCase):
-    def setUp(self):
-        self.c = CameraHost(cam_ip="10.68.0.1", cli_ip="10.68.0.2")
-
-    def tearDown(self):
-        self.c.close()
+class LogTest(OneCameraTest):
+    CAMERA = dict(cam_ip="10.68.0.1", cli_ip="10.68.0.2")
 
     def test_control_bytes_of_a_datagram_are_escaped(self):
         c = self.c

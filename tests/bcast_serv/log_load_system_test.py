@@ -21,10 +21,11 @@ import threading
 import time
 import unittest
 
+from campair import udp_client
+from cameras import ini_text, start_standin
 from camsandbox import Sandbox, wait_for
 from devfinder_system_test import PORT, head, modify_request
-from hostile_lan_system_test import (PASSWORD, USER, dev_mac, ini_text, is_search_reply,
-                                     searched, udp_client)
+from hostile_lan_system_test import PASSWORD, USER, dev_mac, is_search_reply, searched
 
 STALL_S = 120
 CYCLES = 3
@@ -97,10 +98,8 @@ def camera(sb, name, ip, mac):
     """A camera host with its settings file and a ready stand-in."""
     cam = sb.host(name)
     with open(os.path.join(cam.mivor, "network.ini"), "w") as f:
-        f.write(ini_text(ip, ip.rsplit(".", 1)[0] + ".254", mac))
-    cam.start(["./zozid", "--user", "%s:%s" % (USER, PASSWORD)], name="zozid")
-    if not wait_for(lambda: "zozid: ready" in cam.output("zozid"), EVENT_S):
-        raise RuntimeError("stand-in not ready: " + cam.errors("zozid"))
+        f.write(ini_text(ip, 24, ip.rsplit(".", 1)[0] + ".254", mac))
+    start_standin(cam, users=["%s:%s" % (USER, PASSWORD)], timeout=EVENT_S)
     return cam
 
 

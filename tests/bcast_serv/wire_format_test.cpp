@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 /* The discovery datagrams byte for byte. Every expected array below is written
- * from the protocol's field tables (offset, width, little-endian integers), not
+ * from the protocol's field tables (offset, width, little-endian integers), or is
+ * a datagram captured from the real daemon (tests/lib/datagrams.txt), never
  * produced by the records under test. */
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <string>
 #include <vector>
 
 #include "VXNetProtocol.h"
+#include "datagrams.h"
 
 namespace {
 
@@ -163,6 +166,92 @@ TEST(WireModifyReply, BodyIsTheSixteenByteMsgid)
     const std::vector<U8> vecExpected = {'0', '1', '2', '3', '4', '5', '6', '7',
                                          '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
     EXPECT_EQ(BytesOf(stRsp), vecExpected);
+}
+
+/* The captured search: the reply record filled with the camera's values is the
+ * camera's reply, every byte of it, and the request is a bare header. */
+TEST(WireSamples, SearchRecordsAreTheCapturedDatagrams)
+{
+    MsgHead stHead;
+    memset(&stHead, 0, sizeof(stHead));
+    stHead.MsgType = VXNetLe16(MSG_TYPE_SEARCH);
+    stHead.Seq = VXNetLe32(0x101);
+    EXPECT_EQ(BytesOf(stHead), camtest::SampleDatagram("search_request"));
+
+    BCAST_DEV_MSG_S stMsg;
+    memset(&stMsg, 0, sizeof(stMsg));
+    stMsg.stMsgHeader = stHead;
+    stMsg.stMsgHeader.MsgSize = VXNetLe32(sizeof(SearchDevRsp));
+    SearchDevRsp& stRsp = stMsg.stMsgBody;
+    memcpy(stRsp.IP, "192.168.1.10", 12);
+    memcpy(stRsp.NetMask, "255.255.255.0", 13);
+    memcpy(stRsp.GateWay, "0.0.0.0", 7);
+    memcpy(stRsp.DNS1, "0.0.0.0", 7);
+    memcpy(stRsp.DNS2, "0.0.0.0", 7);
+    stRsp.Port = VXNetLe32(85);
+    stRsp.IEPort = VXNetLe32(85);
+    stRsp.NetworkMode = VXNetLe32(2);
+    stRsp.DevTypeULL = VXNetLe64(0x5658040200080000ULL);
+    stRsp.DeviceID = VXNetLe32(1010);
+    memcpy(stRsp.MacAddr, "00-11-22-33-44-55", 17);
+    stRsp.ChannelNum = VXNetLe32(4);
+    stRsp.Version = 1;
+    EXPECT_EQ(BytesOf(stMsg), camtest::SampleDatagram("search_reply"));
+}
+
+/* The captured modifications read through the records: each form by its MsgSize,
+ * and each reply is the request's header with MsgSize 16 and the request's msgid. */
+TEST(WireSamples, CapturedModificationsReadThroughTheRecords)
+{
+    const struct {
+        const char* ps8Name;
+        size_t uSize;
+        const char* ps8Pwd;
+        U8 u8Dns1;  /* last octet of 192.168.1.x, 0 for 0.0.0.0 */
+        U8 u8SetMac;
+        const char* ps8Mac;
+        bool bAnswered;
+    } astCases[] = {
+        {"modify_first", 88, "1234", 0, 0, "", true},
+        {"modify_extended", 132, "1234", 53, 0, "00-11-22-33-44-55", true},
+        {"mac_set", 132, "1234", 53, 1, "02-11-22-33-44-55", true},
+        {"wrong_password", 132, "4321", 0, 0, "02-11-22-33-44-55", false},
+    };
+    for (const auto& stCase : astCases) {
+        SCOPED_TRACE(stCase.ps8Name);
+        const std::vector<U8> vecReq = camtest::SampleDatagram(std::string(stCase.ps8Name) + "_request");
+        ASSERT_EQ(vecReq.size(), stCase.uSize);
+        BCAST_DEVM_MSG_S stMsg;
+        memset(&stMsg, 0, sizeof(stMsg));
+        memcpy(&stMsg, vecReq.data(), vecReq.size());
+        const NetMDevInfoReq& stReq = stMsg.stMsgBody.DevInfoReq;
+        EXPECT_EQ(VXNetLe16(stMsg.stMsgHeader.MsgType), MSG_TYPE_MDEVINFO);
+        EXPECT_EQ(VXNetLe32(stMsg.stMsgHeader.MsgSize), stCase.uSize - sizeof(MsgHead));
+        EXPECT_EQ(std::string(stReq.user, strnlen(stReq.user, sizeof(stReq.user))), "admin");
+        EXPECT_EQ(std::string(stReq.pwd, strnlen(stReq.pwd, sizeof(stReq.pwd))), stCase.ps8Pwd);
+        EXPECT_EQ(std::vector<U8>(stReq.cip, stReq.cip + 4), (std::vector<U8>{192, 168, 1, 10}));
+        EXPECT_EQ(std::vector<U8>(stReq.ip, stReq.ip + 4), (std::vector<U8>{192, 168, 1, 10}));
+        EXPECT_EQ(std::vector<U8>(stReq.mask, stReq.mask + 4), (std::vector<U8>{255, 255, 255, 0}));
+        EXPECT_EQ(stReq.dns1[3], stCase.u8Dns1);
+        EXPECT_EQ(VXNetLe16(stReq.mport), 85);
+        EXPECT_EQ(VXNetLe16(stReq.wport), 85);
+        EXPECT_EQ(stReq.wMode, 2);
+        EXPECT_EQ(stReq.wNewFlag, 1);
+        EXPECT_EQ(stReq.ZizodSetMac, stCase.u8SetMac);
+        EXPECT_EQ(std::string(stMsg.stMsgBody.macAddr,
+                              strnlen(stMsg.stMsgBody.macAddr, sizeof(stMsg.stMsgBody.macAddr))),
+                  stCase.ps8Mac);
+        EXPECT_EQ(VXNetLe64(stMsg.stMsgBody.devTypeULL),
+                  stCase.uSize == 132 ? 0x5658040200080000ULL : 0);
+
+        if (!stCase.bAnswered) continue;
+        const std::vector<U8> vecRsp = camtest::SampleDatagram(std::string(stCase.ps8Name) + "_reply");
+        MsgHead stHead = stMsg.stMsgHeader;
+        stHead.MsgSize = VXNetLe32(sizeof(NetMDevInfoRsp));
+        std::vector<U8> vecWant = BytesOf(stHead);
+        vecWant.insert(vecWant.end(), vecReq.begin() + 16, vecReq.begin() + 32);
+        EXPECT_EQ(vecRsp, vecWant);
+    }
 }
 
 }  // namespace

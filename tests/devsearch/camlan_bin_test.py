@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""camlan.py takes the programs of whichever build holds them, and without one says
+"""scripts/camlan.py takes the programs of whichever build holds them, and without one says
 where it looked and how to build (no root needed: it stops before the sandbox)."""
 
 import os
@@ -10,9 +10,10 @@ import sys
 import tempfile
 import unittest
 
-import camlan
+import cameras
 
-SCRIPTS = os.path.dirname(os.path.abspath(camlan.__file__))
+LIB = os.path.dirname(os.path.abspath(cameras.__file__))
+SCRIPTS = os.path.join(os.path.dirname(os.path.dirname(LIB)), "scripts")
 
 
 class CamlanFindsTheBuild(unittest.TestCase):
@@ -20,7 +21,7 @@ class CamlanFindsTheBuild(unittest.TestCase):
         self.src = tempfile.mkdtemp(prefix="camlan-")
         self.addCleanup(shutil.rmtree, self.src, ignore_errors=True)
 
-    def make_build(self, name, programs=camlan.NEEDED_PROGRAMS):
+    def make_build(self, name, programs=cameras.NEEDED_PROGRAMS):
         bin_dir = os.path.join(self.src, "build", name, "bin")
         os.makedirs(bin_dir)
         for prog in programs:
@@ -33,17 +34,18 @@ class CamlanFindsTheBuild(unittest.TestCase):
     def test_first_complete_build_wins(self):
         self.make_build("arm", ("devfinder",))            # no host tools there
         asan = self.make_build("asan")
-        self.assertEqual((asan, None), camlan.find_bin_dir(self.src))
+        self.assertEqual((asan, None), cameras.find_bin_dir(self.src))
         demo = self.make_build("demo")
-        self.assertEqual((demo, None), camlan.find_bin_dir(self.src))
+        self.assertEqual((demo, None), cameras.find_bin_dir(self.src))
         normal = self.make_build("normal")
-        self.assertEqual((normal, None), camlan.find_bin_dir(self.src))
+        self.assertEqual((normal, None), cameras.find_bin_dir(self.src))
 
     def test_without_a_build_it_says_where_it_looked(self):
         self.make_build("arm", ("devfinder",))
         os.makedirs(os.path.join(self.src, "scripts"))
-        for name in ("camlan.py", "camsandbox.py"):
-            shutil.copy(os.path.join(SCRIPTS, name), os.path.join(self.src, "scripts"))
+        shutil.copy(os.path.join(SCRIPTS, "camlan.py"), os.path.join(self.src, "scripts"))
+        shutil.copytree(LIB, os.path.join(self.src, "tests", "lib"),
+                        ignore=shutil.ignore_patterns("__pycache__"))
         env = {k: v for k, v in os.environ.items() if k != "CAM_BIN_DIR"}
         res = subprocess.run([sys.executable, os.path.join(self.src, "scripts", "camlan.py"),
                               "3"], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,

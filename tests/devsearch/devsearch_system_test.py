@@ -12,8 +12,9 @@ import os
 import time
 import unittest
 
+from campair import CameraPair
+from cameras import parse_json_lines
 from camsandbox import Sandbox, wait_for
-from camlan import Camera, run_devsearch, parse_json_lines
 
 CAM_IP, INSTALLER_IP, GATEWAY, PREFIX = "10.88.0.10", "10.88.0.2", "10.88.0.1", 24
 MAC = "02:C5:00:00:AA:01"
@@ -32,27 +33,14 @@ SETTLE_S = 30  # bound of a poll for a change to show
 class DevsearchAgainstDaemon(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        try:
-            cls.cam_host = cls.sb.host("camera")
-            cls.inst = cls.sb.host("installer")
-            cls.sb.link(cls.cam_host, "eth0", "%s/%d" % (CAM_IP, PREFIX), cls.inst, "eth0",
-                        "%s/%d" % (INSTALLER_IP, PREFIX))
-            cls.cam_host.ip("route", "add", "default", "via", GATEWAY)
-            cls.cam = Camera(cls.sb, cls.cam_host, "eth0", CAM_IP, PREFIX, GATEWAY, MAC, USER,
-                             PASSWORD)
-            cls.cam.start()
-        except Exception:
-            cls.sb.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.sb.close()
+        cls.sb = Sandbox.for_test(cls)
+        cls.pair = CameraPair(cls.sb, CAM_IP, INSTALLER_IP, PREFIX, GATEWAY, MAC, USER, PASSWORD,
+                              default_route=True).start()
+        cls.cam_host, cls.inst, cls.cam = cls.pair.cam_host, cls.pair.installer, cls.pair.camera
 
     # -- helpers -------------------------------------------------------------------
     def ds(self, *args, input=None):
-        return run_devsearch(self.sb, self.inst, *args, input=input)
+        return self.pair.devsearch(*args, input=input)
 
     def search(self):
         # one camera on this link: the search ends when it answered

@@ -14,7 +14,7 @@ import time
 import unittest
 
 from camsandbox import Sandbox, wait_for
-from camlan import CameraLan, camera_mac, parse_json_lines
+from cameras import CameraLan, camera_mac, parse_json_lines
 
 CAMERAS = 50
 OTHER_PASSWORD = 5            # this camera's account has another password
@@ -31,18 +31,10 @@ RUN_S = 180
 class LanOfCameras(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        try:
-            cls.lan = CameraLan(cls.sb, CAMERAS)
-            cls.lan.cameras[OTHER_PASSWORD].password = "other"
-            cls.lan.start(timeout=60)
-        except Exception:
-            cls.sb.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.sb.close()
+        cls.sb = Sandbox.for_test(cls)
+        cls.lan = CameraLan(cls.sb, CAMERAS)
+        cls.lan.cameras[OTHER_PASSWORD].password = "other"
+        cls.lan.start(timeout=60)
 
     def search(self):
         # ends when the fiftieth camera answered (the wide timeout is only a bound)

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
-/* Datagram layout of the client: bytes written from the protocol's tables, never produced
- * by the code under test. */
+/* Datagram layout of the client: bytes written from the protocol's tables, or captured
+ * from the real daemon (tests/lib/datagrams.txt), never produced by the code under test. */
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
+#include <string>
 #include <vector>
 
+#include "datagrams.h"
+#include "ds_output.h"
 #include "ds_wire.h"
 
 namespace {
@@ -175,142 +179,28 @@ DsModifyReq SampleReq()
 }
 
 /* The 132-byte extended request, from the header and NewNetMDevInfoReq tables. */
+// clang-format off
 const U8 kExtended[132] = {
-    0x00,
-    0x00,
-    0x00,
-    0x00,
-    0x0C,
-    0x00,
-    0x00,
-    0x00,  // head: type 12
-    0x74,
-    0x00,
-    0x00,
-    0x00,
-    0x78,
-    0x56,
-    0x34,
-    0x12,  // MsgSize 116, Seq
-    'D',
-    'S',
-    '0',
-    '1',
-    '2',
-    '3',
-    '4',
-    '5',  // 16: msgid
-    '6',
-    '7',
-    '8',
-    '9',
-    'A',
-    'B',
-    'C',
-    'D',
-    'a',
-    'd',
-    'm',
-    'i',
-    'n',
-    0,
-    0,
-    0,
-    0,
-    0,  // 32:
-        // user,
-        // 10
-    's',
-    'e',
-    'c',
-    'r',
-    'e',
-    't',
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,  // 42: pwd, 14
-    192,
-    168,
-    1,
-    10,  // 56: cip
-    192,
-    168,
-    1,
-    20,  // 60: ip
-    255,
-    255,
-    255,
-    0,  // 64: mask
-    192,
-    168,
-    1,
-    1,  // 68: gw
-    8,
-    8,
-    8,
-    8,  // 72: dns1
-    0,
-    0,
-    0,
-    0,  // 76: dns2
-    0x55,
-    0x00,
-    0x90,
-    0x1F,  // 80: mport 85, wport 8080
-    2,
-    1,
-    0,
-    0,  // 84: wMode, wNewFlag, ZizodSetMac, res
-    0x00,
-    0x00,
-    0x08,
-    0x00,
-    0x02,
-    0x04,
-    0x58,
-    0x56,  // 88: devTypeULL
-    '0',
-    '0',
-    '-',
-    '1',
-    '1',
-    '-',
-    '2',
-    '2',
-    '-',  // 96: macAddr, 36
-    '3',
-    '3',
-    '-',
-    '4',
-    '4',
-    '-',
-    '5',
-    '5',
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
+    0x00, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00,          // head: type 12
+    0x74, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12,          // MsgSize 116, Seq
+    'D', 'S', '0', '1', '2', '3', '4', '5',                  // 16: msgid
+    '6', '7', '8', '9', 'A', 'B', 'C', 'D',
+    'a', 'd', 'm', 'i', 'n', 0, 0, 0, 0, 0,                  // 32: user, 10
+    's', 'e', 'c', 'r', 'e', 't', 0, 0, 0, 0, 0, 0, 0, 0,    // 42: pwd, 14
+    192, 168, 1, 10,                                         // 56: cip
+    192, 168, 1, 20,                                         // 60: ip
+    255, 255, 255, 0,                                        // 64: mask
+    192, 168, 1, 1,                                          // 68: gw
+    8, 8, 8, 8,                                              // 72: dns1
+    0, 0, 0, 0,                                              // 76: dns2
+    0x55, 0x00, 0x90, 0x1F,                                  // 80: mport 85, wport 8080
+    2, 1, 0, 0,                                              // 84: wMode, wNewFlag, ZizodSetMac, res
+    0x00, 0x00, 0x08, 0x00, 0x02, 0x04, 0x58, 0x56,          // 88: devTypeULL
+    '0', '0', '-', '1', '1', '-', '2', '2', '-',             // 96: macAddr, 36
+    '3', '3', '-', '4', '4', '-', '5', '5',
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
 };
+// clang-format on
 
 TEST(ModifyRequest, ExtendedFormIs132BytesAsLaidOut)
 {
@@ -438,6 +328,75 @@ TEST(ModifyReply, RefusesOtherRequestsReplies)
     v[2] = 50;  // AckFlag is reported as sent
     EXPECT_EQ(0, DsDecodeModifyReply(v.data(), 32, kSeq, kMsgId, &u16Ack));
     EXPECT_EQ(50, u16Ack);
+}
+
+/* The captures: devsearch sends the very bytes the real exchange carried (the requests
+ * differ in msgid, Seq, password, gateway, first DNS server, form and MAC) and reads
+ * the camera's replies to them. */
+TEST(Samples, CapturedSearchIsSentAndItsReplyRead)
+{
+    U8 u8Buf[DS_SEARCH_REQ_LEN];
+    ASSERT_EQ(16, DsEncodeSearch(0x101, u8Buf));
+    EXPECT_EQ(std::vector<U8>(u8Buf, u8Buf + sizeof(u8Buf)), camtest::SampleDatagram("search_request"));
+
+    // every field as `search --json` prints it (the interface is the network side's)
+    const std::vector<U8> v = camtest::SampleDatagram("search_reply");
+    DsDevice d;
+    ASSERT_EQ(0, DsDecodeSearchReply(v.data(), (S32)v.size(), 0x101, &d));
+    d.strIfName = "eth0";
+    EXPECT_EQ(
+        "{\"ip\":\"192.168.1.10\",\"netmask\":\"255.255.255.0\",\"gateway\":\"0.0.0.0\","
+        "\"dns1\":\"0.0.0.0\",\"dns2\":\"0.0.0.0\",\"mac\":\"00-11-22-33-44-55\",\"mode\":\"static\","
+        "\"media_port\":85,\"web_port\":85,\"device_type\":\"\",\"device_type_code\":"
+        "\"0x5658040200080000\",\"version\":\"\",\"device_id\":1010,\"name\":\"\",\"hostname\":\"\","
+        "\"channels\":4,\"p2p_id\":\"\",\"interface\":\"eth0\",\"url\":\"http://192.168.1.10:85/\","
+        "\"snapshot_url\":\"http://192.168.1.10:85/cgi-bin/stillcgi\"}",
+        DsJsonLine(d));
+    EXPECT_EQ(1u, d.u8RecVersion);
+}
+
+TEST(Samples, CapturedModificationsAreSentAndTheirRepliesRead)
+{
+    const struct {
+        const char* name;
+        U32 seq;
+        const char* pwd;
+        U8 gw, dns1;  // last octets in 192.168.1.x; dns1 0 is 0.0.0.0
+        bool extended, setmac;
+        const char* mac;
+        bool answered;
+    } cases[] = {
+        {"modify_first", 0x201, "1234", 254, 0, false, false, "", true},
+        {"modify_extended", 0x301, "1234", 254, 53, true, false, "00-11-22-33-44-55", true},
+        {"mac_set", 0x401, "1234", 254, 53, true, true, "02-11-22-33-44-55", true},
+        {"wrong_password", 0x501, "4321", 2, 0, true, false, "02-11-22-33-44-55", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DsModifyReq r = SampleReq();
+        char s8MsgId[DS_MSGID_LEN + 1];
+        snprintf(s8MsgId, sizeof(s8MsgId), "PY%014x", (unsigned)c.seq);
+        memcpy(r.au8MsgId, s8MsgId, sizeof(r.au8MsgId));
+        r.strPwd = c.pwd;
+        memcpy(r.au8Ip, r.au8Cip, 4);  // the camera keeps its address, 192.168.1.10
+        r.au8Gw[3] = c.gw;
+        const U8 au8Dns1[4] = {192, 168, 1, c.dns1};
+        memcpy(r.au8Dns1, c.dns1 ? au8Dns1 : r.au8Dns2, 4);
+        r.u16WebPort = 85;
+        r.bExtended = c.extended;
+        r.bSetMac = c.setmac;
+        r.strMac = c.mac;
+        U8 u8Buf[DS_MODIFY_REQ_MAX];
+        const S32 s32Len = DsEncodeModify(r, c.seq, u8Buf);
+        ASSERT_GT(s32Len, 0);
+        EXPECT_EQ(std::vector<U8>(u8Buf, u8Buf + s32Len),
+                  camtest::SampleDatagram(std::string(c.name) + "_request"));
+        if (!c.answered) continue;
+        const std::vector<U8> v = camtest::SampleDatagram(std::string(c.name) + "_reply");
+        U16 u16Ack = 0xFFFF;
+        EXPECT_EQ(0, DsDecodeModifyReply(v.data(), (S32)v.size(), c.seq, r.au8MsgId, &u16Ack));
+        EXPECT_EQ(0, u16Ack);
+    }
 }
 
 }  // namespace

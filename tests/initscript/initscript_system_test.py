@@ -3,7 +3,7 @@
 
     cli eth0 10.1.0.2/24 --- eth0 10.1.0.1/24 [cam]
 
-The camera host gets a root file system of its own (camsandbox make_root):
+The camera host gets a root file system of its own (camroot's BusyBoxRoot):
 BusyBox is the only shell and the only tools, /etc, /var/run and /var/log are
 its own, /mivor holds the settings file. The build is installed into it with
 `DESTDIR=<root> cmake --install`, as into a camera image, and the script runs
@@ -18,6 +18,8 @@ import subprocess
 import unittest
 
 import camdisco
+from campair import link_pair
+from camroot import BusyBoxRoot
 from camsandbox import Sandbox
 
 PORT = 9333
@@ -44,20 +46,10 @@ def inner_pid(pid):
 class InitScript(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        try:
-            cls._build()
-        except Exception:
-            cls.sb.close()
-            raise
-
-    @classmethod
-    def _build(cls):
-        sb = cls.sb
-        cls.cam = sb.host("cam")
-        cls.cli = sb.host("cli")
-        sb.link(cls.cam, "eth0", "10.1.0.1/24", cls.cli, "eth0", "10.1.0.2/24")
-        cls.root = cls.cam.make_root()
+        cls.sb = Sandbox.for_test(cls)
+        cls.cam, cls.cli = link_pair(cls.sb, "10.1.0.1", "10.1.0.2")
+        cls.root_fs = BusyBoxRoot(cls.cam)
+        cls.root = cls.root_fs.path
         res = subprocess.run([os.environ.get("CAM_CMAKE", "cmake"), "--install",
                               os.environ["CAM_BUILD_DIR"]],
                              env=dict(os.environ, DESTDIR=cls.root), stdout=subprocess.PIPE,
@@ -74,17 +66,13 @@ class InitScript(unittest.TestCase):
         # A copy of BusyBox named tail: a program that runs (tail -f) but serves
         # nothing. (The host's own holder is a shell and a sleep: never named here.)
         shutil.copy2(os.path.join(cls.root, "bin/busybox"), os.path.join(cls.root, "usr/sbin/tail"))
-        cls.syslogd = cls.cam.start_in_root(cls.root, ["syslogd", "-n", "-O", "/var/log/messages"],
-                                            name="syslogd")
+        cls.syslogd = cls.root_fs.start(["syslogd", "-n", "-O", "/var/log/messages"],
+                                        name="syslogd")
         if not cls.cam.wait_for(lambda: os.path.exists(os.path.join(cls.root, "dev/log")), 10):
             raise RuntimeError("syslogd did not start: " + cls.cam.errors("syslogd"))
         cls.sock = cls.cli.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        cls.addClassCleanup(cls.sock.close)
         cls.sock.bind(("10.1.0.2", 0))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.sock.close()
-        cls.sb.close()
 
     def setUp(self):
         self.addCleanup(self._clean)
@@ -109,7 +97,7 @@ class InitScript(unittest.TestCase):
 
     def sh(self, *args, timeout=60):
         """The script with one verb, run by BusyBox sh in the root."""
-        return self.cam.run_in_root(self.root, [SCRIPT] + list(args), timeout=timeout)
+        return self.root_fs.run([SCRIPT] + list(args), timeout=timeout)
 
     def processes(self, comm):
         """Inside PIDs of the living processes of the camera host named comm."""
@@ -216,7 +204,7 @@ class InitScript(unittest.TestCase):
             self.assertIn(" daemon.info devfinder: ", line)
 
     def test_stale_pid_file_of_a_dead_process(self):
-        res = self.cam.run_in_root(self.root, ["sh", "-c", "echo $$"])
+        res = self.root_fs.run(["sh", "-c", "echo $$"])
         dead = int(res.stdout)
         with open(self.path(PIDFILE), "w") as f:
             f.write("%d\n" % dead)
@@ -230,7 +218,7 @@ class InitScript(unittest.TestCase):
         self.assertTrue(self.answered())
 
     def test_stale_pid_file_naming_another_process_leaves_it_alone(self):
-        other = self.cam.start_in_root(self.root, ["tail", "-f", "/dev/null"], name="other")
+        other = self.root_fs.start(["tail", "-f", "/dev/null"], name="other")
         self.assertTrue(self.cam.wait_for(lambda: self.processes("tail"), 10))
         other_pid = self.processes("tail")[0]
         with open(self.path(PIDFILE), "w") as f:
@@ -272,7 +260,7 @@ class InitScript(unittest.TestCase):
         try:
             squatter.bind(("0.0.0.0", PORT))
             # The daemon itself, run directly: says why and ends with status 1.
-            res = self.cam.run_in_root(self.root, ["/usr/sbin/devfinder"], timeout=30)
+            res = self.root_fs.run(["/usr/sbin/devfinder"], timeout=30)
             self.assertEqual(res.returncode, 1, res.stderr)
             self.assertIn("udp_server error for (null), 9333", res.stderr)
             self.assertIn("cannot serve UDP port 9333, exiting", res.stderr)

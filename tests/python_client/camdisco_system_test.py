@@ -12,13 +12,12 @@ snapshots on the web port it reports.
 
 import asyncio
 import os
-import shutil
 import socket
 import sys
 import unittest
 
 import camdisco
-from camlan import Camera
+from campair import CameraPair
 from camsandbox import Sandbox, wait_for
 
 INI = ("dhcp=0\nipaddr=10.71.0.1\nnetmask=255.255.255.0\ngateway=10.71.0.254\n"
@@ -30,27 +29,22 @@ PACKAGE = os.path.dirname(os.path.dirname(os.path.abspath(camdisco.__file__)))
 
 class CamdiscoSystemTest(unittest.TestCase):
     def setUp(self):
-        self.sb = Sandbox()
-        try:
-            self.cam, self.cli = self.sb.host("cam"), self.sb.host("cli")
-            self.sb.link(self.cam, "eth0", "10.71.0.1/24", self.cli, "eth0", "10.71.0.2/24")
-            self.ini = os.path.join(self.cam.mivor, "network.ini")
-            self.sock = self.cli.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        except Exception:
-            self.sb.close()
-            raise
+        self.sb = Sandbox.for_test(self)
 
-    def tearDown(self):
-        self.sock.close()
-        self.sb.close()
+    def start_camera(self, mac, **kw):
+        """The camera at 10.71.0.1 and the client host at 10.71.0.2, serving."""
+        pair = CameraPair(self.sb, "10.71.0.1", "10.71.0.2", gateway="10.71.0.254", mac=mac,
+                          names=("cam", "cli"), **kw).start()
+        self.cam, self.cli = pair.cam_host, pair.installer
+        self.ini = os.path.join(self.cam.mivor, "network.ini")
+        self.sock = self.cli.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(self.sock.close)
+        return pair.camera
 
     def start_plain_camera(self):
-        with open(self.ini, "w") as f:
-            f.write(INI)
-        self.cam.start(["./zozid", "--user", "admin:1234"], name="zozid")
-        if not wait_for(lambda: "zozid: ready" in self.cam.output("zozid"), 10):
-            raise RuntimeError("stand-in not ready: " + self.cam.errors("zozid"))
-        self.cam.start([self.sb.binary("devfinder")], name="devfinder")
+        # a stand-in without --iface: the address stays whatever is stored
+        self.start_camera("00:11:22:33:44:55", follow=False)
+        self.assertEqual(INI, self.settings())
 
     def search_one(self):
         found = camdisco.search(timeout=20, retries=19, sock=self.sock, expect=1)
@@ -113,16 +107,9 @@ class CamdiscoSystemTest(unittest.TestCase):
         return res.stdout
 
     def test_examples_against_a_camera_that_moves(self):
-        cam = Camera(self.sb, self.cam, "eth0", "10.71.0.1", 24, "10.71.0.254",
-                     "02:C5:00:00:71:01")
-        cam.start()
-        web_port = self.search_one().web_port
         # the web server serves the CGI on the port the camera reports
-        www = os.path.join(self.cam.dir, "www")
-        os.makedirs(os.path.join(www, "cgi-bin"))
-        shutil.copy(self.sb.binary("stillcgi"), os.path.join(www, "cgi-bin", "stillcgi"))
-        self.cam.start(["busybox", "httpd", "-f", "-p", str(web_port), "-h", www],
-                       name="httpd")
+        cam = self.start_camera("02:C5:00:00:71:01", httpd=True)
+        web_port = self.search_one().web_port
         self.assertTrue(wait_for(lambda: self.cli.port_open("10.71.0.1", web_port), 20))
 
         # the package's command prints the very objects devsearch prints

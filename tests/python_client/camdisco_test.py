@@ -1,23 +1,22 @@
 # SPDX-License-Identifier: MIT
 """camdisco against byte arrays written by hand from the field tables of the
-protocol (offsets, widths, little-endian), not from the module's own formats;
-then the exchange loops against a fake device on loopback (no root)."""
+protocol (offsets, widths, little-endian), not from the module's own formats,
+and against the datagrams captured from the real daemon (tests/lib/datagrams.txt,
+which must agree with docs/protocol.md); then the exchange loops against a fake
+device on loopback (no root)."""
 
 import asyncio
 import csv
 import io
 import os
 import socket
-import sys
 import threading
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tools", "python"))
-
-import camdisco  # noqa: E402
-from camdisco import (FieldError, ForeignReply, Header, MalformedDatagram,  # noqa: E402
-                      ModifyReply, ModifyRequest, SearchReply)
+import camdisco
+import datagrams
+from camdisco import (FieldError, ForeignReply, Header, MalformedDatagram, ModifyReply,
+                      ModifyRequest, SearchReply)
 
 
 def put(buf, offset, raw):
@@ -245,6 +244,63 @@ class ModifyReplyTest(unittest.TestCase):
             ModifyReply.unpack(good, seq=6)
         with self.assertRaises(ForeignReply):
             ModifyReply.unpack(good, msgid=b"msgid-0123456788")
+
+
+class CapturedDatagramsTest(unittest.TestCase):
+    """The captured exchange (the client at 192.168.1.50, the camera at
+    192.168.1.10, account admin/1234) read by the package, field by field."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.samples = {name: s.data for name, s in datagrams.load().items()}
+
+    def test_the_docs_show_the_sample_file(self):
+        with open(os.path.join(os.environ["CAM_SOURCE_DIR"], "docs", "protocol.md")) as f:
+            text = f.read()
+        section = text[text.index("## 10. Captured datagrams"):text.index("## 11. ")]
+        self.assertEqual(datagrams.docs_dumps(section), list(self.samples.values()))
+
+    def test_search(self):
+        self.assertEqual(camdisco.encode_search(seq=0x101), self.samples["search_request"])
+        rep = SearchReply.unpack(self.samples["search_reply"])
+        self.assertEqual((rep.header.seq, rep.ip, rep.netmask, rep.gateway, rep.dns1, rep.dns2),
+                         (0x101, "192.168.1.10", "255.255.255.0", "0.0.0.0", "0.0.0.0",
+                          "0.0.0.0"))
+        self.assertEqual((rep.media_port, rep.web_port, rep.mode, rep.device_type_code,
+                          rep.device_id, rep.mac, rep.channels, rep.record_version),
+                         (85, 85, "static", 0x5658040200080000, 1010, "00-11-22-33-44-55", 4,
+                          1))
+        self.assertEqual((rep.hostname, rep.device_type, rep.version, rep.name, rep.p2p_id),
+                         ("",) * 5)
+        self.assertEqual(rep.pack(), self.samples["search_reply"])
+
+    def test_modifications_and_their_replies(self):
+        # name: (first form, password, gateway, first DNS server, MAC set, MAC text)
+        cases = {"modify_first": (True, "1234", "192.168.1.254", "0.0.0.0", False, ""),
+                 "modify_extended": (False, "1234", "192.168.1.254", "192.168.1.53", False,
+                                     "00-11-22-33-44-55"),
+                 "mac_set": (False, "1234", "192.168.1.254", "192.168.1.53", True,
+                             "02-11-22-33-44-55"),
+                 "wrong_password": (False, "4321", "192.168.1.2", "0.0.0.0", False,
+                                    "02-11-22-33-44-55")}
+        for name, (first, password, gateway, dns1, set_mac, mac) in cases.items():
+            with self.subTest(name):
+                data = self.samples[name + "_request"]
+                head, req = ModifyRequest.unpack(data)
+                self.assertEqual((req.extended, req.user, req.password, req.target, req.ip,
+                                  req.netmask, req.gateway, req.dns1, req.dns2),
+                                 (not first, "admin", password, "192.168.1.10", "192.168.1.10",
+                                  "255.255.255.0", gateway, dns1, "0.0.0.0"))
+                self.assertEqual((req.media_port, req.web_port, req.mode, req.mode_valid,
+                                  req.set_mac, req.mac),
+                                 (85, 85, camdisco.MODE_STATIC, True, set_mac, mac))
+                self.assertEqual(req.msgid, b"PY%014x" % head.seq)
+                self.assertEqual(req.pack(header=head), data)
+                reply = self.samples.get(name + "_reply")
+                self.assertEqual(reply is None, password != "1234")
+                if reply is not None:
+                    rep = ModifyReply.unpack(reply, seq=head.seq, msgid=req.msgid)
+                    self.assertEqual((rep.header.ack, rep.header.msg_size), (0, 16))
 
 
 class MacTextTest(unittest.TestCase):

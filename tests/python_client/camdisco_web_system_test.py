@@ -26,10 +26,11 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("CAM_SOURCE_DIR", os.path.join(HERE, "..", ".."))
+# also a command (--screenshot): the test library and the client package as for one
 sys.path.insert(0, os.path.join(SOURCE, "tools", "python"))
-sys.path.insert(0, os.path.join(SOURCE, "scripts"))   # the sandbox and LAN helpers
+sys.path.insert(0, os.path.join(SOURCE, "tests", "lib"))
 
-from camlan import CameraLan, find_bin_dir  # noqa: E402
+from cameras import WEB_PORT, CameraLan, find_bin_dir  # noqa: E402
 from camsandbox import Sandbox, wait_for  # noqa: E402
 
 NPM_DIR = os.environ.get("CAM_NPM_DIR", os.path.join(SOURCE, "build", "npm"))
@@ -38,16 +39,6 @@ COUNT = 10
 WITH_HTTPD = 4
 USER, PASSWORD, WRONG = "admin", "k7#Q&z w+9%", "k7#Q&z w+9"
 RUN_BOUND_S = 240
-WEB_PORT = 85               # the web port every camera reports
-
-
-def serve_pictures(sb, cam):
-    """busybox httpd with the CGI on the web port the camera reports (the LAN
-    helper's own web server listens on port 80)."""
-    www = os.path.join(cam.host.dir, "www")
-    os.makedirs(os.path.join(www, "cgi-bin"))
-    shutil.copy(sb.binary("stillcgi"), os.path.join(www, "cgi-bin", "stillcgi"))
-    cam.host.start(["busybox", "httpd", "-f", "-p", str(WEB_PORT), "-h", www], name="httpd")
 
 
 def png_size(path):
@@ -64,11 +55,10 @@ class WebRun:
     def __init__(self, sb, screenshot, mode):
         self.lan = CameraLan(sb, COUNT, user=USER, password=PASSWORD)
         for cam in self.lan.cameras[:WITH_HTTPD]:
-            cam.zozid_poll_us = None        # the stand-in's own pace: it serves pictures
+            cam.httpd = True                # the CGI on the web port the camera reports,
+            cam.zozid_poll_us = None        # the stand-in at its own pace: it serves pictures
         self.lan.start()
         self.host = self.lan.installer
-        for cam in self.lan.cameras[:WITH_HTTPD]:
-            serve_pictures(sb, cam)
         for cam in self.lan.cameras[:WITH_HTTPD]:
             if not wait_for(lambda: self.host.port_open(cam.ip, WEB_PORT), 30):
                 raise RuntimeError("no web server on %s: %s" % (cam.ip, cam.host.errors("httpd")))

@@ -8,19 +8,14 @@ import contextlib
 import http.client
 import io
 import json
-import os
-import sys
 import threading
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tools", "python"))
-
-import camdisco  # noqa: E402
-from camdisco.web.actions import Session, Settings, classify, fetch_snapshot  # noqa: E402
-from camdisco.web.live import LiveTable  # noqa: E402
-from camdisco.web.server import WebServer, serve  # noqa: E402
-from camdisco_test import FakeLan, reply_for, SEARCH_REQ  # noqa: E402
+import camdisco
+from camdisco.web.actions import Session, Settings, classify, fetch_snapshot
+from camdisco.web.live import LiveTable
+from camdisco.web.server import WebServer, serve
+from camdisco_test import FakeLan, reply_for, SEARCH_REQ
 
 PASSWORD = "Zq7#k&w p+%"
 MACS = ["02-00-00-00-00-02", "02-00-00-00-00-03"]

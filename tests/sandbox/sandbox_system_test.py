@@ -11,24 +11,13 @@ import unittest
 from unittest import mock
 
 import camsandbox
+from camprocs import namespace_processes, read_line
 from camsandbox import Sandbox, wait_for
 
 
 def zombies(host):
     """PIDs of the zombies in host's PID namespace."""
-    own = os.readlink("/proc/%d/ns/pid" % host.init_pid)
-    found = []
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if os.readlink("/proc/%s/ns/pid" % entry) != own:
-                continue
-            with open("/proc/%s/stat" % entry) as f:
-                stat = f.read()
-        except OSError:
-            continue
-        if stat[stat.rfind(")") + 2:].split()[0] == "Z":
-            found.append(int(entry))
-    return found
+    return [pid for pid, _, state in namespace_processes(host.init_pid) if state == "Z"]
 
 
 def pids(host):
@@ -71,7 +60,7 @@ class SandboxCleansUp(unittest.TestCase):
         self.assertTrue(wait_for(lambda: pids(host) == before, 10), host.processes())
 
     def test_a_host_that_does_not_come_up_leaves_no_process(self):
-        with mock.patch.object(camsandbox, "_read_line", return_value=b""):
+        with mock.patch.object(camsandbox, "read_line", return_value=b""):
             with self.assertRaises(RuntimeError):
                 self.sb.host("broken")
         netns = self.sb._netns[-1]
@@ -114,7 +103,7 @@ class SandboxCleansUp(unittest.TestCase):
         r, w = os.pipe()
         self.addCleanup(os.close, w)
         with os.fdopen(r, "rb") as silent:
-            self.assertEqual(b"", camsandbox._read_line(silent, 0.2))
+            self.assertEqual(b"", read_line(silent, 0.2))
 
 
 if __name__ == "__main__":

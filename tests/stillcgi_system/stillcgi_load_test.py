@@ -21,14 +21,16 @@ reply is judged on its bytes, not on when it came:
 """
 
 import os
-import shutil
 import signal
 import socket
 import threading
 import time
 import unittest
 
+from campair import link_pair
+from cameras import start_standin
 from camsandbox import Sandbox
+from webcgi import WebCgi
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEEK = os.path.join(HERE, "ipcpeek.py")
@@ -82,25 +84,11 @@ def judge(reply):
 class Load(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        try:
-            cls.cam = cls.sb.host("cam", private_run=True)
-            cls.cli = cls.sb.host("cli")
-            cls.sb.link(cls.cam, "eth0", CAM_ADDR + "/24", cls.cli, "eth0", CLI_ADDR + "/24")
-            www = os.path.join(cls.cam.dir, "www")
-            os.makedirs(os.path.join(www, "cgi-bin"))
-            shutil.copy(cls.sb.binary("stillcgi"), os.path.join(www, "cgi-bin", "stillcgi"))
-            cls.cam.start(["busybox", "httpd", "-f", "-p", "%s:%d" % (CAM_ADDR, HTTP_PORT),
-                           "-h", www], name="httpd")
-            if not cls.cam.wait_for(lambda: cls.cli.port_open(CAM_ADDR, HTTP_PORT), timeout=10):
-                raise RuntimeError("busybox httpd did not start: " + cls.cam.errors("httpd"))
-        except Exception:
-            cls.sb.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.sb.close()
+        cls.sb = Sandbox.for_test(cls)
+        cls.cam, cls.cli = link_pair(cls.sb, CAM_ADDR, CLI_ADDR)
+        web = WebCgi(cls.cam, CAM_ADDR)
+        web.serve("busybox", HTTP_PORT, name="httpd")
+        web.wait()
 
     def setUp(self):
         self.zozid = None
@@ -113,13 +101,8 @@ class Load(unittest.TestCase):
     # -- helpers -----------------------------------------------------------------
     def start_zozid(self, *extra):
         self.starts += 1
-        name = "zozid%d" % self.starts
-        self.zozid = self.cam.start(["./zozid", "--verbose", "--user", "admin:1234",
-                                     "--jpeg-size", str(JPEG_SIZE)] + list(extra), name=name)
-        ok = self.cam.wait_for(lambda: "zozid: ready\n" in self.cam.output(name)
-                               or self.zozid.poll() is not None, timeout=30)
-        self.assertTrue(ok and self.zozid.poll() is None,
-                        "stand-in did not start: " + self.cam.errors(name))
+        self.zozid = start_standin(self.cam, ["--verbose", "--jpeg-size", JPEG_SIZE] + list(extra),
+                                   name="zozid%d" % self.starts)
 
     def sems(self, keyno):
         r = self.cam.run(["python3", PEEK, "sems", "/mivor/run.sh", str(keyno)], timeout=30)

@@ -12,10 +12,12 @@ refusals and images, the way polling clients do.
 
 import json
 import os
-import shutil
 import unittest
 
+from campair import link_pair
+from cameras import start_standin
 from camsandbox import Sandbox
+from webcgi import WebCgi
 
 CAM_ADDR = "10.1.0.1"
 CLI_ADDR = "10.1.0.2"
@@ -30,15 +32,6 @@ TEXT_400 = b"Unsupported Resolution\n"
 KEPT_CYCLE = [("user=admin", 403), (GOOD + "&resolution=5", 400),
               (GOOD + "&resolution=1", 404), (GOOD, 200)]
 KEPT_REQUESTS = 90
-
-LIGHTTPD_CONF = """server.document-root = "{www}"
-server.bind = "{addr}"
-server.port = {port}
-server.modules += ( "mod_cgi" )
-server.errorlog = "{dir}/lighttpd.log"
-server.upload-dirs = ( "{dir}" )
-$HTTP["url"] =~ "^/cgi-bin/" {{ cgi.assign = ( "" => "" ) }}
-"""
 
 NODE_GET = r"""
 const http = require('http');
@@ -113,50 +106,21 @@ next(0);
 class Servers(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        try:
-            cls.cam = cls.sb.host("cam", private_run=True)
-            cls.cli = cls.sb.host("cli")
-            cls.sb.link(cls.cam, "eth0", CAM_ADDR + "/24", cls.cli, "eth0", CLI_ADDR + "/24")
-            cls.zozid = cls.cam.start(["./zozid", "--user", "admin:1234", "--caps", "0x0000",
-                                       "--jpeg-size", "60000", "--empty-file-at", "1"],
-                                      name="zozid")
-            if not cls.cam.wait_for(lambda: "zozid: ready" in cls.cam.output("zozid"),
-                                    timeout=30):
-                raise RuntimeError("stand-in did not start: " + cls.cam.errors("zozid"))
-            www = os.path.join(cls.cam.dir, "www")
-            os.makedirs(os.path.join(www, "cgi-bin"))
-            shutil.copy(cls.sb.binary("stillcgi"), os.path.join(www, "cgi-bin", "stillcgi"))
-            conf = os.path.join(cls.cam.dir, "lighttpd.conf")
-            with open(conf, "w") as f:
-                f.write(LIGHTTPD_CONF.format(www=www, addr=CAM_ADDR, port=SERVERS["lighttpd"],
-                                             dir=cls.cam.dir))
-            cls.cam.start(["busybox", "httpd", "-f", "-p",
-                           "%s:%d" % (CAM_ADDR, SERVERS["busybox"]), "-h", www], name="busybox")
-            cls.cam.start(["lighttpd", "-D", "-f", conf], name="lighttpd")
-            cls.cam.start(["mini_httpd", "-D", "-h", CAM_ADDR, "-p", str(SERVERS["mini_httpd"]),
-                           "-d", www, "-c", "cgi-bin/*", "-u", "root",
-                           "-l", os.path.join(cls.cam.dir, "mini_httpd.log")], name="mini_httpd")
-            for name, port in SERVERS.items():
-                if not cls.cam.wait_for(lambda: cls.cli.port_open(CAM_ADDR, port), timeout=30):
-                    raise RuntimeError("%s did not start: %s" % (name, cls.cam.errors(name)))
-        except Exception:
-            cls.sb.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.sb.close()
-
-    def url(self, port, query):
-        return "http://%s:%d/cgi-bin/stillcgi?%s" % (CAM_ADDR, port, query)
+        cls.sb = Sandbox.for_test(cls)
+        cls.cam, cls.cli = link_pair(cls.sb, CAM_ADDR, CLI_ADDR)
+        cls.zozid = start_standin(cls.cam, ["--caps", "0x0000", "--jpeg-size", "60000",
+                                            "--empty-file-at", "1"])
+        cls.web = WebCgi(cls.cam, CAM_ADDR)
+        for name, port in SERVERS.items():
+            cls.web.serve(name, port)
+        cls.web.wait()
 
     def curl(self, name, query):
         """Status, headers (lower-case names) and body as curl received them."""
         head = os.path.join(self.cli.dir, name + ".head")
         body = os.path.join(self.cli.dir, name + ".body")
         r = self.cli.run(["curl", "-s", "-S", "-m", "20", "-D", head, "-o", body,
-                          "-w", "%{http_code}", self.url(SERVERS[name], query)], timeout=30)
+                          "-w", "%{http_code}", self.web.url(SERVERS[name], query)], timeout=30)
         self.assertEqual(r.returncode, 0, r.stderr)
         headers = {}
         with open(head, "rb") as f:
@@ -231,7 +195,7 @@ class Servers(unittest.TestCase):
     def test_node_http_get(self):
         for name, port in SERVERS.items():
             with self.subTest(server=name):
-                r = self.cli.run(["node", "-e", NODE_GET, self.url(port, GOOD)], timeout=60)
+                r = self.cli.run(["node", "-e", NODE_GET, self.web.url(port, GOOD)], timeout=60)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 seen = json.loads(r.stdout)
                 self.check_client_view(seen)

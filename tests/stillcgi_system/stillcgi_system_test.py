@@ -13,17 +13,18 @@ from the project's headers.
 import json
 import os
 import select
-import shutil
 import signal
 import socket
-import struct
 import subprocess
 import threading
 import time
 import unittest
 
+from campair import link_pair
+from cameras import start_standin
 from camsandbox import Sandbox
 from cgirun import mark_of
+from webcgi import WebCgi
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEEK = os.path.join(HERE, "ipcpeek.py")
@@ -92,27 +93,13 @@ class CgiSandbox(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.sb = Sandbox()
-        try:
-            cls.cam = cls.sb.host("cam", private_run=True)
-            cls.cli = cls.sb.host("cli")
-            cls.sb.link(cls.cam, "eth0", CAM_ADDR + "/24", cls.cli, "eth0",
-                        [CLI_ADDR + "/24", CLI_ADDR2 + "/24"])
-            cls.stillcgi = cls.sb.binary("stillcgi")
-            cls.www = os.path.join(cls.cam.dir, "www")
-            os.makedirs(os.path.join(cls.www, "cgi-bin"))
-            shutil.copy(cls.stillcgi, os.path.join(cls.www, "cgi-bin", "stillcgi"))
-            cls.httpd = cls.cam.start(["busybox", "httpd", "-f", "-p", "%s:%d" % (CAM_ADDR,
-                                       HTTP_PORT), "-h", cls.www], name="httpd")
-            if not cls.cam.wait_for(lambda: cls.cli.port_open(CAM_ADDR, HTTP_PORT), timeout=30):
-                raise RuntimeError("busybox httpd did not start: " + cls.cam.errors("httpd"))
-        except Exception:
-            cls.sb.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.sb.close()
+        cls.sb = Sandbox.for_test(cls)
+        cls.cam, cls.cli = link_pair(cls.sb, CAM_ADDR, [CLI_ADDR, CLI_ADDR2])
+        cls.stillcgi = cls.sb.binary("stillcgi")
+        cls.web = WebCgi(cls.cam, CAM_ADDR)
+        cls.www = cls.web.www
+        cls.httpd = cls.web.serve("busybox", HTTP_PORT, name="httpd")
+        cls.web.wait()
 
     def setUp(self):
         self.zozid = None
@@ -133,16 +120,9 @@ class CgiSandbox(unittest.TestCase):
         return os.path.join(self.cam.snap, "snap.jpg")
 
     def start_zozid(self, *extra, users=("admin:1234",), verbose=True):
-        argv = ["./zozid", "--dump-posted", self.dump_posted, "--dump-image", self.dump_image]
-        argv += ["--verbose"] if verbose else []
-        for user in users:
-            argv += ["--user", user]
-        argv += list(extra)
-        self.zozid = self.cam.start(argv, name="zozid")
-        ok = self.cam.wait_for(lambda: "zozid: ready\n" in self.cam.output("zozid")
-                               or self.zozid.poll() is not None, timeout=30)
-        self.assertTrue(ok and self.zozid.poll() is None,
-                        "stand-in did not start: " + self.cam.errors("zozid"))
+        options = ["--dump-posted", self.dump_posted, "--dump-image", self.dump_image]
+        options += ["--verbose"] if verbose else []
+        self.zozid = start_standin(self.cam, options + list(extra), users)
 
     def stop_zozid(self):
         rc = self.cam.stop(self.zozid)
@@ -572,8 +552,7 @@ class Guessing(CgiSandbox):
             "QUERY_STRING": GOOD, "REQUEST_METHOD": "GET", "REMOTE_ADDR": "10.1.0.9"})
         self.assertEqual(r.returncode, 0, r.stdout[:200])
         self.assert_image_reply(r.stdout)
-        later = self.cam.start(self.later(["busybox", "httpd", "-f", "-p", "%s:%d" % (
-            CAM_ADDR, self.LATER_PORT), "-h", self.www]), name="httpd-later")
+        later = self.web.serve("busybox", self.LATER_PORT, name="httpd-later", wrap=self.later)
         try:
             self.assertTrue(self.cam.wait_for(
                 lambda: self.cli.port_open(CAM_ADDR, self.LATER_PORT), timeout=30))

@@ -2,13 +2,14 @@
 """The Wireshark dissector (tools/wireshark/devfinder.lua) against real traffic.
 
 A camera host (stand-in zozid, the real devfinder) and an installer host are joined by a
-veth link in the namespace sandbox. devsearch searches, modifies in both forms and sets a
-MAC; the datagrams devsearch never sends (a search with extension words, a MAC set whose
-reply carries them, a short, a cut and an over-long modification request, an unknown type)
-are built here with the Python client package. A packet socket on the installer's link
-writes the pcap file; tshark with the dissector decodes it, and every field must read as the
-bytes that travelled, which camdisco (checked against hand-written bytes in its own tests)
-takes apart."""
+veth link in the namespace sandbox (campair). devsearch searches, modifies in both forms
+and sets a MAC; the datagrams devsearch never sends (a search with extension words, a MAC
+set whose reply carries them, a short, a cut and an over-long modification request, an
+unknown type) are built here with the Python client package. A packet socket on the
+installer's link writes the pcap file; tshark with the dissector decodes it, and every
+field must read as the bytes that travelled, which camdisco (checked against hand-written
+bytes in its own tests) takes apart. The captured datagrams of the sample file
+(tests/lib/datagrams.txt) are decoded the same way, as frames written here."""
 
 import os
 import select
@@ -21,9 +22,11 @@ import time
 import unittest
 
 import camdisco
+import datagrams
 from camdisco import Header, ModifyRequest
+from campair import CameraPair
+from cameras import parse_json_lines
 from camsandbox import Sandbox, wait_for
-from camlan import Camera, run_devsearch, parse_json_lines
 
 CAM_IP, NEW_IP, INSTALLER_IP, GATEWAY, PREFIX = (
     "10.89.0.10", "10.89.0.20", "10.89.0.2", "10.89.0.1", 24)
@@ -144,12 +147,62 @@ class LinkCapture:
 
     def write(self, path):
         self.drain()
-        with open(path, "wb") as f:
-            f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
-            for stamp, frame, _, _, _ in self.frames:
-                f.write(struct.pack("<IIII", int(stamp), int(stamp % 1 * 1e6), len(frame),
-                                    len(frame)))
-                f.write(frame)
+        write_pcap(path, [(stamp, frame) for stamp, frame, _, _, _ in self.frames])
+
+
+def write_pcap(path, frames):
+    """A pcap file (Ethernet link type) of (time, frame) pairs."""
+    with open(path, "wb") as f:
+        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
+        for stamp, frame in frames:
+            f.write(struct.pack("<IIII", int(stamp), int(stamp % 1 * 1e6), len(frame),
+                                len(frame)))
+            f.write(frame)
+
+
+def udp_frame(src, sport, dst, dport, payload):
+    """An Ethernet frame carrying one IPv4/UDP datagram (checksums left 0)."""
+    udp = struct.pack("!HHHH", sport, dport, 8 + len(payload), 0) + payload
+    ip = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0x4000, 64, 17, 0,
+                     socket.inet_aton(src), socket.inet_aton(dst))
+    return b"\xff" * 6 + b"\x02\x00\x00\x00\x00\x01\x08\x00" + ip + udp
+
+
+def decode(tshark, pcap, home, *prefs):
+    """Every frame of pcap as tshark with the dissector reads it: {field: text}."""
+    argv = [tshark, "-r", pcap, "-X", "lua_script:" + LUA, "-n", *prefs,
+            "-T", "fields", "-E", "separator=/t", "-E", "occurrence=a",
+            "-E", "aggregator=|"]
+    for field in FIELDS:
+        argv += ["-e", field]
+    # a home of its own: no personal preferences are read, none are written
+    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"))
+    res = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                         timeout=180, env=env)
+    if res.returncode != 0:
+        raise RuntimeError("tshark failed (%d): %s" % (res.returncode, res.stderr))
+    return [dict(zip(FIELDS, line.split("\t"))) for line in res.stdout.splitlines()]
+
+
+def assert_decoded(test, row, expected, where):
+    """Each expected field of one decoded row, as the value it should read as."""
+    for field, want in expected.items():
+        got = row[field]
+        if isinstance(want, bool):
+            got = got in ("1", "True")
+        elif isinstance(want, int):
+            got = int(got, 0) if got else None
+        test.assertEqual(want, got, "%s, %s" % (where, field))
+
+
+def full_expect(payload, is_reply, pwd_shown=False):
+    """Every field the dissector shows of one datagram, from its bytes."""
+    expected = dict(head_expect(payload), **{"devfinder.reply": is_reply})
+    if expected["devfinder.msg_type"] != 12:
+        expected.update(search_expect(payload) if is_reply else {})
+    elif not is_reply:
+        expected.update(mod_expect(payload, pwd_shown))
+    return expected
 
 
 def request(mtype, pred=None):
@@ -179,16 +232,11 @@ class DissectorOnRealTraffic(unittest.TestCase):
         if not cls.tshark:
             raise RuntimeError("tshark is not installed (bash scripts/install-deps.sh)")
         cls.tmp = tempfile.mkdtemp(prefix="dissector-")
-        cls.sb = Sandbox()
-        try:
-            cls.cam_host = cls.sb.host("camera")
-            cls.inst = cls.sb.host("installer")
-            cls.sb.link(cls.cam_host, "eth0", "%s/%d" % (CAM_IP, PREFIX), cls.inst, "eth0",
-                        "%s/%d" % (INSTALLER_IP, PREFIX))
-            cls.cam_host.ip("route", "add", "default", "via", GATEWAY)
-            cls.cam = Camera(cls.sb, cls.cam_host, "eth0", CAM_IP, PREFIX, GATEWAY, MAC, USER,
-                             PASSWORD)
-            cls.cam.start()
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, ignore_errors=True)
+        with Sandbox() as cls.sb:
+            cls.pair = CameraPair(cls.sb, CAM_IP, INSTALLER_IP, PREFIX, GATEWAY, MAC, USER,
+                                  PASSWORD, default_route=True).start()
+            cls.inst, cls.cam = cls.pair.installer, cls.pair.camera
             cls.cap = LinkCapture(cls.inst, "eth0")
             try:
                 cls.run_traffic()
@@ -196,26 +244,13 @@ class DissectorOnRealTraffic(unittest.TestCase):
                 cls.cap.write(cls.pcap)
             finally:
                 cls.cap.close()
-        except Exception:
-            cls.sb.close()
-            shutil.rmtree(cls.tmp, ignore_errors=True)
-            raise
-        cls.sb.close()
-        try:
-            cls.rows = cls.decode()
-            cls.rows_shown = cls.decode("-o", "devfinder.show_password:TRUE")
-        except Exception:
-            shutil.rmtree(cls.tmp, ignore_errors=True)
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        cls.rows = cls.decode()
+        cls.rows_shown = cls.decode("-o", "devfinder.show_password:TRUE")
 
     # -- traffic ---------------------------------------------------------------------
     @classmethod
     def ds(cls, *args):
-        res = run_devsearch(cls.sb, cls.inst, *args)
+        res = cls.pair.devsearch(*args)
         if res.returncode != 0:
             raise RuntimeError("devsearch %s: %s %s\n%s" % (args, res.stdout, res.stderr,
                                                             cls.cam.discovery_log()[-1500:]))
@@ -311,18 +346,7 @@ class DissectorOnRealTraffic(unittest.TestCase):
     # -- decoding ----------------------------------------------------------------------
     @classmethod
     def decode(cls, *prefs):
-        argv = [cls.tshark, "-r", cls.pcap, "-X", "lua_script:" + LUA, "-n", *prefs,
-                "-T", "fields", "-E", "separator=/t", "-E", "occurrence=a",
-                "-E", "aggregator=|"]
-        for field in FIELDS:
-            argv += ["-e", field]
-        # a home of its own: no personal preferences are read, none are written
-        env = dict(os.environ, HOME=cls.tmp, XDG_CONFIG_HOME=os.path.join(cls.tmp, "config"))
-        res = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                             timeout=180, env=env)
-        if res.returncode != 0:
-            raise RuntimeError("tshark failed (%d): %s" % (res.returncode, res.stderr))
-        rows = [dict(zip(FIELDS, line.split("\t"))) for line in res.stdout.splitlines()]
+        rows = decode(cls.tshark, cls.pcap, cls.tmp, *prefs)
         if len(rows) != len(cls.cap.frames):
             raise RuntimeError("tshark read %d frames of %d" % (len(rows), len(cls.cap.frames)))
         return rows
@@ -331,24 +355,10 @@ class DissectorOnRealTraffic(unittest.TestCase):
         return self.cap.frames[index][4]
 
     def assertDecoded(self, index, expected, rows=None):
-        row = (rows or self.rows)[index]
-        for field, want in expected.items():
-            got = row[field]
-            if isinstance(want, bool):
-                got = got in ("1", "True")
-            elif isinstance(want, int):
-                got = int(got, 0) if got else None
-            self.assertEqual(want, got, "frame %d, %s" % (index + 1, field))
+        assert_decoded(self, (rows or self.rows)[index], expected, "frame %d" % (index + 1))
 
     def assertFullyDecoded(self, index, rows=None, pwd_shown=False):
-        p = self.payload(index)
-        is_reply = self.cap.frames[index][2] == PORT
-        expected = dict(head_expect(p), **{"devfinder.reply": is_reply})
-        mtype = expected["devfinder.msg_type"]
-        if mtype != 12:
-            expected.update(search_expect(p) if is_reply else {})
-        elif not is_reply:
-            expected.update(mod_expect(p, pwd_shown))
+        expected = full_expect(self.payload(index), self.cap.frames[index][2] == PORT, pwd_shown)
         self.assertDecoded(index, expected, rows)
         return expected
 
@@ -463,6 +473,35 @@ class DissectorOnRealTraffic(unittest.TestCase):
             self.assertEqual([""] * len(EXPERTS),
                              [self.rows[i]["devfinder.expert." + e] for e in EXPERTS],
                              "frame %d" % (i + 1))
+
+
+class DissectorOnSamples(unittest.TestCase):
+    """The captured datagrams of the sample file, each as a frame between the client
+    (192.168.1.50) and the camera (192.168.1.10): every field reads as camdisco reads
+    the bytes, and none is flagged."""
+
+    def test_captured_datagrams(self):
+        tshark = shutil.which("tshark")
+        self.assertIsNotNone(tshark, "tshark is not installed (bash scripts/install-deps.sh)")
+        home = tempfile.mkdtemp(prefix="dissector-samples-")
+        self.addCleanup(shutil.rmtree, home, ignore_errors=True)
+        samples = list(datagrams.load().values())
+        frames = []
+        for sample in samples:
+            ends = (("192.168.1.50", 50000), ("192.168.1.10", PORT))
+            src, dst = ends[::-1] if sample.name.endswith("_reply") else ends
+            frames.append((1700000000.0 + len(frames), udp_frame(*src, *dst, sample.data)))
+        pcap = os.path.join(home, "samples.pcap")
+        write_pcap(pcap, frames)
+        rows = decode(tshark, pcap, home)
+        self.assertEqual(len(samples), len(rows))
+        for sample, row in zip(samples, rows):
+            with self.subTest(sample.name):
+                assert_decoded(self, row, full_expect(sample.data, sample.name.endswith("_reply")),
+                               sample.name)
+                self.assertEqual([""] * (len(EXPERTS) + 1),
+                                 [row["devfinder.expert." + e] for e in EXPERTS] +
+                                 [row["devfinder.ignored"]])
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""Device sandbox: camera and client hosts made of Linux namespaces.
+"""Device sandbox: camera and client hosts made of Linux namespaces, and the
+links and switches between them.
 
 Every system test, the demo and the benchmarks run the real programs here, so
 nothing touches the build machine's /mivor, /dev/snap, System V IPC or network.
@@ -19,17 +20,21 @@ namespace (`ip netns add`) that has unshared a mount, an IPC and a PID
 namespace (so `ps` there lists the host's own processes only). In
 its mount namespace a temporary directory is bound on /mivor and another on
 /dev/snap; with private_run=True a third one on /var/run (host.run_dir), for
-hosts whose programs keep state there (the CGI's guard file). Commands enter the holder's namespaces with nsenter, run in the
-host's directory (so the stand-in starts as ./zozid) and find first in PATH a
-directory holding `ps` (busybox, whose ps prints command lines) and a fake
-`reboot` that only records its call.
+hosts whose programs keep state there (the CGI's guard file). Commands enter
+the holder's namespaces with nsenter, run in the host's directory (so the
+stand-in starts as ./zozid) and find first in PATH a directory holding `ps`
+(busybox, whose ps prints command lines) and a fake `reboot` that only records
+its call.
+
+Beside this module: camprocs (process inspection), camroot (a BusyBox root
+for one host), cameras (simulated cameras, alone or as a LAN), campair (a
+camera host and an installer host) and webcgi (the CGI behind a web server).
 """
 
 import contextlib
 import ctypes
 import os
 import re
-import selectors
 import shutil
 import signal
 import socket
@@ -38,18 +43,23 @@ import sys
 import tempfile
 import time
 
+from camprocs import (children, descendants, kernel_children, namespace_processes, pid_alive,
+                      read_line, stall_report)
+
 CLONE_NEWNET = 0x40000000
 NETNS_DIR = "/run/netns"
 NAME_PREFIX = "csb"
 SYSTEM_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 BUSYBOX = shutil.which("busybox") or "/bin/busybox"
+# The source tree this library belongs to (tests/lib/ below it).
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # Bound of each step of setting up a host (its holder's start, finding its init).
 SETUP_TIMEOUT_S = 30
 
 _libc = ctypes.CDLL(None, use_errno=True)
 
 
-def _run(argv, check=True, timeout=30, **kw):
+def host_run(argv, check=True, timeout=30, **kw):
     """Runs a host-side command; raises with its output when it fails."""
     res = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                          text=True, timeout=timeout, **kw)
@@ -59,117 +69,10 @@ def _run(argv, check=True, timeout=30, **kw):
     return res
 
 
-def _read_line(stream, timeout):
-    """The first line a binary pipe delivers within timeout seconds (shorter
-    when the writer ended or the time ran out: then whatever came)."""
-    deadline = time.monotonic() + timeout
-    fd = stream.fileno()
-    got = b""
-    with selectors.DefaultSelector() as sel:
-        sel.register(fd, selectors.EVENT_READ)
-        while not got.endswith(b"\n"):
-            left = deadline - time.monotonic()
-            if left <= 0 or not sel.select(left):
-                break
-            chunk = os.read(fd, 256)
-            if not chunk:
-                break
-            got += chunk
-    return got
-
-
 def _setns(fd):
     if _libc.setns(fd, CLONE_NEWNET) != 0:
         err = ctypes.get_errno()
         raise OSError(err, os.strerror(err))
-
-
-def _pid_alive(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except PermissionError:
-        return True
-    return True
-
-
-def _kernel_children(pid):
-    """The kernel's list of pid's children (empty when it has none or is gone)."""
-    try:
-        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
-            return [int(x) for x in f.read().split()]
-    except (FileNotFoundError, ProcessLookupError):
-        return []
-
-
-def _children(pid):
-    """PIDs of the direct children of pid (empty when it has none or is gone).
-
-    The kernel's children list can miss a child of a running task, so an empty
-    answer is checked against the parent field of every process."""
-    kids = _kernel_children(pid)
-    if kids or not os.path.exists("/proc/%d" % pid):
-        return kids
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                stat = f.read()
-        except OSError:
-            continue
-        # "pid (comm) state ppid ...": comm may hold blanks, so split after ")".
-        fields = stat[stat.rfind(")") + 2:].split()
-        if len(fields) > 1 and int(fields[1]) == pid:
-            kids.append(int(entry))
-    return kids
-
-
-def _descendants(pid):
-    """pid and every process below it, parents before children."""
-    found, queue = [], [pid]
-    while queue and len(found) < 256:
-        p = queue.pop(0)
-        found.append(p)
-        queue.extend(_children(p))
-    return found
-
-
-def _read_text(path):
-    try:
-        with open(path) as f:
-            return f.read().strip()
-    except OSError as e:
-        return "(%s)" % e.strerror
-
-
-def _proc_text(pid, name):
-    return _read_text("/proc/%d/%s" % (pid, name))
-
-
-def stall_report(pid, title):
-    """What pid and the processes below it are doing: state, CPU time, the
-    kernel function each waits in and its system call. Written when a command
-    outlives its bound, so that a stall can be told from a slow machine."""
-    lines = ["--- %s" % title, "load: " + _read_text("/proc/loadavg")]
-    pressure = _read_text("/proc/pressure/cpu")
-    if not pressure.startswith("("):
-        lines.append("cpu pressure: " + pressure.replace("\n", " | "))
-    tick = os.sysconf("SC_CLK_TCK")
-    for p in _descendants(pid):
-        stat = _proc_text(p, "stat")
-        fields = stat[stat.rfind(")") + 2:].split()
-        comm = stat[stat.find("(") + 1:stat.rfind(")")]
-        cpu = ("user %.2f s sys %.2f s" % (int(fields[11]) / tick, int(fields[12]) / tick)
-               if len(fields) > 12 else "")
-        lines.append("pid %d (%s) state %s %s wchan %s syscall %s" % (
-            p, comm, fields[0] if fields else "?", cpu, _proc_text(p, "wchan"),
-            _proc_text(p, "syscall")))
-        stack = _proc_text(p, "stack")
-        if stack and not stack.startswith("("):
-            lines.extend("    " + line for line in stack.splitlines()[:12])
-    return "\n".join(lines) + "\n---\n"
 
 
 def remove_stale_namespaces():
@@ -180,8 +83,8 @@ def remove_stale_namespaces():
         return
     for name in names:
         m = re.match(r"^%s(\d+)-" % NAME_PREFIX, name)
-        if m and not _pid_alive(int(m.group(1))):
-            _run(["ip", "netns", "del", name], check=False)
+        if m and not pid_alive(int(m.group(1))):
+            host_run(["ip", "netns", "del", name], check=False)
 
 
 class Host:
@@ -229,7 +132,7 @@ class Host:
         if zozid:
             os.symlink(zozid, os.path.join(self.dir, "zozid"))
 
-        _run(["ip", "netns", "add", self.netns])
+        host_run(["ip", "netns", "add", self.netns])
         self.sandbox._netns.append(self.netns)
         # The holder's shell is the first process of its own PID namespace: `ps`
         # inside lists only this host's processes (as on a camera), ending the
@@ -256,7 +159,7 @@ class Host:
                  "--fork", "--kill-child=SIGKILL", "--mount-proc", "--propagation", "private",
                  "--", "sh", "-c", script],
                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err)
-        line = _read_line(self.holder.stdout, SETUP_TIMEOUT_S)
+        line = read_line(self.holder.stdout, SETUP_TIMEOUT_S)
         self.holder.stdout.close()
         if line != b"ready\n":
             self.holder.kill()
@@ -266,7 +169,7 @@ class Host:
                                    % (self.name, SETUP_TIMEOUT_S, line,
                                       err.read().decode(errors="replace")))
         # unshare's only child, there once "ready" is written
-        kids = wait_for(lambda: _children(self.holder.pid), timeout=SETUP_TIMEOUT_S)
+        kids = wait_for(lambda: children(self.holder.pid), timeout=SETUP_TIMEOUT_S)
         if not kids:
             raise RuntimeError("host %s: no init process found" % self.name)
         self.init_pid = kids[0]
@@ -306,7 +209,7 @@ class Host:
         except subprocess.TimeoutExpired:
             sys.stderr.write(stall_report(proc.pid, "%s: %s still running after %s s"
                                           % (self.name, " ".join(map(str, argv)), timeout)))
-            for pid in reversed(_descendants(proc.pid)):
+            for pid in reversed(descendants(proc.pid)):
                 with contextlib.suppress(ProcessLookupError):
                     os.kill(pid, signal.SIGKILL)
             proc.kill()
@@ -354,11 +257,11 @@ class Host:
         nsenter ended first. Polls the kernel's children file, which costs one
         read; only if it stays empty are all processes looked through once (a
         look through /proc per poll made starting N programs cost N squared)."""
-        kids = wait_for(lambda: _kernel_children(proc.pid) or proc.poll() is not None,
+        kids = wait_for(lambda: kernel_children(proc.pid) or proc.poll() is not None,
                         timeout=SETUP_TIMEOUT_S, interval=0.002)
         if isinstance(kids, list):
             return kids[0]
-        kids = _children(proc.pid) if proc.poll() is None else []
+        kids = children(proc.pid) if proc.poll() is None else []
         return kids[0] if kids else None
 
     def output(self, name):
@@ -395,7 +298,7 @@ class Host:
 
     def ip(self, *args):
         """`ip` inside this host's network namespace; raises when it fails."""
-        return _run(["ip", "-n", self.netns] + list(args)).stdout
+        return host_run(["ip", "-n", self.netns] + list(args)).stdout
 
     def socket(self, family=socket.AF_INET, type=socket.SOCK_DGRAM, proto=0):
         """A socket created inside this host's network namespace.
@@ -419,26 +322,8 @@ class Host:
         namespace, as the build machine numbers them; the holder's shell and
         its sleep included. Zombies are left out (an orphan is one until the
         holder's shell reaps it)."""
-        try:
-            own = os.readlink("/proc/%d/ns/pid" % self.init_pid)
-        except OSError:
-            return []
-        found = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                if os.readlink("/proc/%s/ns/pid" % entry) != own:
-                    continue
-                with open("/proc/%s/stat" % entry) as f:
-                    stat = f.read()
-            except OSError:  # gone meanwhile
-                continue
-            # "pid (comm) state ...": comm may hold blanks and parentheses
-            comm = stat[stat.find("(") + 1:stat.rfind(")")]
-            if stat[stat.rfind(")") + 2:].split()[0] != "Z":
-                found.append((int(entry), comm))
-        return found
+        return [(pid, comm) for pid, comm, state in namespace_processes(self.init_pid)
+                if state != "Z"]
 
     def port_open(self, addr, port, timeout=0.5):
         """True when a TCP connection from this host to addr:port succeeds."""
@@ -451,73 +336,6 @@ class Host:
             return False
         finally:
             s.close()
-
-    # -- a root file system of the camera's own ----------------------------------
-    ROOT_PATH = "/bin:/sbin:/usr/bin:/usr/sbin"
-
-    def make_root(self, name="root"):
-        """A root file system for this host, as on a camera; returns its path.
-
-        BusyBox is /bin/sh and every command (links in /bin, one per applet);
-        /etc, /var/run, /var/log and /tmp are empty directories, /dev holds only
-        null, /proc is the host's PID namespace and /mivor the host's own. The
-        build machine's library directories are mounted read-only, so
-        dynamically linked programs (BusyBox, the project's builds) run; none
-        of them is on PATH. The mounts live in the host's mount namespace only
-        and end with it. Run programs inside with root_argv() or run_in_root().
-        """
-        root = os.path.join(self.dir, name)
-        for d in ("bin", "sbin", "usr/bin", "usr/sbin", "etc", "var/run", "var/log", "tmp",
-                  "dev", "proc", "mivor"):
-            os.makedirs(os.path.join(root, d), exist_ok=True)
-        os.chmod(os.path.join(root, "tmp"), 0o1777)
-        shutil.copy2(os.path.realpath(BUSYBOX), os.path.join(root, "bin", "busybox"))
-        applets = _run([BUSYBOX, "--list"]).stdout.split()
-        for applet in applets:
-            link = os.path.join(root, "bin", applet)
-            if applet != "busybox" and not os.path.lexists(link):
-                os.symlink("busybox", link)
-        open(os.path.join(root, "dev", "null"), "w").close()
-        mounts = []
-        # Library directories as the build machine has them: a symlink stays a
-        # symlink (merged /usr), a directory is bound read-only.
-        for d in ("lib", "lib32", "lib64", "libx32", "usr/lib", "usr/lib32", "usr/lib64",
-                  "usr/libx32"):
-            host_path = "/" + d
-            inside = os.path.join(root, d)
-            if os.path.islink(host_path):
-                os.symlink(os.readlink(host_path), inside)
-            elif os.path.isdir(host_path):
-                os.makedirs(inside, exist_ok=True)
-                mounts.append("mount --bind '%s' '%s' && mount -o remount,bind,ro '%s'"
-                              % (host_path, inside, inside))
-        mounts.append("mount -t proc proc '%s/proc'" % root)
-        mounts.append("mount --bind /dev/null '%s/dev/null'" % root)
-        mounts.append("mount --bind '%s' '%s/mivor'" % (self.mivor, root))
-        res = self.run(["sh", "-c", " && ".join(mounts)])
-        if res.returncode != 0:
-            raise RuntimeError("host %s: root %s not mounted: %s" % (self.name, root, res.stderr))
-        return root
-
-    def root_argv(self, root, argv):
-        """The command line that runs argv inside a root made by make_root()."""
-        chroot = shutil.which("chroot", path=SYSTEM_PATH) or "/usr/sbin/chroot"
-        return [chroot, root] + list(argv)
-
-    def run_in_root(self, root, argv, timeout=30, env=None):
-        """Runs argv inside root (PATH: the root's own directories only)."""
-        full_env = {"PATH": self.ROOT_PATH, "HOME": "/"}
-        if env:
-            full_env.update(env)
-        return self.run(self.root_argv(root, argv), timeout=timeout, env=full_env)
-
-    def start_in_root(self, root, argv, name=None, env=None):
-        """Starts argv inside root, like start() (chroot execs the program)."""
-        full_env = {"PATH": self.ROOT_PATH, "HOME": "/"}
-        if env:
-            full_env.update(env)
-        return self.start(self.root_argv(root, argv), name=name or os.path.basename(argv[0]),
-                          env=full_env)
 
     def reboot_calls(self):
         """Lines recorded by the fake reboot, one per call."""
@@ -559,14 +377,14 @@ class Switch:
         self.name = name
         self.netns = "%s%d-%d-%s" % (NAME_PREFIX, os.getpid(), sandbox._serial, name)
         self.ports = 0
-        _run(["ip", "netns", "add", self.netns])
+        host_run(["ip", "netns", "add", self.netns])
         sandbox._netns.append(self.netns)
         self.ip("link", "set", "lo", "up")
         self.ip("link", "add", "br0", "type", "bridge")
         self.ip("link", "set", "br0", "up")
 
     def ip(self, *args):
-        return _run(["ip", "-n", self.netns] + list(args)).stdout
+        return host_run(["ip", "-n", self.netns] + list(args)).stdout
 
 
 def wait_for(predicate, timeout=5.0, interval=0.02):
@@ -597,12 +415,22 @@ class Sandbox:
         self._netns = []
         self._serial = 0
 
+    @classmethod
+    def for_test(cls, case):
+        """A sandbox removed when case is done: a test (called from setUp) or a
+        test class (from setUpClass), also when the rest of its set-up fails."""
+        sb = cls()
+        if isinstance(case, type):
+            case.addClassCleanup(sb.close)
+        else:
+            case.addCleanup(sb.close)
+        return sb
+
     def binary(self, name, required=True):
         """Path of a built program (CAM_BIN_DIR, else build/normal/bin)."""
         bin_dir = os.environ.get("CAM_BIN_DIR")
         if not bin_dir:
-            src = os.environ.get("CAM_SOURCE_DIR",
-                                 os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+            src = os.environ.get("CAM_SOURCE_DIR", SOURCE_DIR)
             bin_dir = os.path.join(src, "build", "normal", "bin")
         path = os.path.join(bin_dir, name)
         if os.path.exists(path):
@@ -631,12 +459,12 @@ class Sandbox:
             addrs = [addrs]
         steps = ["addr add %s dev %s" % (addr, ifname) for addr in addrs or []]
         steps.append("link set %s up" % ifname)
-        _run(["ip", "-n", ns, "-batch", "-"], input="\n".join(steps) + "\n")
+        host_run(["ip", "-n", ns, "-batch", "-"], input="\n".join(steps) + "\n")
 
     def link(self, a, if_a, addr_a, b, if_b, addr_b):
         """A veth pair between hosts a and b, both ends up, with the given
         addresses ("10.1.0.1/24", a list of them, or None)."""
-        _run(["ip", "-n", a.netns, "link", "add", if_a, "type", "veth",
+        host_run(["ip", "-n", a.netns, "link", "add", if_a, "type", "veth",
               "peer", "name", if_b, "netns", b.netns])
         self._configure(a.netns, if_a, addr_a)
         self._configure(b.netns, if_b, addr_b)
@@ -645,7 +473,7 @@ class Sandbox:
         """Connects host to switch with a veth link; returns the switch port name."""
         switch.ports += 1
         port = "p%d" % switch.ports
-        _run(["ip", "-n", host.netns, "link", "add", ifname, "type", "veth",
+        host_run(["ip", "-n", host.netns, "link", "add", ifname, "type", "veth",
               "peer", "name", port, "netns", switch.netns])
         switch.ip("link", "set", port, "master", "br0", "up")
         self._configure(host.netns, ifname, addr)
@@ -658,7 +486,7 @@ class Sandbox:
             with contextlib.suppress(Exception):
                 h.close()
         for ns in self._netns:
-            _run(["ip", "netns", "del", ns], check=False)
+            host_run(["ip", "netns", "del", ns], check=False)
         self._netns = []
         if not self.keep:
             shutil.rmtree(self.root, ignore_errors=True)
