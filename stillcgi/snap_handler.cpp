@@ -382,13 +382,7 @@ S32 getfileinfo(const S8* ps8Path, time_t* ptMtime)
 
 S32 flushimage(const S8* ps8Path)
 {
-    time_t tMtime = 0;
-    const S32 s32Size = getfileinfo(ps8Path, &tMtime);
-    if (s32Size < 0) {
-        return -1;
-    }
-    if (s32Size == 0) {
-        EmptyFileReply();
+    if (getfileinfo(ps8Path, nullptr) < 0) {
         return -1;
     }
     const UniqueFd stFd(open(ps8Path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
@@ -397,8 +391,7 @@ S32 flushimage(const S8* ps8Path)
         NotFoundReply();
         return -1;
     }
-    SendOpened(stFd.Get(), s32Size);
-    return 0;
+    return SnapSendImage(stFd.Get());
 }
 
 S32 SnapSendImage(S32 s32Fd)

@@ -37,11 +37,14 @@ S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd,
  * never. return 1 if acceptable, else 0 */
 S32 IsSupportedResolution(const U8* pu8Area, S32 s32Index);
 
-/* flushimage: writes the image reply for the file to descriptor 1 (what
- * cgiOut holds goes first): the head, then the bytes; an empty file gets the 404 "File Not Found"
- * reply, a file that cannot be opened the 404 "Not Found" one, a file whose
- * status cannot be read nothing. The request road sends from the descriptor
- * it took instead (snap_handler_internal.h).
+/* flushimage: writes the image reply for the file to descriptor 1: the
+ * head, then the bytes (SnapSendImage over the opened file); an empty file
+ * gets the 404 "File Not Found" reply, a file that cannot be opened (a link
+ * included) the 404 "Not Found" one, a file whose status cannot be read
+ * nothing. Kept without a caller in the program: it is the handler's
+ * published name for "send this file", while the request road sends from
+ * the descriptor it took in its turn (snap_handler_internal.h), so no other
+ * request's file can take its place.
  * return 0 when the image headers went out, -1 otherwise */
 S32 flushimage(const S8* ps8Path);
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "snap_handler.h"
 #include "snap_handler_internal.h"
 #include "test_support.h"
 
@@ -430,6 +431,36 @@ TEST_F(RequestRoad, EmptyFileAndMissingFileAre404)
 
     EXPECT_EQ(REPLY_404, Run("user=admin&psw=1234", &s32Ret));  // waits about a second
     EXPECT_EQ(-1, s32Ret);
+}
+
+TEST_F(RequestRoad, FlushImageByPathAnswersAsTheRoadDoes)
+{
+    /* the path-taking form has no caller in the program; it must still give
+     * the road's replies: the image, the empty-file 404, a 404 for a link,
+     * nothing for a file whose status cannot be read */
+    const std::string strLink = m_stDir.Path("link.jpg");
+    stilltest::WriteFile(m_strSnap, JPEG);
+    ASSERT_EQ(0, symlink(m_strSnap.c_str(), strLink.c_str()));
+    const std::string strEmpty = m_stDir.Path("empty.jpg");
+    stilltest::WriteFile(strEmpty, "");
+    const std::string strMissing = m_stDir.Path("missing.jpg");
+    const struct {
+        const std::string* pPath;
+        S32 s32Ret;
+        const std::string strReply;
+    } astCase[] = {
+        {&m_strSnap, 0, REPLY_IMAGE},
+        {&strEmpty, -1, REPLY_EMPTY},
+        {&strLink, -1, REPLY_404},
+        {&strMissing, -1, ""},
+    };
+    for (const auto& stCase : astCase) {
+        stilltest::FdCapture stOut(1, m_stDir.Path("stdout"));
+        const S32 s32Ret = flushimage(stCase.pPath->c_str());
+        EXPECT_EQ(stCase.strReply, stOut.Finish()) << *stCase.pPath;
+        EXPECT_EQ(stCase.s32Ret, s32Ret) << *stCase.pPath;
+    }
+    EXPECT_EQ(JPEG, stilltest::ReadFile(m_strSnap));  // the path form leaves the file
 }
 
 } // namespace
