@@ -6,6 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
     build-essential cmake g++ clang libclang-rt-14-dev   # compilers, libFuzzer runtime
+    clang-format-14                                     # the one formatter version (check-format.sh)
     libgtest-dev libgmock-dev                           # unit tests
     libcgicc-dev                                        # CGI library of stillcgi
     libjpeg62-turbo-dev                                 # the stand-in's JPEG test card

@@ -9,6 +9,7 @@
 #           install test included, under qemu-arm
 #   asan    clang with AddressSanitizer + UndefinedBehaviorSanitizer, which
 #           also builds and runs the libFuzzer targets for a bounded time
+# Before any build, every C and C++ file must be formatted (scripts/check-format.sh).
 # Warnings are errors when CAM_WERROR=ON is in the environment (CI sets it).
 # Needs root for the system tests.
 set -euo pipefail
@@ -20,6 +21,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 scripts/install-deps.sh
+scripts/check-format.sh
 
 JOBS=$(nproc)
 WERROR=${CAM_WERROR:-OFF}
