@@ -28,10 +28,10 @@
 #include "VXNetProtocol.h"
 #include "type.h"
 
-constexpr U32 BCAST_GUARD_FAILS = 5;          /* failed user checks that start a lock */
-constexpr U64 BCAST_GUARD_WINDOW_MS = 60000;  /* ... when they fall within this time */
-constexpr U64 BCAST_GUARD_LOCK_MS = 60000;    /* how long modifications are then refused */
-constexpr U32 BCAST_GUARD_REFUSED_KEEP = 16;  /* refused requests remembered (for repeats) */
+constexpr U32 BCAST_GUARD_FAILS = 5;         /* failed user checks that start a lock */
+constexpr U64 BCAST_GUARD_WINDOW_MS = 60000; /* ... when they fall within this time */
+constexpr U64 BCAST_GUARD_LOCK_MS = 60000;   /* how long modifications are then refused */
+constexpr U32 BCAST_GUARD_REFUSED_KEEP = 16; /* refused requests remembered (for repeats) */
 
 /* What is remembered of a refused request: msgid, user and password fields. */
 constexpr size_t BCAST_GUARD_KEY_SIZE =
@@ -44,15 +44,15 @@ typedef enum {
 } BCAST_GUARD_E;
 
 typedef struct {
-    U64 au64FailMs[BCAST_GUARD_FAILS];  /* times of the latest failures, a ring */
-    U32 u32FailNext;                    /* where the next failure goes */
-    U32 u32FailCount;                   /* failures in the ring (at most BCAST_GUARD_FAILS) */
+    U64 au64FailMs[BCAST_GUARD_FAILS]; /* times of the latest failures, a ring */
+    U32 u32FailNext;                   /* where the next failure goes */
+    U32 u32FailCount;                  /* failures in the ring (at most BCAST_GUARD_FAILS) */
     U8 au8RefusedKey[BCAST_GUARD_REFUSED_KEEP][BCAST_GUARD_KEY_SIZE];
     U64 au64RefusedMs[BCAST_GUARD_REFUSED_KEEP];
     U32 u32RefusedNext;
     U32 u32RefusedCount;
     BOOL bLocked;
-    U64 u64LockEndMs;                   /* meaningful while bLocked */
+    U64 u64LockEndMs; /* meaningful while bLocked */
 } BCAST_GUARD_S;
 
 /* BcastGuardAdmit: may the credentials of stReq be checked at u64NowMs?

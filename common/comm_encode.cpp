@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-/* comm_encode.cpp: guarded counters, random numbers, time keys and encoders of
- * the helper library (comm_funcs.h). */
+/* comm_encode.cpp: the helper library's small value makers (comm_funcs.h):
+ * guarded counters, random numbers, time keys and text encoders. */
 #include "comm_funcs.h"
 
 #include <limits.h>

@@ -22,8 +22,8 @@ bool PutIfName(ifreq* pstIfr, const char* ps8IfName);
  * name translates every route's index, as ParseRoutes documents. */
 typedef struct {
     bool bByIndex;
-    unsigned int u32IfIndex;   /* by index: the wanted index; 0 never matches */
-    const char* ps8IfName;     /* by name: the wanted name */
+    unsigned int u32IfIndex; /* by index: the wanted index; 0 never matches */
+    const char* ps8IfName;   /* by name: the wanted name */
 } ROUTE_MATCH_S;
 
 /* One route message of u32MsgLen bytes (its own length field, already checked

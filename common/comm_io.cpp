@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-/* comm_io.cpp: the bounded retries of read and write, the monotonic clock and
- * close-on-exec sockets (comm_io.h). */
+/* comm_io.cpp: the daemon's descriptor rules (comm_io.h): the bounded retries
+ * of read and write, close-on-exec sockets, and the monotonic clock the
+ * descriptor waits and the log measure with. */
 #include "comm_io.h"
 
 #include <errno.h>

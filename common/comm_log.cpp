@@ -78,8 +78,8 @@ bool CommLogAdmit(COMM_BUDGET_E enBudget)
 /* Formats the text behind the uHead bytes of prefix already in s_s8Line and
  * writes both with one call. A text too long for the line is cut, keeping its
  * line end. Called under the lock. */
-__attribute__((format(printf, 3, 0)))
-void WriteFormatted(CommLogSink* pstSink, size_t uHead, const char* ps8Fmt, va_list args)
+__attribute__((format(printf, 3, 0))) void WriteFormatted(CommLogSink* pstSink, size_t uHead,
+                                                          const char* ps8Fmt, va_list args)
 {
     va_list argsCopy;
     va_copy(argsCopy, args);
@@ -156,9 +156,9 @@ private:
  * output. */
 typedef enum { COMM_FORM_BRACKET, COMM_FORM_DASH, COMM_FORM_TRACE } COMM_FORM_E;
 
-__attribute__((format(printf, 6, 0)))
-void WriteLine(COMM_BUDGET_E enBudget, COMM_FORM_E enForm, const char* ps8Tag,
-               const char* ps8Func, int s32Line, const char* ps8Fmt, va_list args)
+__attribute__((format(printf, 6, 0))) void WriteLine(COMM_BUDGET_E enBudget, COMM_FORM_E enForm,
+                                                     const char* ps8Tag, const char* ps8Func,
+                                                     int s32Line, const char* ps8Fmt, va_list args)
 {
     const LogLock stLock;
     if (!CommLogAdmit(enBudget)) return;
@@ -194,16 +194,16 @@ void WriteLine(COMM_BUDGET_E enBudget, COMM_FORM_E enForm, const char* ps8Tag,
 }
 
 /* A line of the caller's text alone, no prefix. */
-__attribute__((format(printf, 2, 0)))
-void WritePlain(CommLogSink* pstSink, const char* ps8Fmt, va_list args)
+__attribute__((format(printf, 2, 0))) void WritePlain(CommLogSink* pstSink, const char* ps8Fmt,
+                                                      va_list args)
 {
     const LogLock stLock;
     if (!CommLogAdmit(COMM_BUDGET_GENERAL)) return;
     WriteFormatted(pstSink, 0, ps8Fmt, args);
 }
 
-__attribute__((format(printf, 2, 3)))
-void WritePlainF(CommLogSink* pstSink, const char* ps8Fmt, ...)
+__attribute__((format(printf, 2, 3))) void WritePlainF(CommLogSink* pstSink, const char* ps8Fmt,
+                                                       ...)
 {
     va_list args;
     va_start(args, ps8Fmt);
@@ -378,33 +378,33 @@ int CommFormatPlain(char* ps8Dst, size_t uSize, const char* ps8Fmt, va_list args
             continue;
         }
         switch (*++p) {
-        case '%':
-            stText.Char('%');
-            break;
-        case 'c':
-            stText.Char((char)va_arg(args, int));
-            break;
-        case 'd':
-        case 'i':
-            stText.Dec(va_arg(args, int));
-            break;
-        case 'u':
-            stText.Num(va_arg(args, unsigned int), 10, false);
-            break;
-        case 'x':
-            stText.Num(va_arg(args, unsigned int), 16, false);
-            break;
-        case 'X':
-            stText.Num(va_arg(args, unsigned int), 16, true);
-            break;
-        case 's': {
-            const char* ps8Arg = va_arg(args, const char*);
-            if (ps8Arg == nullptr) return -1;   /* vsnprintf spells it */
-            stText.Str(ps8Arg);
-            break;
-        }
-        default:
-            return -1;   /* flags, width, precision, length, other conversions */
+            case '%':
+                stText.Char('%');
+                break;
+            case 'c':
+                stText.Char((char)va_arg(args, int));
+                break;
+            case 'd':
+            case 'i':
+                stText.Dec(va_arg(args, int));
+                break;
+            case 'u':
+                stText.Num(va_arg(args, unsigned int), 10, false);
+                break;
+            case 'x':
+                stText.Num(va_arg(args, unsigned int), 16, false);
+                break;
+            case 'X':
+                stText.Num(va_arg(args, unsigned int), 16, true);
+                break;
+            case 's': {
+                const char* ps8Arg = va_arg(args, const char*);
+                if (ps8Arg == nullptr) return -1; /* vsnprintf spells it */
+                stText.Str(ps8Arg);
+                break;
+            }
+            default:
+                return -1; /* flags, width, precision, length, other conversions */
         }
     }
     return stText.End();

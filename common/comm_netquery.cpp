@@ -92,8 +92,8 @@ int GateWayQuery(int s32NlFd, int s32Pid, unsigned char u8Family, unsigned char*
     } else {
         ifreq stIfr;
         memset(&stIfr, 0, sizeof(stIfr));
-        if (comm_internal::PutIfName(&stIfr, ps8IfName) && ioctl(s32NlFd, SIOCGIFINDEX, &stIfr) == 0 &&
-            stIfr.ifr_ifindex > 0) {
+        if (comm_internal::PutIfName(&stIfr, ps8IfName) &&
+            ioctl(s32NlFd, SIOCGIFINDEX, &stIfr) == 0 && stIfr.ifr_ifindex > 0) {
             stMatch.u32IfIndex = static_cast<unsigned int>(stIfr.ifr_ifindex);
         } else if (strnlen(ps8IfName, IFNAMSIZ) <= COMM_IFNAME_MAX_LEN) {
             stMatch.u32IfIndex = if_nametoindex(ps8IfName);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-/* comm_socket.cpp: the threads and the passive and active sockets of the
- * helper library (comm_funcs.h). */
+/* comm_socket.cpp: the helper library's endpoints (comm_funcs.h): passive and
+ * active sockets, and the threads that serve them. */
 #include "comm_funcs.h"
 
 #include <errno.h>
@@ -88,8 +88,8 @@ bool ResolveDgram(const char* ps8Func, const char* ps8What, const char* host, co
 {
     const int s32Gai = Resolve(host, serv, s32Flags, SOCK_DGRAM, pRes);
     if (s32Gai == 0) return true;
-    CommLogLine("COMM", ps8Func, __LINE__, "%s error for %s, %s: %s", ps8What, Txt(host),
-                Txt(serv), gai_strerror(s32Gai));
+    CommLogLine("COMM", ps8Func, __LINE__, "%s error for %s, %s: %s", ps8What, Txt(host), Txt(serv),
+                gai_strerror(s32Gai));
     return false;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-/* devfinder: the LAN discovery daemon. The device and the server live until
- * the process ends; all work happens on the server's own thread. */
+/* main.cpp: starting the LAN discovery daemon devfinder: its arguments read,
+ * then the device and the server made; both live until the process ends, and
+ * all work happens on the server's own thread. */
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>

@@ -21,7 +21,7 @@ char* EnvText(const char* ps8Name, char* ps8Empty)
     return ps8Val != nullptr ? ps8Val : ps8Empty;
 }
 
-} // namespace
+}  // namespace
 
 char* cgiQueryString = s_s8EmptyQuery;
 char* cgiRequestMethod = s_s8EmptyMethod;

@@ -97,7 +97,7 @@ int DecimalValue(const char* ps8Text)
     return (int)s64Val;
 }
 
-} // namespace
+}  // namespace
 
 cgiFormResultType cgiCookieString(const char* name, char* result, int max)
 {

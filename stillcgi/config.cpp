@@ -59,8 +59,8 @@ public:
             return false; /* no key file: the same as no segment */
         }
         VOID* pAddr = nullptr;
-        const S32 s32ShmId = open_exist_shm(
-            s32Key, (S32)(stFamily.u32BlockSize + CFG_STATE_WORD_SIZE), &pAddr);
+        const S32 s32ShmId =
+            open_exist_shm(s32Key, (S32)(stFamily.u32BlockSize + CFG_STATE_WORD_SIZE), &pAddr);
         if (s32ShmId < 0) {
             return false;
         }
@@ -88,7 +88,10 @@ S32 OpenRunSem(const S8* ps8RunKey, const CFG_FAMILY_S& stFamily, S32 s32Count)
     return open_sem(s32Key, s32Count);
 }
 
-VOID PutWord(U8* pu8At, S32 s32Val) { memcpy(pu8At, &s32Val, sizeof(s32Val)); }
+VOID PutWord(U8* pu8At, S32 s32Val)
+{
+    memcpy(pu8At, &s32Val, sizeof(s32Val));
+}
 
 S32 GetWord(const U8* pu8At)
 {
@@ -98,8 +101,8 @@ S32 GetWord(const U8* pu8At)
 }
 
 /* Copies u32Len bytes from offset u32Off of the family's block. */
-S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey,
-                 U32 u32Off = 0, U32 u32Len = 0)
+S32 CopyBlockOut(const CFG_FAMILY_S& stFamily, VOID* pDst, const S8* ps8CheckKey, U32 u32Off = 0,
+                 U32 u32Len = 0)
 {
     if (pDst == nullptr) {
         return -1;
@@ -122,9 +125,8 @@ VOID WritePost(const CFG_FAMILY_S& stFamily, U8* pu8Request, U8* pu8Check, const
     PutWord(pu8Check + stFamily.u32BlockSize, CFG_STATE_IDLE);
 }
 
-S32 PostBlock(const CFG_FAMILY_S& stFamily, const VOID* pBlock, S32 s32Cmd,
-              const S8* ps8RequestKey, const S8* ps8CheckKey, const S8* ps8RunKey,
-              BOOL bLogAttachFail)
+S32 PostBlock(const CFG_FAMILY_S& stFamily, const VOID* pBlock, S32 s32Cmd, const S8* ps8RequestKey,
+              const S8* ps8CheckKey, const S8* ps8RunKey, BOOL bLogAttachFail)
 {
     if (pBlock == nullptr) {
         return -1;
@@ -229,7 +231,7 @@ const S8* FindValue(const S8* ps8Query, const S8* ps8Key)
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 S32 open_exist_shm(key_t s32Key, S32 s32Size, VOID** ppAddr)
 {
@@ -274,15 +276,13 @@ S32 GetUserTable(VOID* pDst, const S8* ps8CheckKey)
 S32 SetBaseParam(const VOID* pBlock, S32 s32Cmd, const S8* ps8RequestKey, const S8* ps8CheckKey,
                  const S8* ps8RunKey)
 {
-    return PostBlock(CFG_BASE_FAMILY, pBlock, s32Cmd, ps8RequestKey, ps8CheckKey, ps8RunKey,
-                     false);
+    return PostBlock(CFG_BASE_FAMILY, pBlock, s32Cmd, ps8RequestKey, ps8CheckKey, ps8RunKey, false);
 }
 
 S32 SetBaseOtherParam(const VOID* pBlock, S32 s32Cmd, const S8* ps8RequestKey,
                       const S8* ps8CheckKey, const S8* ps8RunKey)
 {
-    return PostBlock(CFG_OTHER_FAMILY, pBlock, s32Cmd, ps8RequestKey, ps8CheckKey, ps8RunKey,
-                     true);
+    return PostBlock(CFG_OTHER_FAMILY, pBlock, s32Cmd, ps8RequestKey, ps8CheckKey, ps8RunKey, true);
 }
 
 S32 CheckShmUpdateState(S32 s32Cmd, S32 s32Polls, const S8* ps8CheckKey, const S8* ps8RunKey)
@@ -360,8 +360,8 @@ BOOL ExchangeTurnHeld(const CFG_TURN_S* pstTurn)
     return OpenRunSem(pstTurn->ps8RunKey, CFG_BASE_FAMILY, CFG_SEM_WAIT + 1) < 0;
 }
 
-S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8Passwd,
-                            S32 s32Size, U8* pu8Privilege)
+S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8Passwd, S32 s32Size,
+                            U8* pu8Privilege)
 {
     if (pFirstEntry == nullptr || ps8Passwd == nullptr || ps8User == nullptr || s32Size <= 0) {
         return -1;
@@ -407,8 +407,8 @@ S32 CgiReturnMessage(const S8* ps8Page, S32 s32Value, S32 s32Function)
     if (s32Value == 2) {
         snprintf(s8Addr, sizeof(s8Addr), "../MainPage/RebootInfor.html?url=%s", ps8Name);
     } else if (s32Function > 0) {
-        snprintf(s8Addr, sizeof(s8Addr), "../MainPage/%s?value=%d&function=%d", ps8Name,
-                 s32Value, s32Function);
+        snprintf(s8Addr, sizeof(s8Addr), "../MainPage/%s?value=%d&function=%d", ps8Name, s32Value,
+                 s32Function);
     } else {
         snprintf(s8Addr, sizeof(s8Addr), "../MainPage/%s?value=%d", ps8Name, s32Value);
     }

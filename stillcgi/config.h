@@ -23,11 +23,11 @@
 /* One user entry of the table (36 bytes). */
 #pragma pack(push, 1)
 typedef struct {
-    U8 u8InUse;                          /* 0 = free slot */
+    U8 u8InUse; /* 0 = free slot */
     U8 u8Privilege;
     U8 u8Reserved[2];
-    S8 s8UserName[CFG_USER_FIELD_SIZE];  /* zero-padded, no terminator when full */
-    S8 s8Password[CFG_USER_FIELD_SIZE];  /* zero-padded, no terminator when full */
+    S8 s8UserName[CFG_USER_FIELD_SIZE]; /* zero-padded, no terminator when full */
+    S8 s8Password[CFG_USER_FIELD_SIZE]; /* zero-padded, no terminator when full */
 } CFG_USER_ENTRY_S;
 #pragma pack(pop)
 static_assert(sizeof(CFG_USER_ENTRY_S) == CFG_USER_ENTRY_SIZE, "a user entry is 36 bytes");
@@ -59,7 +59,8 @@ S32 GetUserTable(VOID* pDst, const S8* ps8CheckKey = CFG_CHECK_KEY_PATH);
  * When the semaphore cannot be taken "----------------Fail-----------------"
  * goes to standard error. return 0, or -1 */
 S32 SetBaseParam(const VOID* pBlock, S32 s32Cmd, const S8* ps8RequestKey = CFG_REQUEST_KEY_PATH,
-                 const S8* ps8CheckKey = CFG_CHECK_KEY_PATH, const S8* ps8RunKey = CFG_RUN_KEY_PATH);
+                 const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
+                 const S8* ps8RunKey = CFG_RUN_KEY_PATH);
 S32 SetBaseOtherParam(const VOID* pBlock, S32 s32Cmd,
                       const S8* ps8RequestKey = CFG_REQUEST_KEY_PATH,
                       const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
@@ -114,8 +115,7 @@ BOOL ExchangeTurnHeld(const CFG_TURN_S* pstTurn);
 S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STEP_F pfnStep,
                       VOID* pCtx, const S8* ps8RequestKey = CFG_REQUEST_KEY_PATH,
                       const S8* ps8CheckKey = CFG_CHECK_KEY_PATH,
-                      const S8* ps8RunKey = CFG_RUN_KEY_PATH,
-                      U32 u32TurnMs = CFG_TURN_WAIT_MS);
+                      const S8* ps8RunKey = CFG_RUN_KEY_PATH, U32 u32TurnMs = CFG_TURN_WAIT_MS);
 
 /* GetPasswdByUserWithList: password (and privilege) of an in-use account.
  * pFirstEntry  [in]  the first of the 30 user entries
@@ -125,8 +125,8 @@ S32 ExchangeBaseParam(const VOID* pBlock, S32 s32Cmd, S32 s32Polls, CFG_WAIT_STE
  * s32Size           size of ps8Passwd; must exceed the password's length
  * pu8Privilege [out] optional; written on success
  * return 0, or -1 (bad arguments, no match, or the first match does not fit) */
-S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8Passwd,
-                            S32 s32Size, U8* pu8Privilege = nullptr);
+S32 GetPasswdByUserWithList(const VOID* pFirstEntry, const S8* ps8User, S8* ps8Passwd, S32 s32Size,
+                            U8* pu8Privilege = nullptr);
 
 /* CheckUserAndPrivilege: the login cookies "username" and "privilege"
  * (default 2) against the user table. return 0, or -1
@@ -146,8 +146,8 @@ inline S32 CheckUserAndPrivilege(const S8* ps8CheckKey = CFG_CHECK_KEY_PATH)
         return -1;
     }
     U8 u8Priv = 0;
-    if (GetPasswdByUserWithList(u8Block + CFG_USER_TABLE_OFFSET, s8User, s8Passwd,
-                                sizeof(s8Passwd), &u8Priv) != 0) {
+    if (GetPasswdByUserWithList(u8Block + CFG_USER_TABLE_OFFSET, s8User, s8Passwd, sizeof(s8Passwd),
+                                &u8Priv) != 0) {
         return -1;
     }
     return s32CookiePriv == (int)u8Priv ? 0 : -1;

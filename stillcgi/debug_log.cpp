@@ -58,8 +58,8 @@ VOID FormStampShort(const struct timeval& stNow, S8* ps8Buf, size_t u32Size)
 /* "%s%s%02d.log"; false when the name does not fit. */
 BOOL LogFilePath(S32 s32No, S8* ps8Buf, size_t u32Size)
 {
-    const int n = snprintf(ps8Buf, u32Size, "%s%s%02d.log", sg_LogArgs.s8Dir,
-                           sg_LogArgs.s8Prefix, s32No);
+    const int n =
+        snprintf(ps8Buf, u32Size, "%s%s%02d.log", sg_LogArgs.s8Dir, sg_LogArgs.s8Prefix, s32No);
     return n >= 0 && (size_t)n < u32Size;
 }
 
@@ -130,8 +130,8 @@ typedef struct {
 
 /* One message under the lock: rotation first, then the stamp (long form with
  * pstHead's fields, short form without), then the text. */
-__attribute__((format(printf, 2, 0)))
-VOID WriteMessage(const LOG_HEAD_S* pstHead, const S8* ps8Fmt, va_list ap)
+__attribute__((format(printf, 2, 0))) VOID WriteMessage(const LOG_HEAD_S* pstHead, const S8* ps8Fmt,
+                                                        va_list ap)
 {
     pthread_mutex_lock(&sg_LogArgs.stLock);
     RotateIfFull();
@@ -159,7 +159,7 @@ VOID WriteMessage(const LOG_HEAD_S* pstHead, const S8* ps8Fmt, va_list ap)
     pthread_mutex_unlock(&sg_LogArgs.stLock);
 }
 
-} // namespace
+}  // namespace
 
 const S8* LogLevelName(S32 s32Level)
 {

@@ -25,16 +25,16 @@
 
 /* The one log state of the process. */
 typedef struct {
-    S8 s8Dir[LOG_DIR_SIZE];         /* log directory, ends in "/" once set up */
-    S8 s8Prefix[LOG_PREFIX_SIZE];   /* start of every file name */
-    S32 s32SizeLimit;               /* bytes after which the next message rotates */
-    S32 s32FileCount;               /* numbered files in the ring */
-    FILE* pFile;                    /* current log file, or null */
-    S32 s32FileNo;                  /* number of the current file */
-    S32 s32Written;                 /* characters since the file was opened or rotated */
-    S32 s32LevelMask;               /* a message is written when level & mask != 0 */
-    S32 s32Dest;                    /* non-zero: the log file; 0: standard output */
-    pthread_mutex_t stLock;         /* serialises the writers of this process */
+    S8 s8Dir[LOG_DIR_SIZE];       /* log directory, ends in "/" once set up */
+    S8 s8Prefix[LOG_PREFIX_SIZE]; /* start of every file name */
+    S32 s32SizeLimit;             /* bytes after which the next message rotates */
+    S32 s32FileCount;             /* numbered files in the ring */
+    FILE* pFile;                  /* current log file, or null */
+    S32 s32FileNo;                /* number of the current file */
+    S32 s32Written;               /* characters since the file was opened or rotated */
+    S32 s32LevelMask;             /* a message is written when level & mask != 0 */
+    S32 s32Dest;                  /* non-zero: the log file; 0: standard output */
+    pthread_mutex_t stLock;       /* serialises the writers of this process */
 } LOG_ARGS_S;
 
 extern LOG_ARGS_S sg_LogArgs;

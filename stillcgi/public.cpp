@@ -54,7 +54,7 @@ U8 RecordByte(const VOID* pRecord, size_t u32Offset)
     return u8Val;
 }
 
-} // namespace
+}  // namespace
 
 S32 create_sem(key_t s32Key, S32 s32Count)
 {

@@ -240,7 +240,7 @@ SNAP_GUARD_ENTRY_S* Room(SNAP_GUARD_FILE_S* pstFile, U64 u64NowMs)
     return pstUnlocked != nullptr ? pstUnlocked : pstOldest;
 }
 
-} // namespace
+}  // namespace
 
 U64 SnapGuardNowMs()
 {
@@ -266,7 +266,7 @@ BOOL LockedIn(int s32Fd, const S8* ps8Addr, U64 u64NowMs)
     return pstEntry != nullptr && pstEntry->u64LockEndMs > u64NowMs;
 }
 
-} // namespace
+}  // namespace
 
 BOOL SnapGuardLocked(SNAP_GUARD_S* pstGuard, const S8* ps8Addr, U64 u64NowMs)
 {

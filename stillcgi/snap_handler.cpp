@@ -96,9 +96,15 @@ VOID Refusal(const S8* ps8Status, const S8* ps8Text, BOOL bHead = false)
     }
 }
 
-VOID EmptyFileReply() { Refusal(SNAP_STATUS_404, SNAP_TEXT_EMPTY); }
+VOID EmptyFileReply()
+{
+    Refusal(SNAP_STATUS_404, SNAP_TEXT_EMPTY);
+}
 
-VOID NotFoundReply() { Refusal(SNAP_STATUS_404, SNAP_TEXT_404); }
+VOID NotFoundReply()
+{
+    Refusal(SNAP_STATUS_404, SNAP_TEXT_404);
+}
 
 /* The head of the image reply, formatted into s8Head; s32Size < 0 leaves out
  * Content-Length (HEAD, where no file is fetched). Every line ends in CR LF:
@@ -110,7 +116,8 @@ size_t ImageHead(S8 (&s8Head)[SNAP_HEAD_SIZE], S32 s32Size)
     if (s32Size >= 0) {
         snprintf(s8Length, sizeof(s8Length), "Content-Length: %d\r\n", s32Size);
     }
-    const int s32Len = snprintf(s8Head, sizeof(s8Head), "%sAccept-Ranges: bytes\r\n%s%s"
+    const int s32Len = snprintf(s8Head, sizeof(s8Head),
+                                "%sAccept-Ranges: bytes\r\n%s%s"
                                 "Content-Type: image/jpeg\r\nCache-Control: no-store\r\n\r\n",
                                 SNAP_STATUS_200, s8Length, SNAP_CONNECTION_CLOSE);
     return s32Len > 0 ? (size_t)s32Len : 0;
@@ -321,7 +328,7 @@ VOID TakeStep(S32 /*s32Result*/, const CFG_TURN_S* pstTurn, VOID* pCtx)
     pstTake->bDone = true;
 }
 
-} // namespace
+}  // namespace
 
 S32 SnapCheckUserAndPrivilege(const S8* ps8User, const S8* ps8Passwd, const S8* ps8CheckKey)
 {
@@ -477,11 +484,20 @@ S32 SnapUrlDecode(const S8* ps8Src, S8* ps8Dst, U32 u32DstSize)
     return (S32)u32Len;
 }
 
-VOID filenotfound() { fputs(SNAP_TEXT_404, cgiOut); }
+VOID filenotfound()
+{
+    fputs(SNAP_TEXT_404, cgiOut);
+}
 
-VOID ErrorForbid() { fputs(SNAP_TEXT_403, cgiOut); }
+VOID ErrorForbid()
+{
+    fputs(SNAP_TEXT_403, cgiOut);
+}
 
-VOID ErrorTimeOut() { fprintf(cgiOut, "HTTP/1.1 408 Request Timeout\n"); }
+VOID ErrorTimeOut()
+{
+    fprintf(cgiOut, "HTTP/1.1 408 Request Timeout\n");
+}
 
 S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* ps8Method,
                      const S8* ps8RemoteAddr)

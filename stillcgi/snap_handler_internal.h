@@ -24,8 +24,8 @@ constexpr SNAP_PATHS_S SNAP_DEFAULT_PATHS = {CFG_CHECK_KEY_PATH, CFG_REQUEST_KEY
  * cgiRemoteAddr and the device paths. A "HEAD" request gets the head a GET
  * would get and no body, and posts nothing. An address locked by the
  * guessing bound (snap_guard.h) gets the 403 reply without a check. */
-S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths,
-                     const S8* ps8Method = "GET", const S8* ps8RemoteAddr = "");
+S32 SnapServeRequest(const S8* ps8Query, const SNAP_PATHS_S& stPaths, const S8* ps8Method = "GET",
+                     const S8* ps8RemoteAddr = "");
 
 /* SnapUrlDecode: a query value with "%XX" escapes and "+" for a blank undone.
  * ps8Dst [out] terminated; holds at most u32DstSize - 1 bytes

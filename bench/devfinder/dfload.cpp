@@ -109,8 +109,8 @@ int main(int argc, char** argv)
     auto Pct = [&](double dP) {
         return vecLatUs.empty() ? 0.0 : vecLatUs[(size_t)(dP * (double)(vecLatUs.size() - 1))];
     };
-    printf("sent %ld replies %ld lost %ld seconds %.3f rate %.1f p50_us %.1f p99_us %.1f\n", s64Sent,
-           s64Replies, s64Lost, dSecs, (double)s64Replies / dSecs, Pct(0.5), Pct(0.99));
+    printf("sent %ld replies %ld lost %ld seconds %.3f rate %.1f p50_us %.1f p99_us %.1f\n",
+           s64Sent, s64Replies, s64Lost, dSecs, (double)s64Replies / dSecs, Pct(0.5), Pct(0.99));
     close(s32Fd);
     return 0;
 }

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static int write_all(const char *buf, size_t len)
+static int write_all(const char* buf, size_t len)
 {
     size_t done = 0;
     while (done < len) {

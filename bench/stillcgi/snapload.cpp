@@ -47,7 +47,8 @@ struct Shared {
 /* true when the reply is a 200 whose body length matches its Content-Length */
 bool GoodReply(const std::string& strReply)
 {
-    if (strReply.compare(0, 12, "HTTP/1.1 200") != 0 && strReply.compare(0, 12, "HTTP/1.0 200") != 0) {
+    if (strReply.compare(0, 12, "HTTP/1.1 200") != 0 &&
+        strReply.compare(0, 12, "HTTP/1.0 200") != 0) {
         return false;
     }
     size_t sHeadEnd = strReply.find("\r\n\r\n");
@@ -74,7 +75,8 @@ bool GoodReply(const std::string& strReply)
 
 bool NotFoundReply(const std::string& strReply)
 {
-    return strReply.compare(0, 12, "HTTP/1.1 404") == 0 || strReply.compare(0, 12, "HTTP/1.0 404") == 0;
+    return strReply.compare(0, 12, "HTTP/1.1 404") == 0 ||
+           strReply.compare(0, 12, "HTTP/1.0 404") == 0;
 }
 
 bool OneRequest(const Shared& stSh, std::string* pstrReply)
@@ -174,9 +176,10 @@ int main(int argc, char** argv)
     const long long s64All = stSh.s64Good + stSh.s64Broken;
     const double dP50 = Percentile(&stSh.vecLatMs, 0.50);
     const double dP99 = Percentile(&stSh.vecLatMs, 0.99);
-    printf("requests %lld good %lld broken %lld s404 %lld seconds %.3f rps %.1f p50_ms %.3f "
-           "p99_ms %.3f\n",
-           s64All, stSh.s64Good, stSh.s64Broken, stSh.s64NotFound, dSecs,
-           (double)stSh.s64Good / dSecs, dP50, dP99);
+    printf(
+        "requests %lld good %lld broken %lld s404 %lld seconds %.3f rps %.1f p50_ms %.3f "
+        "p99_ms %.3f\n",
+        s64All, stSh.s64Good, stSh.s64Broken, stSh.s64NotFound, dSecs, (double)stSh.s64Good / dSecs,
+        dP50, dP99);
     return 0;
 }

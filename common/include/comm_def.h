@@ -10,12 +10,12 @@
 /* Date and time as the device keeps it; 8 bytes, no padding. */
 typedef struct {
     WORD Year;
-    BYTE Month;     /* 1..12 */
-    BYTE Day;       /* 1..31 */
+    BYTE Month; /* 1..12 */
+    BYTE Day;   /* 1..31 */
     BYTE Hour;
     BYTE Minute;
     BYTE Second;
-    BYTE Reserved;  /* ignored by every comparison */
+    BYTE Reserved; /* ignored by every comparison */
 } DateTime;
 
 static_assert(sizeof(DateTime) == 8, "DateTime is 8 bytes");

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-/* comm_funcs.h: the daemon's helper library. Threads, BSD sockets, readiness
- * waits, live interface/route/DNS queries and small encoders, as free functions.
+/* comm_funcs.h: the one public header of the daemon's helper library, the
+ * free functions behind its units: threads and BSD sockets (comm_socket),
+ * readiness waits and transfers (comm_transfer), live interface/route/DNS
+ * queries (comm_netquery, comm_ifinfo) and small encoders (comm_encode).
  *
  *   int s32Fd = UdpListen(nullptr, "9333", nullptr);      // bound datagram socket or -1
  *   unsigned char u8Ip[4], u8Mask[4], u8Gw[4] = {0, 0, 0, 0};
@@ -87,8 +89,8 @@ typedef enum : int32_t { COMMAND_TYPE = 0, AUDIO_VEDIO_TYPE = 1 } DSCP_TYPE_E;
 
 /* Marking request, passed by value. */
 typedef struct DscpLevelAndType {
-    S32 rawDscpLevel;   /* priority level 0 .. 7 */
-    DSCP_TYPE_E type;   /* 32 bits */
+    S32 rawDscpLevel; /* priority level 0 .. 7 */
+    DSCP_TYPE_E type; /* 32 bits */
 } DSCP_LEVEL_TYPE_S;
 
 static_assert(sizeof(DSCP_TYPE_E) == 4, "DSCP_TYPE_E is 32 bits");
@@ -204,10 +206,10 @@ int UdpWriteData(int s32SockFd, char* pu8Buffer, int s32Size, sockaddr* pstSA, i
 
 /* One route message as ParseRoutes reads it. */
 typedef struct route_info {
-    in_addr dstAddr;    /* declared, never filled (stays zero) */
-    in_addr srcAddr;    /* declared, never filled (stays zero) */
-    in_addr gateWay;    /* RTA_GATEWAY, network order */
-    char ifName[16];    /* output interface, zero-terminated; empty when none */
+    in_addr dstAddr; /* declared, never filled (stays zero) */
+    in_addr srcAddr; /* declared, never filled (stays zero) */
+    in_addr gateWay; /* RTA_GATEWAY, network order */
+    char ifName[16]; /* output interface, zero-terminated; empty when none */
 } route_info;
 
 static_assert(sizeof(route_info) == 28, "route_info is three addresses and a name");

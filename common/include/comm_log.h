@@ -99,15 +99,15 @@ constexpr size_t CommLogEscapedSize(size_t uSrcMax)
  * return the length written; a text that does not fit is cut at a whole character */
 size_t CommLogEscape(char* ps8Dst, size_t uDstSize, const char* ps8Src, size_t uSrcMax);
 
-#define COMM_LOG(...)        CommLogLine("COMM", __FUNCTION__, __LINE__, __VA_ARGS__)
-#define COMM_LOG_DASH(...)   CommLogDash("COMM", __FUNCTION__, __LINE__, __VA_ARGS__)
+#define COMM_LOG(...) CommLogLine("COMM", __FUNCTION__, __LINE__, __VA_ARGS__)
+#define COMM_LOG_DASH(...) CommLogDash("COMM", __FUNCTION__, __LINE__, __VA_ARGS__)
 #define PLATFORM_LOG_DASH(...) CommLogDash("PLATFORM", __FUNCTION__, __LINE__, __VA_ARGS__)
-#define BCAST_LOG(...)       CommLogLine("BCAST", __FUNCTION__, __LINE__, __VA_ARGS__)
+#define BCAST_LOG(...) CommLogLine("BCAST", __FUNCTION__, __LINE__, __VA_ARGS__)
 #define BCAST_MODIFY_LOG(...) CommLogModifyLine("BCAST", __FUNCTION__, __LINE__, __VA_ARGS__)
 
 /* Guards required pointers only; bad input is a result, never an assertion. */
-#define COMM_ASSERT(expr)                                          \
-    do {                                                           \
+#define COMM_ASSERT(expr)                                              \
+    do {                                                               \
         if (!(expr)) CommAssertFail(__FUNCTION__, __LINE__, __FILE__); \
     } while (0)
 

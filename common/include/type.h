@@ -7,21 +7,21 @@
 
 #include <stdint.h>
 
-typedef uint8_t  U8;
+typedef uint8_t U8;
 typedef uint16_t U16;
 typedef uint32_t U32;
 typedef uint64_t U64;
-typedef char     S8;
-typedef int16_t  S16;
-typedef int32_t  S32;
-typedef int32_t  LONG;    /* 32 bits on every host, unlike `long` */
-typedef bool     BOOL;
-typedef uint8_t  BYTE;
+typedef char S8;
+typedef int16_t S16;
+typedef int32_t S32;
+typedef int32_t LONG; /* 32 bits on every host, unlike `long` */
+typedef bool BOOL;
+typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t UINT;
 typedef uint32_t ULONG32;
-typedef int32_t  INT32;
-typedef void     VOID;
+typedef int32_t INT32;
+typedef void VOID;
 
 static_assert(sizeof(U8) == 1 && sizeof(S8) == 1 && sizeof(BYTE) == 1, "8-bit types");
 static_assert(sizeof(U16) == 2 && sizeof(S16) == 2 && sizeof(WORD) == 2, "16-bit types");

@@ -13,36 +13,36 @@
 
 #include "type.h"
 
-#define VXNET_ADDR_LEN 4   /* one IPv4 address */
-#define VXNET_TEXT_LEN 36  /* the user, password, APN and dial-code texts */
+#define VXNET_ADDR_LEN 4  /* one IPv4 address */
+#define VXNET_TEXT_LEN 36 /* the user, password, APN and dial-code texts */
 
 #pragma pack(push, 1)
 typedef struct {
-    UINT StructSize;                     /* size of the record: 272 */
+    UINT StructSize; /* size of the record: 272 */
     BYTE IPAddr[VXNET_ADDR_LEN];
     BYTE NetMask[VXNET_ADDR_LEN];
     BYTE GateWay[VXNET_ADDR_LEN];
-    UINT Port;                           /* media port */
+    UINT Port; /* media port */
     UINT WebPort;
-    BYTE NetworkMode;                    /* 0 = DHCP; other = static (the discovery server uses 2) */
+    BYTE NetworkMode; /* 0 = DHCP; other = static (the discovery server uses 2) */
     BYTE UseUPNP;
     WORD MobilePort;
     BYTE dns1[VXNET_ADDR_LEN];
     BYTE dns2[VXNET_ADDR_LEN];
-    S8   PPPOEuser[VXNET_TEXT_LEN];
-    S8   Password[VXNET_TEXT_LEN];       /* PPPoE password */
-    S8   APN[VXNET_TEXT_LEN];            /* mobile access point name */
-    S8   DialCode[VXNET_TEXT_LEN];
-    S8   WirelessUser[VXNET_TEXT_LEN];
-    S8   WirelessPwd[VXNET_TEXT_LEN];
+    S8 PPPOEuser[VXNET_TEXT_LEN];
+    S8 Password[VXNET_TEXT_LEN]; /* PPPoE password */
+    S8 APN[VXNET_TEXT_LEN];      /* mobile access point name */
+    S8 DialCode[VXNET_TEXT_LEN];
+    S8 WirelessUser[VXNET_TEXT_LEN];
+    S8 WirelessPwd[VXNET_TEXT_LEN];
     BYTE EncodeFlag;
     BYTE WANWkIn;
     BYTE PPPoEState;
-    BYTE PPPoEIPaddr[VXNET_ADDR_LEN];    /* address obtained by PPPoE; unaligned */
+    BYTE PPPoEIPaddr[VXNET_ADDR_LEN]; /* address obtained by PPPoE; unaligned */
     BYTE BandWidth;
     BYTE RtspAuthType;
     BYTE UseVideoPwd;
-    WORD IpKBPort;                       /* network keyboard port; unaligned */
+    WORD IpKBPort; /* network keyboard port; unaligned */
     BYTE UPnP_TMEnable;
     BYTE UseIPV6;
     BYTE reserve[6];
@@ -70,7 +70,8 @@ static_assert(offsetof(VXNet_NetworkBaseSet_t, WirelessPwd) == 216, "WirelessPwd
 static_assert(offsetof(VXNet_NetworkBaseSet_t, EncodeFlag) == 252, "EncodeFlag");
 static_assert(offsetof(VXNet_NetworkBaseSet_t, WANWkIn) == 253, "WANWkIn");
 static_assert(offsetof(VXNet_NetworkBaseSet_t, PPPoEState) == 254, "PPPoEState");
-static_assert(offsetof(VXNet_NetworkBaseSet_t, PPPoEIPaddr) == 255, "PPPoEIPaddr follows PPPoEState");
+static_assert(offsetof(VXNet_NetworkBaseSet_t, PPPoEIPaddr) == 255,
+              "PPPoEIPaddr follows PPPoEState");
 static_assert(offsetof(VXNet_NetworkBaseSet_t, BandWidth) == 259, "BandWidth");
 static_assert(offsetof(VXNet_NetworkBaseSet_t, RtspAuthType) == 260, "RtspAuthType");
 static_assert(offsetof(VXNet_NetworkBaseSet_t, UseVideoPwd) == 261, "UseVideoPwd");

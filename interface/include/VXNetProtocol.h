@@ -19,26 +19,45 @@
 #include "type.h"
 
 /* Message type codes (MsgHead.MsgType). */
+// clang-format off
 #define MSG_TYPE_SEARCH        11   /* search; reply BCAST_DEV_MSG_S */
 #define MSG_TYPE_MDEVINFO      12   /* network modification; reply NetMDevInfoRsp */
 #define MSG_TYPE_SEARCH_CUSTOM 618  /* search, answered only on customised products */
 #define MSG_TYPE_SEARCH_EXT    620  /* search, handled exactly as MSG_TYPE_SEARCH */
+// clang-format on
 
-#if !defined(__BYTE_ORDER__) || !defined(__ORDER_LITTLE_ENDIAN__) || \
-    !defined(__ORDER_BIG_ENDIAN__)
+#if !defined(__BYTE_ORDER__) || !defined(__ORDER_LITTLE_ENDIAN__) || !defined(__ORDER_BIG_ENDIAN__)
 #error "VXNetProtocol.h needs the compiler's __BYTE_ORDER__ macros"
 #endif
 
 /* Integers travel little-endian: as they are on a little-endian host, byte
  * swapped on a big-endian one (both ways). */
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-inline U16 VXNetLe16(U16 u16Val) { return u16Val; }
-inline U32 VXNetLe32(U32 u32Val) { return u32Val; }
-inline U64 VXNetLe64(U64 u64Val) { return u64Val; }
+inline U16 VXNetLe16(U16 u16Val)
+{
+    return u16Val;
+}
+inline U32 VXNetLe32(U32 u32Val)
+{
+    return u32Val;
+}
+inline U64 VXNetLe64(U64 u64Val)
+{
+    return u64Val;
+}
 #else
-inline U16 VXNetLe16(U16 u16Val) { return __builtin_bswap16(u16Val); }
-inline U32 VXNetLe32(U32 u32Val) { return __builtin_bswap32(u32Val); }
-inline U64 VXNetLe64(U64 u64Val) { return __builtin_bswap64(u64Val); }
+inline U16 VXNetLe16(U16 u16Val)
+{
+    return __builtin_bswap16(u16Val);
+}
+inline U32 VXNetLe32(U32 u32Val)
+{
+    return __builtin_bswap32(u32Val);
+}
+inline U64 VXNetLe64(U64 u64Val)
+{
+    return __builtin_bswap64(u64Val);
+}
 #endif
 
 #pragma pack(push, 1)
@@ -47,18 +66,18 @@ inline U64 VXNetLe64(U64 u64Val) { return __builtin_bswap64(u64Val); }
  * number of 4-byte words between a header and its body) in bits 2-7. */
 typedef struct {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    BYTE Version : 2;     /* never tested; echoed */
-    BYTE ExtSize : 6;     /* only places the body of a modification reply */
+    BYTE Version : 2; /* never tested; echoed */
+    BYTE ExtSize : 6; /* only places the body of a modification reply */
 #else
-    BYTE ExtSize : 6;     /* big-endian compilers fill bit fields from the top */
+    BYTE ExtSize : 6; /* big-endian compilers fill bit fields from the top */
     BYTE Version : 2;
 #endif
-    BYTE Reserved;        /* echoed */
-    WORD AckFlag;         /* result code of a reply; ignored in requests */
-    WORD MsgType;         /* MSG_TYPE_* */
-    WORD MsgSubType;      /* ignored; echoed */
-    UINT MsgSize;         /* body bytes, without header and extension words */
-    UINT Seq;             /* requester's sequence number; echoed */
+    BYTE Reserved;   /* echoed */
+    WORD AckFlag;    /* result code of a reply; ignored in requests */
+    WORD MsgType;    /* MSG_TYPE_* */
+    WORD MsgSubType; /* ignored; echoed */
+    UINT MsgSize;    /* body bytes, without header and extension words */
+    UINT Seq;        /* requester's sequence number; echoed */
 } MsgHead;
 
 #pragma pack(pop)
@@ -68,32 +87,32 @@ typedef struct {
 /* Search reply body, 448 bytes. Packed to 4, so the 64-bit DevTypeULL sits at
  * 156 (not a multiple of 8) and the record has no gap. */
 typedef struct {
-    S8   IP[16];          /* "%d.%d.%d.%d" of the arrival interface */
-    S8   HostName[36];
-    S8   NetMask[16];
-    S8   GateWay[16];     /* "0.0.0.0" when there is none */
-    S8   DNS1[16];
-    S8   DNS2[16];
-    UINT Port;            /* media port */
-    UINT IEPort;          /* web port */
-    UINT NetworkMode;     /* 0 DHCP, 2 static, 0xFFFFFFFF when none was reported */
-    S8   DevType[28];
-    U64  DevTypeULL;      /* numeric device type */
-    S8   DevVer[36];
+    S8 IP[16]; /* "%d.%d.%d.%d" of the arrival interface */
+    S8 HostName[36];
+    S8 NetMask[16];
+    S8 GateWay[16]; /* "0.0.0.0" when there is none */
+    S8 DNS1[16];
+    S8 DNS2[16];
+    UINT Port;        /* media port */
+    UINT IEPort;      /* web port */
+    UINT NetworkMode; /* 0 DHCP, 2 static, 0xFFFFFFFF when none was reported */
+    S8 DevType[28];
+    U64 DevTypeULL; /* numeric device type */
+    S8 DevVer[36];
     UINT DeviceID;
-    S8   DeviceName[36];
-    S8   MacAddr[36];
+    S8 DeviceName[36];
+    S8 MacAddr[36];
     UINT ChannelNum;
-    U8   Version;         /* of this record: always 1 */
-    S8   cNetInterface;   /* always 0 */
-    S8   P2pID[38];       /* at most 32 characters; the last 6 bytes stay zero */
+    U8 Version;       /* of this record: always 1 */
+    S8 cNetInterface; /* always 0 */
+    S8 P2pID[38];     /* at most 32 characters; the last 6 bytes stay zero */
     BYTE reserved[128];
 } SearchDevRsp;
 
 /* Search reply datagram, 464 bytes: the body always follows the header at 16,
  * whatever ExtSize the header carries. */
 typedef struct {
-    MsgHead      stMsgHeader;
+    MsgHead stMsgHeader;
     SearchDevRsp stMsgBody;
 } BCAST_DEV_MSG_S;
 
@@ -103,20 +122,20 @@ typedef struct {
 
 /* Modification request body, first form, 72 bytes. */
 typedef struct {
-    S8   msgid[16];       /* requester's request id; copied into the reply */
-    S8   user[10];
-    S8   pwd[14];
-    U8   cip[4];          /* the device's address as the requester knows it */
-    U8   ip[4];           /* new address */
-    U8   mask[4];
-    U8   gw[4];
-    U8   dns1[4];
-    U8   dns2[4];
-    WORD mport;           /* new media port */
-    WORD wport;           /* new web port */
-    BYTE wMode;           /* 0 DHCP, 2 static; valid only when wNewFlag != 0 */
-    BYTE wNewFlag;        /* 0: no mode given, static is meant */
-    BYTE ZizodSetMac;     /* 1: set the MAC address from macAddr only */
+    S8 msgid[16]; /* requester's request id; copied into the reply */
+    S8 user[10];
+    S8 pwd[14];
+    U8 cip[4]; /* the device's address as the requester knows it */
+    U8 ip[4];  /* new address */
+    U8 mask[4];
+    U8 gw[4];
+    U8 dns1[4];
+    U8 dns2[4];
+    WORD mport;       /* new media port */
+    WORD wport;       /* new web port */
+    BYTE wMode;       /* 0 DHCP, 2 static; valid only when wNewFlag != 0 */
+    BYTE wNewFlag;    /* 0: no mode given, static is meant */
+    BYTE ZizodSetMac; /* 1: set the MAC address from macAddr only */
     BYTE reserved;
 } NetMDevInfoReq;
 
@@ -125,16 +144,16 @@ typedef struct {
 typedef struct {
     union {
         NetMDevInfoReq DevInfoReq;
-        BYTE           IpcName[64];   /* another view of the same bytes; unused */
+        BYTE IpcName[64]; /* another view of the same bytes; unused */
     };
-    U64  devTypeULL;      /* must equal the device's numeric type */
-    S8   macAddr[36];     /* the device's MAC text, or the MAC to set */
+    U64 devTypeULL; /* must equal the device's numeric type */
+    S8 macAddr[36]; /* the device's MAC text, or the MAC to set */
 } NewNetMDevInfoReq;
 
 /* Modification request datagram, 132 bytes: the largest datagram the daemon
  * reads; a first-form requester sends only the first 88. */
 typedef struct {
-    MsgHead           stMsgHeader;
+    MsgHead stMsgHeader;
     NewNetMDevInfoReq stMsgBody;
 } BCAST_DEVM_MSG_S;
 

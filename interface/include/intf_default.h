@@ -21,14 +21,30 @@ __attribute__((noinline, cold)) VOID IntfNotImplemented(const S8* ps8Func);
 
 /* Prints the line, returns VALUE. */
 #define INTF_DEFAULT(RET, NAME, ARGS, VALUE) \
-    virtual RET NAME ARGS { IntfNotImplemented(#NAME); return VALUE; }
+    virtual RET NAME ARGS                    \
+    {                                        \
+        IntfNotImplemented(#NAME);           \
+        return VALUE;                        \
+    }
 /* Prints the line, returns nothing. */
-#define INTF_DEFAULT_VOID(NAME, ARGS) virtual VOID NAME ARGS { IntfNotImplemented(#NAME); }
+#define INTF_DEFAULT_VOID(NAME, ARGS) \
+    virtual VOID NAME ARGS            \
+    {                                 \
+        IntfNotImplemented(#NAME);    \
+    }
 /* Prints nothing, returns VALUE. */
-#define INTF_SILENT(RET, NAME, ARGS, VALUE) virtual RET NAME ARGS { return VALUE; }
+#define INTF_SILENT(RET, NAME, ARGS, VALUE) \
+    virtual RET NAME ARGS                   \
+    {                                       \
+        return VALUE;                       \
+    }
 /* Prints the line, then throws Exception(NAME); never returns. */
 #define INTF_THROWS(RET, NAME, ARGS) \
-    virtual RET NAME ARGS { IntfNotImplemented(#NAME); throw Exception(#NAME); }
+    virtual RET NAME ARGS            \
+    {                                \
+        IntfNotImplemented(#NAME);   \
+        throw Exception(#NAME);      \
+    }
 
 /* The one parameter list of the settings-block adapters: the settings record,
  * a single-item record, the channel, the direction (true = get the device's

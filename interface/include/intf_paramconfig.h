@@ -20,7 +20,7 @@ typedef enum tag_SAVE_FLASH_OPT_E {
 
 /* Kind of login CheckUser checks. */
 typedef enum tag_CHECK_USER_TYPE_E {
-    CHECK_USER_TYPE_IE = 0,     /* PC or browser client */
+    CHECK_USER_TYPE_IE = 0, /* PC or browser client */
     CHECK_USER_TYPE_MOBILE = 1,
 } CHECK_USER_TYPE_E;
 
@@ -55,23 +55,25 @@ typedef enum tag_STREAMTYPE_E {
 
 /* Rights of the logged-in user as the main application reports them. */
 typedef struct tag_USER_RIGHT_S {
-    U32 u32LocalRight;   /* local functions, one bit each */
-    U32 u32RemoteRight;  /* remote functions, one bit each */
-    U32 u32PreviewChn;   /* channel mask */
-    U32 u32PlaybackChn;  /* channel mask */
+    U32 u32LocalRight;  /* local functions, one bit each */
+    U32 u32RemoteRight; /* remote functions, one bit each */
+    U32 u32PreviewChn;  /* channel mask */
+    U32 u32PlaybackChn; /* channel mask */
 } USER_RIGHT_S;
 
 /* Fish-eye lens support of an attached camera. */
 typedef struct FishEyeIpc_Cap_t {
     U8 u8Support;
-    U8 u8InstallModes;   /* mask of ceiling, wall, table mounting */
-    U8 u8DisplayModes;   /* mask of correction views */
+    U8 u8InstallModes; /* mask of ceiling, wall, table mounting */
+    U8 u8DisplayModes; /* mask of correction views */
     U8 u8Reserved;
 } FishEyeIpc_Cap_t;
 
+// clang-format off
 #define DEVINFO_TEXT_LEN   36  /* type, version, name and MAC texts */
 #define DEVINFO_P2PID_LEN  32
 #define DEVINFO_MASK_WORDS 8   /* 32-bit channel masks per array: 256 channels */
+// clang-format on
 
 /* Device information, filled by GetDevInfo. Callers clear it first, so a field
  * a provider leaves alone reads as zero. Texts are zero-padded and carry no
@@ -79,31 +81,31 @@ typedef struct FishEyeIpc_Cap_t {
  * u8ChannelNum and s8P2pId reach the discovery reply; the capability fields
  * travel to other clients of the main application. */
 typedef struct tag_DEVINFO_S {
-    U64 u64DevType;                            /* type code, compared by modify requests */
-    S8  s8DeviceType[DEVINFO_TEXT_LEN];        /* type text */
-    S8  s8DevSwVer[DEVINFO_TEXT_LEN];          /* software version text */
-    S8  s8DevName[DEVINFO_TEXT_LEN];
-    S8  s8MacAddr[DEVINFO_TEXT_LEN];           /* "00-11-22-AA-BB-CC": upper-case pairs, '-' */
+    U64 u64DevType;                    /* type code, compared by modify requests */
+    S8 s8DeviceType[DEVINFO_TEXT_LEN]; /* type text */
+    S8 s8DevSwVer[DEVINFO_TEXT_LEN];   /* software version text */
+    S8 s8DevName[DEVINFO_TEXT_LEN];
+    S8 s8MacAddr[DEVINFO_TEXT_LEN]; /* "00-11-22-AA-BB-CC": upper-case pairs, '-' */
     U32 u32DeviceID;
-    U8  u8ChannelNum;                          /* video channels */
-    U8  u8AIAnalyzeCap;                        /* intelligent analysis */
-    U8  u8AIAnalyzeChannels;
-    U8  u8SerialNum;                           /* serial ports */
-    U8  u8ResolutioFrameFix;
-    U8  u8PreviewOff;
-    U8  u8VideoCoverNum;                       /* privacy-mask areas */
-    U8  u8SubStreamMin;
-    U8  u8SubStreamMax;
-    U8  u8SubStreamRestrict;
-    U8  u8MotionMode;
-    U8  u8MaxPreviewNum;                       /* most simultaneous previews */
+    U8 u8ChannelNum;   /* video channels */
+    U8 u8AIAnalyzeCap; /* intelligent analysis */
+    U8 u8AIAnalyzeChannels;
+    U8 u8SerialNum; /* serial ports */
+    U8 u8ResolutioFrameFix;
+    U8 u8PreviewOff;
+    U8 u8VideoCoverNum; /* privacy-mask areas */
+    U8 u8SubStreamMin;
+    U8 u8SubStreamMax;
+    U8 u8SubStreamRestrict;
+    U8 u8MotionMode;
+    U8 u8MaxPreviewNum; /* most simultaneous previews */
     /* capability flags and counts */
-    U8  u8AlarmInNum;
-    U8  u8AlarmOutNum;
-    U8  u8AudioNum;
-    U8  u8HddNum;
+    U8 u8AlarmInNum;
+    U8 u8AlarmOutNum;
+    U8 u8AudioNum;
+    U8 u8HddNum;
     U32 u32ProtocolType;
-    S8  s8P2pId[DEVINFO_P2PID_LEN];            /* peer-to-peer identifier text */
+    S8 s8P2pId[DEVINFO_P2PID_LEN]; /* peer-to-peer identifier text */
     /* frame-rate totals over all channels */
     U32 u32MainFrameTotal;
     U32 u32SubFrameTotal;
@@ -114,10 +116,10 @@ typedef struct tag_DEVINFO_S {
     U32 u32AIChnMask[DEVINFO_MASK_WORDS];
     USER_RIGHT_S stUserRight;
     FishEyeIpc_Cap_t stFishEyeCap;
-    U8  u8ZeroChnSupport;
-    U8  u8IPV6Support;
-    U8  u8WifiSupport;
-    U8  u8MobileSupport;
+    U8 u8ZeroChnSupport;
+    U8 u8IPV6Support;
+    U8 u8WifiSupport;
+    U8 u8MobileSupport;
 } DEVINFO_S;
 
 /* GetDefaultParamAdapter's list: as INTF_ADAPTER_ARGS with a U8 direction. */

@@ -52,7 +52,10 @@ inline void PutAddr(Bytes& vec, size_t uOff, U8 a, U8 b, U8 c, U8 d)
     vec.at(uOff + 2) = c;
     vec.at(uOff + 3) = d;
 }
-inline unsigned Get16(const Bytes& vec, size_t uOff) { return vec.at(uOff) | (unsigned)vec.at(uOff + 1) << 8; }
+inline unsigned Get16(const Bytes& vec, size_t uOff)
+{
+    return vec.at(uOff) | (unsigned)vec.at(uOff + 1) << 8;
+}
 inline unsigned long Get32(const Bytes& vec, size_t uOff)
 {
     unsigned long u = 0;
@@ -79,7 +82,8 @@ inline std::string Padded(const std::string& str, size_t uWidth)
 
 /* Header: byte 0 = Version | ExtSize << 2, Reserved, AckFlag, MsgType,
  * MsgSubType, MsgSize, Seq. */
-inline Bytes Header(unsigned uType, unsigned uMsgSize, unsigned uExtSize = 0, unsigned long uSeq = 7)
+inline Bytes Header(unsigned uType, unsigned uMsgSize, unsigned uExtSize = 0,
+                    unsigned long uSeq = 7)
 {
     Bytes vec(16, 0);
     vec[0] = (U8)(1 | uExtSize << 2);

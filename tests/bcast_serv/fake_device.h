@@ -25,10 +25,10 @@
 
 /* Every facade call, and every reply the server sends, in order. */
 struct FakeEvent {
-    std::string strName;  /* operation name, or "send" */
-    long long s64Arg0;    /* send: flags; SaveFlash: option; adapter: direction */
-    long long s64Arg1;    /* send: length; SaveFlash: message type */
-    long long s64Arg2;    /* SaveFlash: subtype */
+    std::string strName; /* operation name, or "send" */
+    long long s64Arg0;   /* send: flags; SaveFlash: option; adapter: direction */
+    long long s64Arg1;   /* send: length; SaveFlash: message type */
+    long long s64Arg2;   /* SaveFlash: subtype */
 };
 
 class FakeDevice : public DevInterface {
@@ -43,7 +43,7 @@ public:
     BOOL bWriteDns = true;
     U8 au8Dns[2][4] = {{8, 8, 8, 8}, {1, 1, 1, 1}};
     S32 s32DnsRet = 0;
-    std::string strHostName = "camera";  /* written when not empty */
+    std::string strHostName = "camera"; /* written when not empty */
     S32 s32HostRet = 0;
     DEVINFO_S stDevInfo;
     S32 s32DevInfoRet = 0;
@@ -51,15 +51,15 @@ public:
     U16 u16WebPort = 8080;
     S32 s32CheckUserRet = 1;
     S32 s32ReadRet = 0;
-    BOOL bFillOnRead = true;   /* false: like the provider, the record is left as given */
+    BOOL bFillOnRead = true; /* false: like the provider, the record is left as given */
     VXNet_NetworkBaseSet_t stCurrent;
     S32 s32WriteRet = 0;
 
     /* what was seen */
     std::vector<FakeEvent> vecEvents;
     std::string strUser, strPwd;
-    std::vector<VXNet_NetworkBaseSet_t> vecWritten;  /* records of address writes */
-    std::vector<std::string> vecMacWritten;          /* texts of MAC writes */
+    std::vector<VXNet_NetworkBaseSet_t> vecWritten; /* records of address writes */
+    std::vector<std::string> vecMacWritten;         /* texts of MAC writes */
     BOOL bReadRecordWasZero = false;
 
     FakeDevice()
@@ -132,7 +132,9 @@ public:
     {
         Record("GetHostname");
         /* the caller's buffer is 36 bytes */
-        if (!strHostName.empty()) memcpy(ps8Hostname, strHostName.data(), strHostName.size() < 36 ? strHostName.size() : 36);
+        if (!strHostName.empty())
+            memcpy(ps8Hostname, strHostName.data(),
+                   strHostName.size() < 36 ? strHostName.size() : 36);
         return s32HostRet;
     }
     S32 GetDevInfo(DEVINFO_S* pDevInfo, S32 s32LocalUserID) override

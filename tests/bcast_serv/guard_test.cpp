@@ -42,7 +42,9 @@ TEST(ModifyGuard, FifthFailureWithinAMinuteLocksForAMinute)
     bool bStarted = false;
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(BCAST_GUARD_CHECK, Attempt(&stGuard, Req("m" + std::to_string(i), "wrong" + std::to_string(i)), u64Now, &bStarted));
+        EXPECT_EQ(BCAST_GUARD_CHECK,
+                  Attempt(&stGuard, Req("m" + std::to_string(i), "wrong" + std::to_string(i)),
+                          u64Now, &bStarted));
         EXPECT_EQ(i == 4, bStarted);
         u64Now += 10000;
     }
@@ -59,7 +61,9 @@ TEST(ModifyGuard, FifthFailureWithinAMinuteLocksForAMinute)
 
     /* The failures before the lock were used up by it: four new ones do not lock. */
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(BCAST_GUARD_CHECK, Attempt(&stGuard, Req("n" + std::to_string(i), "bad" + std::to_string(i)), u64LockEnd + 1, &bStarted));
+        EXPECT_EQ(BCAST_GUARD_CHECK,
+                  Attempt(&stGuard, Req("n" + std::to_string(i), "bad" + std::to_string(i)),
+                          u64LockEnd + 1, &bStarted));
         EXPECT_FALSE(bStarted);
     }
     EXPECT_EQ(BCAST_GUARD_CHECK, Attempt(&stGuard, Req("n9", "bad9"), u64LockEnd + 2, &bStarted));
@@ -74,13 +78,16 @@ TEST(ModifyGuard, FailuresSpreadOverMoreThanAMinuteDoNotLock)
         SCOPED_TRACE(i);
         bool bStarted = true;
         /* Five failures always span at least 4 x 15001 ms > 60 s. */
-        EXPECT_EQ(BCAST_GUARD_CHECK, Attempt(&stGuard, Req("s" + std::to_string(i), "w" + std::to_string(i)), u64Now, &bStarted));
+        EXPECT_EQ(BCAST_GUARD_CHECK,
+                  Attempt(&stGuard, Req("s" + std::to_string(i), "w" + std::to_string(i)), u64Now,
+                          &bStarted));
         EXPECT_FALSE(bStarted);
         u64Now += 15001;
     }
     /* Successes never count. */
     for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(BCAST_GUARD_CHECK, Attempt(&stGuard, Req("ok" + std::to_string(i), "right"), u64Now));
+        EXPECT_EQ(BCAST_GUARD_CHECK,
+                  Attempt(&stGuard, Req("ok" + std::to_string(i), "right"), u64Now));
     }
     EXPECT_EQ(0u, BcastGuardLockLeftMs(&stGuard, u64Now));
 }
@@ -103,7 +110,8 @@ TEST(ModifyGuard, RepeatsOfARefusedRequestCountOnce)
     /* The same msgid with another password, or another user, is a new request. */
     bool bStarted = false;
     EXPECT_EQ(BCAST_GUARD_CHECK, Attempt(&stGuard, Req("typo0", "rihgt"), u64Now, &bStarted));
-    EXPECT_EQ(BCAST_GUARD_CHECK, Attempt(&stGuard, Req("typo0", "rigth", "root"), u64Now, &bStarted));
+    EXPECT_EQ(BCAST_GUARD_CHECK,
+              Attempt(&stGuard, Req("typo0", "rigth", "root"), u64Now, &bStarted));
     EXPECT_FALSE(bStarted);
     EXPECT_EQ(BCAST_GUARD_CHECK, Attempt(&stGuard, Req("typo5", "rigth"), u64Now, &bStarted));
     EXPECT_TRUE(bStarted) << "fifth distinct failure";

@@ -95,13 +95,13 @@ TEST_F(ReceiveLoop, LastWholePacketInfoRecordNamesTheInterface)
         std::vector<Rec> vecRecs;
         unsigned uIndexBefore;
         unsigned uIndexAfter;
-        int s32Reply;   /* 1 answered, 0 not, -1 not asserted */
+        int s32Reply; /* 1 answered, 0 not, -1 not asserted */
     } astCases[] = {
         {{{1, false}}, 0, 1, 1},
         {{{999999, false}, {1, false}}, 0, 1, 1},
         {{{1, false}, {999999, false}}, 0, 999999, 0},
-        {{{1, false}, {999999, true}}, 0, 1, -1},   /* a record cut short is not taken */
-        {{{999999, true}}, 1, 1, -1},               /* none taken: the earlier index stays */
+        {{{1, false}, {999999, true}}, 0, 1, -1}, /* a record cut short is not taken */
+        {{{999999, true}}, 1, 1, -1},             /* none taken: the earlier index stays */
         {{}, 1, 1, 1},
     };
     for (const auto& stCase : astCases) {
@@ -212,11 +212,15 @@ TEST(PeerAddress, NumericHostAndPortWithoutLookup)
     inet_pton(AF_INET, "10.1.2.3", &stAddr.sin_addr);
     char s8Host[1025];
     char s8Port[32];
-    ASSERT_EQ(stServer.GetPeerIpAddr(reinterpret_cast<sockaddr*>(&stAddr), sizeof(stAddr), s8Host, s8Port), 0);
+    ASSERT_EQ(stServer.GetPeerIpAddr(reinterpret_cast<sockaddr*>(&stAddr), sizeof(stAddr), s8Host,
+                                     s8Port),
+              0);
     EXPECT_STREQ(s8Host, "10.1.2.3");
     EXPECT_STREQ(s8Port, "9333");
-    stAddr.sin_family = 12345;   /* no such family */
-    EXPECT_EQ(stServer.GetPeerIpAddr(reinterpret_cast<sockaddr*>(&stAddr), sizeof(stAddr), s8Host, s8Port), -1);
+    stAddr.sin_family = 12345; /* no such family */
+    EXPECT_EQ(stServer.GetPeerIpAddr(reinterpret_cast<sockaddr*>(&stAddr), sizeof(stAddr), s8Host,
+                                     s8Port),
+              -1);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ using ModifyRequest = BcastFixture;
 TEST_F(ModifyRequest, FirstFormMatchesOnAddressAloneAndIsApplied)
 {
     ModifyReq stReq;
-    stReq.uMsgSize = 72;           /* 132 bytes arrive, but MsgSize says first form */
+    stReq.uMsgSize = 72; /* 132 bytes arrive, but MsgSize says first form */
     stReq.strMac = "ff-ff-ff-ff-ff-ff";
     stReq.u64Type = 1;
     CaptureFd stCapErr(STDERR_FILENO);
@@ -75,8 +75,10 @@ TEST_F(ModifyRequest, ExtendedFormNeedsAddressMacAndType)
         {"other device", 116, 11, "00-11-22-AA-BB-CC", 0x5658040200080000ULL, 0, 0, false},
         {"lower-case MAC", 116, 10, "00-11-22-aa-bb-cc", 0x5658040200080000ULL, 0, 0, false},
         {"other type", 116, 10, "00-11-22-AA-BB-CC", 0x5658040200080001ULL, 0, 0, false},
-        {"stored settings unreadable", 116, 10, "00-11-22-AA-BB-CC", 0x5658040200080000ULL, -1, 0, false},
-        {"device info unreadable", 116, 10, "00-11-22-AA-BB-CC", 0x5658040200080000ULL, 0, -1, false},
+        {"stored settings unreadable", 116, 10, "00-11-22-AA-BB-CC", 0x5658040200080000ULL, -1, 0,
+         false},
+        {"device info unreadable", 116, 10, "00-11-22-AA-BB-CC", 0x5658040200080000ULL, 0, -1,
+         false},
     };
     for (const auto& stCase : astCases) {
         SCOPED_TRACE(stCase.ps8Name);
@@ -96,8 +98,10 @@ TEST_F(ModifyRequest, ExtendedFormNeedsAddressMacAndType)
         EXPECT_EQ(m_stDev.vecWritten.size(), stCase.bMatch ? 1u : 0u);
         EXPECT_NE(strLog.find("] localip:"), std::string::npos);
         if (!stCase.bMatch) {
-            EXPECT_NE(strLog.find("]  Ip ,MacAddr and DevType are not all the same \n"), std::string::npos);
-            EXPECT_NE(strLog.find("] cMacaddr: " + std::string(stCase.ps8Mac) + " , s8Mac: "), std::string::npos)
+            EXPECT_NE(strLog.find("]  Ip ,MacAddr and DevType are not all the same \n"),
+                      std::string::npos);
+            EXPECT_NE(strLog.find("] cMacaddr: " + std::string(stCase.ps8Mac) + " , s8Mac: "),
+                      std::string::npos)
                 << strLog;
             EXPECT_EQ(strLog.find("CheckUser"), std::string::npos);
         }
@@ -107,7 +111,7 @@ TEST_F(ModifyRequest, ExtendedFormNeedsAddressMacAndType)
 TEST_F(ModifyRequest, MacSetSkipsTheIdentityMatchAndAppliesOnlyTheMac)
 {
     ModifyReq stReq;
-    stReq.au8Cip[0] = 10;   /* another device's address */
+    stReq.au8Cip[0] = 10; /* another device's address */
     stReq.u8SetMac = 1;
     stReq.strMac = "02-00-00-00-00-07";
     EXPECT_EQ(Exchange(stReq.Build()).size(), 32u);
@@ -138,7 +142,8 @@ TEST_F(ModifyRequest, UserCheckDecidesAndPasswordsStayOutOfTheLog)
         EXPECT_TRUE(vecRsp.empty());
         EXPECT_NE(strLog.find(stCase.ps8Line), std::string::npos) << strLog;
         EXPECT_EQ(strLog.find("s3cr3tPw"), std::string::npos) << strLog;
-        EXPECT_EQ(m_stDev.Names(), (std::vector<std::string>{"GetNetworkState", "GetDevInfo", "CheckUser"}));
+        EXPECT_EQ(m_stDev.Names(),
+                  (std::vector<std::string>{"GetNetworkState", "GetDevInfo", "CheckUser"}));
     }
     EXPECT_EQ(m_stDev.strPwd, "s3cr3tPw");
 }
@@ -146,8 +151,8 @@ TEST_F(ModifyRequest, UserCheckDecidesAndPasswordsStayOutOfTheLog)
 TEST_F(ModifyRequest, CredentialsFillingTheirFieldsReachTheCheckWhole)
 {
     ModifyReq stReq;
-    stReq.strUser = "abcdefghijXX";        /* 10-byte field */
-    stReq.strPwd = "0123456789ABCDxx";     /* 14-byte field, runs into cip otherwise */
+    stReq.strUser = "abcdefghijXX";    /* 10-byte field */
+    stReq.strPwd = "0123456789ABCDxx"; /* 14-byte field, runs into cip otherwise */
     Exchange(stReq.Build());
     EXPECT_EQ(m_stDev.strUser, "abcdefghij");
     EXPECT_EQ(m_stDev.strPwd, "0123456789ABCD");
@@ -164,9 +169,9 @@ TEST_F(ModifyRequest, UnreadableSettingsEndTheRequestSilently)
 TEST_F(ModifyRequest, UnchangedSettingsAreAnsweredWithoutFlagsAndNotWritten)
 {
     ModifyReq stReq;
-    stReq.au8Ip[3] = 10;       /* the current settings of the fake, repeated */
+    stReq.au8Ip[3] = 10; /* the current settings of the fake, repeated */
     stReq.uExtSize = 2;
-    stReq.u8NewFlag = 1;       /* a mode change alone does not count */
+    stReq.u8NewFlag = 1; /* a mode change alone does not count */
     stReq.u8Mode = 0;
     const Bytes vecRsp = Exchange(stReq.Build());
     ASSERT_EQ(vecRsp.size(), 40u);
@@ -182,7 +187,7 @@ TEST_F(ModifyRequest, UnchangedSettingsAreAnsweredWithoutFlagsAndNotWritten)
 TEST_F(ModifyRequest, ExtensionWordsAreZeroEvenAfterAnEarlierReply)
 {
     ModifyReq stReq;
-    ASSERT_EQ(Exchange(stReq.Build()).size(), 32u);  /* msgid at 16 in the reply buffer */
+    ASSERT_EQ(Exchange(stReq.Build()).size(), 32u); /* msgid at 16 in the reply buffer */
     stReq.uExtSize = 5;
     stReq.strMsgId = "second-request!!";
     stReq.au8Ip[3] = 21;
@@ -204,7 +209,7 @@ TEST_F(ModifyRequest, ResultBitsChooseSaveOptionAndRestarts)
         {0x01, SAVE_OPT_STOP_ENC, {"send", "SaveFlash"}},
         {0x02, SAVE_OPT_STOP_REC, {"send", "SaveFlash"}},
         {0x03, SAVE_OPT_STOP_ERC, {"send", "SaveFlash"}},
-        {0x54, SAVE_OPT_STOP_NONE, {"send", "SaveFlash"}},  /* bits 2, 4, 6 ignored */
+        {0x54, SAVE_OPT_STOP_NONE, {"send", "SaveFlash"}}, /* bits 2, 4, 6 ignored */
         {0x28, SAVE_OPT_STOP_NONE, {"send", "SaveFlash", "RestartMachine", "ResetNetServer"}},
         {0x08, SAVE_OPT_STOP_NONE, {"send", "SaveFlash", "RestartMachine"}},
     };
@@ -220,15 +225,17 @@ TEST_F(ModifyRequest, ResultBitsChooseSaveOptionAndRestarts)
         const std::string strLog = stCapErr.Take();
         std::vector<std::string> vecNames = m_stDev.Names();
         ASSERT_GE(vecNames.size(), stCase.vecTail.size());
-        EXPECT_EQ(std::vector<std::string>(vecNames.end() - (long)stCase.vecTail.size(), vecNames.end()),
-                  stCase.vecTail);
+        EXPECT_EQ(
+            std::vector<std::string>(vecNames.end() - (long)stCase.vecTail.size(), vecNames.end()),
+            stCase.vecTail);
         for (const FakeEvent& stEv : m_stDev.vecEvents) {
             if (stEv.strName == "SaveFlash") {
                 EXPECT_EQ(stEv.s64Arg0, stCase.enOpt);
             }
         }
         const bool bReboot = stCase.vecTail.size() > 2;
-        EXPECT_EQ(strLog.find("] restarting machine .....................\n") != std::string::npos, bReboot);
+        EXPECT_EQ(strLog.find("] restarting machine .....................\n") != std::string::npos,
+                  bReboot);
     }
     /* the requests are cleared: an unchanged request afterwards restarts nothing */
     m_stDev.vecEvents.clear();
@@ -282,20 +289,68 @@ TEST_F(ModifyRequest, UnusableSettingsAreRefusedBeforeAnythingIsWritten)
         bool bApplied;
     } astCases[] = {
         {"zero address", {0, 0, 0, 0}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
-        {"broadcast address", {255, 255, 255, 255}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
+        {"broadcast address",
+         {255, 255, 255, 255},
+         {255, 255, 255, 0},
+         {0, 0, 0, 0},
+         0,
+         0,
+         0,
+         "",
+         false},
         {"loopback address", {127, 0, 0, 5}, {255, 0, 0, 0}, {0, 0, 0, 0}, 1, 2, 0, "", false},
         {"multicast address", {224, 0, 0, 1}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
         {"reserved address", {240, 1, 2, 3}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
         {"zero netmask", {192, 168, 1, 20}, {0, 0, 0, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
         {"holey netmask", {192, 168, 1, 20}, {255, 0, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", false},
         {"host netmask", {10, 9, 8, 7}, {255, 255, 255, 255}, {0, 0, 0, 0}, 0, 0, 0, "", false},
-        {"gateway outside the subnet", {192, 168, 1, 20}, {255, 255, 255, 0}, {192, 168, 2, 1}, 0, 0, 0, "", false},
+        {"gateway outside the subnet",
+         {192, 168, 1, 20},
+         {255, 255, 255, 0},
+         {192, 168, 2, 1},
+         0,
+         0,
+         0,
+         "",
+         false},
         {"no gateway", {192, 168, 1, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 0, "", true},
         {"DHCP keeps any addresses", {0, 0, 0, 0}, {0, 0, 0, 0}, {9, 9, 9, 9}, 1, 0, 0, "", true},
-        {"MAC set checks only the MAC", {0, 0, 0, 0}, {0, 0, 0, 0}, {9, 9, 9, 9}, 0, 0, 1, "00-11-22-33-44-66", true},
-        {"MAC with five pairs", {192, 168, 1, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 1, "00-11-22-33-44", false},
-        {"group MAC", {192, 168, 1, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 1, "01-00-5E-00-00-01", false},
-        {"zero MAC", {192, 168, 1, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, 0, 0, 1, "00-00-00-00-00-00", false},
+        {"MAC set checks only the MAC",
+         {0, 0, 0, 0},
+         {0, 0, 0, 0},
+         {9, 9, 9, 9},
+         0,
+         0,
+         1,
+         "00-11-22-33-44-66",
+         true},
+        {"MAC with five pairs",
+         {192, 168, 1, 20},
+         {255, 255, 255, 0},
+         {0, 0, 0, 0},
+         0,
+         0,
+         1,
+         "00-11-22-33-44",
+         false},
+        {"group MAC",
+         {192, 168, 1, 20},
+         {255, 255, 255, 0},
+         {0, 0, 0, 0},
+         0,
+         0,
+         1,
+         "01-00-5E-00-00-01",
+         false},
+        {"zero MAC",
+         {192, 168, 1, 20},
+         {255, 255, 255, 0},
+         {0, 0, 0, 0},
+         0,
+         0,
+         1,
+         "00-00-00-00-00-00",
+         false},
     };
     for (const auto& stCase : astCases) {
         SCOPED_TRACE(stCase.ps8Name);
@@ -332,14 +387,14 @@ TEST_F(ModifyRequest, UnusableSettingsAreRefusedBeforeAnythingIsWritten)
 TEST_F(ModifyRequest, MacSetIsTakenOnlyAtTheCamerasOwnAddress)
 {
     const struct {
-        const char* ps8Dst;   /* empty: no packet information at all */
+        const char* ps8Dst; /* empty: no packet information at all */
         const char* ps8Local;
     } astCases[] = {
-        {"255.255.255.255", "192.168.1.10"}, {"192.168.1.255", "192.168.1.10"},
-        {"224.0.0.1", "192.168.1.10"},       {"239.255.255.250", "192.168.1.10"},
+        {"255.255.255.255", "192.168.1.10"},    {"192.168.1.255", "192.168.1.10"},
+        {"224.0.0.1", "192.168.1.10"},          {"239.255.255.250", "192.168.1.10"},
         {"255.255.255.255", "255.255.255.255"}, {"", ""},
     };
-    m_stDev.s32CheckUserRet = -1;   /* a wrong password, were it checked */
+    m_stDev.s32CheckUserRet = -1; /* a wrong password, were it checked */
     BCAST_LOOP_S& stLoop = m_pServer->Loop();
     for (const auto& stCase : astCases) {
         SCOPED_TRACE(stCase.ps8Dst);
@@ -429,7 +484,8 @@ TEST_F(ModifyRequest, GuessingLocksModificationsForAMinute)
     }
     std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] modifications locked for 60 s after 5 failed user checks\n"),
-              std::string::npos) << strLog;
+              std::string::npos)
+        << strLog;
     EXPECT_EQ(m_stDev.vecEvents.size() - 5 * 3, 0u) << "identity, user check: nothing more";
 
     /* The right password is refused unchecked while the lock lasts; searches are
@@ -444,9 +500,11 @@ TEST_F(ModifyRequest, GuessingLocksModificationsForAMinute)
     strLog = stCapErr.Take();
     EXPECT_EQ(CountOf(m_stDev.Names(), "CheckUser"), 0);
     EXPECT_NE(strLog.find("] CheckUser skipped: modifications locked for 59 more s\n"),
-              std::string::npos) << strLog;
+              std::string::npos)
+        << strLog;
     EXPECT_NE(strLog.find("] CheckUser skipped: modifications locked for 4 more s\n"),
-              std::string::npos) << strLog;
+              std::string::npos)
+        << strLog;
 
     /* The end is logged once, and the same request is then applied. */
     g_u64FakeNowMs += 5000;
@@ -467,7 +525,8 @@ TEST_F(ModifyRequest, ARepeatedRefusedRequestIsOneFailure)
     for (int i = 0; i < 4; ++i) {
         ModifyReq stReq;
         stReq.strMsgId = "typo-" + std::to_string(i);
-        for (int s32Copy = 0; s32Copy < 3; ++s32Copy) EXPECT_TRUE(Exchange(stReq.Build(), 20).empty());
+        for (int s32Copy = 0; s32Copy < 3; ++s32Copy)
+            EXPECT_TRUE(Exchange(stReq.Build(), 20).empty());
     }
     const std::string strLog = stCapErr.Take();
     EXPECT_EQ(CountOf(m_stDev.Names(), "CheckUser"), 4);
@@ -496,17 +555,17 @@ TEST_F(ModifyRequest, SettingsLinesOutliveAnExhaustedSearchBudget)
         Exchange(stReq.Build());
     }
     m_stDev.s32CheckUserRet = 1;
-    Exchange(ModifyReq().Build());                        /* refused: locked */
+    Exchange(ModifyReq().Build()); /* refused: locked */
     g_u64FakeNowMs += BCAST_GUARD_LOCK_MS;
     Exhaust();
-    Exchange(ModifyReq().Build());                        /* unlocked, stored */
+    Exchange(ModifyReq().Build()); /* unlocked, stored */
     ModifyReq stBad;
     stBad.au8Gw[2] = 9;
-    Exchange(stBad.Build());                              /* refused settings */
+    Exchange(stBad.Build()); /* refused settings */
     m_stDev.s32WriteRet = -1;
     stBad.au8Gw[2] = 1;
     stBad.au8Ip[3] = 33;
-    Exchange(stBad.Build());                              /* not stored */
+    Exchange(stBad.Build()); /* not stored */
     m_stDev.s32CheckUserRet = CHECK_USER_UNAVAILABLE;
     Exchange(ModifyReq().Build());
     ModifyReq stMac;
@@ -518,7 +577,8 @@ TEST_F(ModifyRequest, SettingsLinesOutliveAnExhaustedSearchBudget)
     const std::string strLog = stCapErr.Take();
     CommLogTestClock(nullptr);
 
-    EXPECT_EQ(strLog.find("] MSG_TYPE_MDEVINFO"), std::string::npos) << "the search budget is spent";
+    EXPECT_EQ(strLog.find("] MSG_TYPE_MDEVINFO"), std::string::npos)
+        << "the search budget is spent";
     for (const char* ps8Line :
          {"] CheckUser Failed!(admin:***)", "] modifications locked for 60 s after 5 failed",
           "] CheckUser skipped: modifications locked for 60 more s\n", "] modifications unlocked\n",
@@ -546,7 +606,8 @@ TEST_F(ModifyRequest, UnstoredSettingsAreNotAcknowledged)
         EXPECT_EQ(m_stDev.Names().back(), "WriteSettings");
         EXPECT_NE(strLog.find("] settings not stored (NetBasicParamAdapter returned " +
                               std::to_string(s32Ret) + "), no reply\n"),
-                  std::string::npos) << strLog;
+                  std::string::npos)
+            << strLog;
         EXPECT_EQ(strLog.find("restarting machine"), std::string::npos);
     }
 }
@@ -556,14 +617,14 @@ TEST_F(ModifyRequest, UnstoredSettingsAreNotAcknowledged)
 TEST_F(ModifyRequest, NetworkTextsReachTheLogEscaped)
 {
     ModifyReq stReq;
-    stReq.strMac = "00\n[BCAST][x] line[1] \x1b[2Jforged";  /* 32 of the 36 bytes */
+    stReq.strMac = "00\n[BCAST][x] line[1] \x1b[2Jforged"; /* 32 of the 36 bytes */
     stReq.strUser = "ad\nmin\xff";
     stReq.strMsgId = std::string("id\r\n\0\x01", 6);
-    stReq.u64Type = 1;   /* no match: the four mismatch lines as well */
+    stReq.u64Type = 1; /* no match: the four mismatch lines as well */
     CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_TRUE(Exchange(stReq.Build(), 20).empty());
     stReq.u64Type = 0x5658040200080000ULL;
-    stReq.u8SetMac = 1;  /* passes the identity match: user and msgid lines */
+    stReq.u8SetMac = 1; /* passes the identity match: user and msgid lines */
     Exchange(stReq.Build(), 20);
     const std::string strLog = stCapErr.Take();
     std::istringstream in(strLog);
@@ -580,8 +641,8 @@ TEST_F(ModifyRequest, NetworkTextsReachTheLogEscaped)
         EXPECT_EQ(strLine.find('\x1b'), std::string::npos);
     }
     EXPECT_GT(s32Lines, 8);
-    EXPECT_NE(strLog.find(" MacAddr:00\\x0a[BCAST][x] line[1] \\x1b[2Jforged\n"),
-              std::string::npos) << strLog;
+    EXPECT_NE(strLog.find(" MacAddr:00\\x0a[BCAST][x] line[1] \\x1b[2Jforged\n"), std::string::npos)
+        << strLog;
     EXPECT_NE(strLog.find("authencate succefully!(ad\\x0amin\\xff:***)\n"), std::string::npos);
     EXPECT_NE(strLog.find("MSG_ID:id\\x0d\\x0a\n"), std::string::npos);
 }

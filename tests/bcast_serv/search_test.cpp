@@ -32,7 +32,8 @@ TEST_F(SearchReply, EchoesTheHeaderAndLaysOutTheBody)
     EXPECT_EQ(Bytes(vecRsp.begin(), vecRsp.begin() + 16), vecHead);
 
     const size_t b = 16;
-    EXPECT_EQ(Field(vecRsp, b + 0, 16), Padded("192.168.1.10", 16)) << "stored address; lo has none to give";
+    EXPECT_EQ(Field(vecRsp, b + 0, 16), Padded("192.168.1.10", 16))
+        << "stored address; lo has none to give";
     EXPECT_EQ(Field(vecRsp, b + 16, 36), Padded("camera", 36));
     EXPECT_EQ(Field(vecRsp, b + 52, 16), Padded("255.0.0.0", 16)) << "live netmask of lo";
     const std::string strGw = Field(vecRsp, b + 68, 16);
@@ -56,9 +57,9 @@ TEST_F(SearchReply, EchoesTheHeaderAndLaysOutTheBody)
     EXPECT_EQ(Bytes(vecRsp.begin() + b + 320, vecRsp.end()), Bytes(128, 0));
 
     /* the facade is asked in the builder's order, and the reply is not routed */
-    const std::vector<std::string> vecOrder = {"GetProductCustomVal", "GetNetworkState", "GetDnsAddrs",
-                                               "GetHostname",         "GetDevInfo",      "GetMediaPort",
-                                               "GetWebPort",          "send"};
+    const std::vector<std::string> vecOrder = {
+        "GetProductCustomVal", "GetNetworkState", "GetDnsAddrs", "GetHostname",
+        "GetDevInfo",          "GetMediaPort",    "GetWebPort",  "send"};
     EXPECT_EQ(m_stDev.Names(), vecOrder);
     EXPECT_EQ(m_stDev.vecEvents[1].s64Arg0, 1) << "netmask asked for";
     EXPECT_EQ(m_stDev.vecEvents[2].s64Arg0, 2) << "two DNS servers";
@@ -107,16 +108,18 @@ TEST_F(SearchReply, WhatTheFacadeLeavesOutReadsAsDefaults)
 
 TEST_F(SearchReply, AddressTextsAreDecimalBytes)
 {
-    const U8 aau8Addrs[][4] = {{0, 9, 10, 99}, {100, 199, 200, 255}, {255, 255, 255, 255}, {1, 0, 0, 7}};
+    const U8 aau8Addrs[][4] = {
+        {0, 9, 10, 99}, {100, 199, 200, 255}, {255, 255, 255, 255}, {1, 0, 0, 7}};
     for (const auto& au8Addr : aau8Addrs) {
         char s8Expected[32];
-        snprintf(s8Expected, sizeof(s8Expected), "%d.%d.%d.%d", au8Addr[0], au8Addr[1], au8Addr[2], au8Addr[3]);
+        snprintf(s8Expected, sizeof(s8Expected), "%d.%d.%d.%d", au8Addr[0], au8Addr[1], au8Addr[2],
+                 au8Addr[3]);
         SCOPED_TRACE(s8Expected);
         memcpy(m_stDev.au8Ip, au8Addr, 4);
         memcpy(m_stDev.au8Dns[1], au8Addr, 4);
         SearchDevRsp stRsp;
         memset(&stRsp, 0xAA, sizeof(stRsp));
-        char s8If[] = "nosuchif0";   /* no live values: the stored ones stay */
+        char s8If[] = "nosuchif0"; /* no live values: the stored ones stay */
         ASSERT_EQ(m_pServer->SetBcastDevRsp(&stRsp, s8If), 0);
         Bytes vecBody(sizeof(stRsp));
         memcpy(vecBody.data(), &stRsp, sizeof(stRsp));
@@ -132,12 +135,13 @@ TEST_F(SearchReply, ProductRuleChoosesTheAnsweredForms)
         unsigned uType;
         bool bAnswered;
     } astCases[] = {
-        {CUS_Normal, 11, true},   {CUS_Normal, 618, false}, {CUS_Normal, 620, true},
-        {CUS_Custom1, 11, false}, {CUS_Custom1, 618, true}, {CUS_Custom1, 620, false},
+        {CUS_Normal, 11, true},    {CUS_Normal, 618, false}, {CUS_Normal, 620, true},
+        {CUS_Custom1, 11, false},  {CUS_Custom1, 618, true}, {CUS_Custom1, 620, false},
         {CUS_Custom2, 618, false}, {CUS_Custom2, 11, true},
     };
     for (const auto& stCase : astCases) {
-        SCOPED_TRACE(testing::Message() << "custom " << stCase.enCustom << " type " << stCase.uType);
+        SCOPED_TRACE(testing::Message()
+                     << "custom " << stCase.enCustom << " type " << stCase.uType);
         m_stDev.enCustom = stCase.enCustom;
         m_stDev.vecEvents.clear();
         CaptureFd stCapErr(STDERR_FILENO);
@@ -161,7 +165,8 @@ TEST_F(SearchReply, FailedDeviceQueryMeansNoReply)
         bool bAnswered;
     } astCases[] = {{0, 0, -1, false}, {-1, 0, 0, false}, {0, 2, 0, false}, {0, 0, 0, true}};
     for (const auto& stCase : astCases) {
-        SCOPED_TRACE(testing::Message() << stCase.s32Dns << "/" << stCase.s32Host << "/" << stCase.s32Dev);
+        SCOPED_TRACE(testing::Message()
+                     << stCase.s32Dns << "/" << stCase.s32Host << "/" << stCase.s32Dev);
         m_stDev.s32DnsRet = stCase.s32Dns;
         m_stDev.s32HostRet = stCase.s32Host;
         m_stDev.s32DevInfoRet = stCase.s32Dev;
@@ -169,7 +174,8 @@ TEST_F(SearchReply, FailedDeviceQueryMeansNoReply)
         const Bytes vecRsp = Exchange(Header(11, 0), stCase.bAnswered ? 0 : 50);
         const std::string strLog = stCapErr.Take();
         EXPECT_EQ(vecRsp.size(), stCase.bAnswered ? 464u : 0u);
-        EXPECT_EQ(strLog.find("failed to get device info!\n") != std::string::npos, !stCase.bAnswered);
+        EXPECT_EQ(strLog.find("failed to get device info!\n") != std::string::npos,
+                  !stCase.bAnswered);
     }
 }
 
@@ -178,14 +184,13 @@ TEST_F(SearchReply, FailedDeviceQueryMeansNoReply)
 TEST_F(SearchReply, AnotherDevicesReplyIsNotAnswered)
 {
     Bytes vecReply = Header(11, 448);
-    vecReply.resize(464, 0x31);           /* a whole reply, as a daemon sends it */
+    vecReply.resize(464, 0x31); /* a whole reply, as a daemon sends it */
     CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_TRUE(Exchange(vecReply, 50).empty());
     EXPECT_TRUE(Exchange(Header(620, 448), 50).empty());
     const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] search from 127.0.0.1:"), std::string::npos) << strLog;
-    EXPECT_NE(strLog.find(" has MsgSize 448, a device's reply: not answered\n"),
-              std::string::npos);
+    EXPECT_NE(strLog.find(" has MsgSize 448, a device's reply: not answered\n"), std::string::npos);
     EXPECT_EQ(strLog.find("MSG_TYPE_SEARCH"), std::string::npos) << "one line, no other";
     for (unsigned uMsgSize : {0u, 16u, 447u, 449u, 464u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(uMsgSize);

@@ -32,7 +32,8 @@ std::vector<U8> Sparse(size_t uLen, const std::vector<ByteRun>& vecRuns)
 {
     std::vector<U8> vec(uLen, 0);
     for (const ByteRun& stRun : vecRuns) {
-        for (size_t i = 0; i < stRun.vecBytes.size(); ++i) vec.at(stRun.uOff + i) = stRun.vecBytes[i];
+        for (size_t i = 0; i < stRun.vecBytes.size(); ++i)
+            vec.at(stRun.uOff + i) = stRun.vecBytes[i];
     }
     return vec;
 }
@@ -51,13 +52,13 @@ TEST(WireHeader, FieldsTravelLittleEndianWithBitsOfByteZero)
     stHead.Seq = VXNetLe32(0x01020304);
 
     const std::vector<U8> vecExpected = {
-        0x15,        /* Version 1 in bits 0-1, ExtSize 5 in bits 2-7 */
-        0x7E,        /* Reserved */
-        0x34, 0x12,  /* AckFlag */
-        0x6C, 0x02,  /* MsgType 620 */
-        0xCD, 0xAB,  /* MsgSubType */
-        0xC0, 0x01, 0x00, 0x00,  /* MsgSize 448 */
-        0x04, 0x03, 0x02, 0x01,  /* Seq */
+        0x15,                   /* Version 1 in bits 0-1, ExtSize 5 in bits 2-7 */
+        0x7E,                   /* Reserved */
+        0x34, 0x12,             /* AckFlag */
+        0x6C, 0x02,             /* MsgType 620 */
+        0xCD, 0xAB,             /* MsgSubType */
+        0xC0, 0x01, 0x00, 0x00, /* MsgSize 448 */
+        0x04, 0x03, 0x02, 0x01, /* Seq */
     };
     EXPECT_EQ(BytesOf(stHead), vecExpected);
 }
@@ -68,7 +69,8 @@ TEST(WireHeader, ByteZeroSplitsIntoVersionAndExtSize)
         U8 u8Byte0;
         unsigned uVersion;
         unsigned uExtSize;
-    } astCases[] = {{0x00, 0, 0}, {0x03, 3, 0}, {0x04, 0, 1}, {0xFC, 0, 63}, {0xFF, 3, 63}, {0x0E, 2, 3}};
+    } astCases[] = {{0x00, 0, 0},  {0x03, 3, 0},  {0x04, 0, 1},
+                    {0xFC, 0, 63}, {0xFF, 3, 63}, {0x0E, 2, 3}};
     for (const auto& stCase : astCases) {
         SCOPED_TRACE(testing::Message() << "byte 0 = " << unsigned(stCase.u8Byte0));
         U8 u8Raw[sizeof(MsgHead)] = {stCase.u8Byte0, 0, 0, 0, 12, 0};
@@ -86,7 +88,7 @@ TEST(WireSearchReply, NumbersAndTextsSitAtTheirOffsets)
     memset(&stMsg, 0, sizeof(stMsg));
     SearchDevRsp& stRsp = stMsg.stMsgBody;
     memcpy(stRsp.IP, "10.0.0.5", 8);
-    memset(stRsp.HostName, 'h', sizeof(stRsp.HostName));  /* full: no terminator */
+    memset(stRsp.HostName, 'h', sizeof(stRsp.HostName)); /* full: no terminator */
     stRsp.Port = VXNetLe32(85);
     stRsp.IEPort = VXNetLe32(0x1F90);
     stRsp.NetworkMode = VXNetLe32(0xFFFFFFFFu);
@@ -98,41 +100,44 @@ TEST(WireSearchReply, NumbersAndTextsSitAtTheirOffsets)
     stRsp.P2pID[31] = 'p';
 
     std::vector<ByteRun> vecRuns = {
-        {16 + 0, {'1', '0', '.', '0', '.', '0', '.', '5'}},    /* IP */
-        {16 + 116, {0x55, 0x00, 0x00, 0x00}},                  /* Port 85 */
-        {16 + 120, {0x90, 0x1F, 0x00, 0x00}},                  /* IEPort */
-        {16 + 124, {0xFF, 0xFF, 0xFF, 0xFF}},                  /* NetworkMode -1 */
-        {16 + 156, {0x00, 0x00, 0x08, 0x00, 0x02, 0x04, 0x58, 0x56}},  /* DevTypeULL */
-        {16 + 200, {0xF2, 0x03, 0x00, 0x00}},                  /* DeviceID 1010 */
-        {16 + 240, {'0', '0', '-', '1', '1'}},                 /* MacAddr */
-        {16 + 276, {0x04, 0x00, 0x00, 0x00}},                  /* ChannelNum */
-        {16 + 280, {0x01}},                                    /* Version */
-        {16 + 282 + 31, {'p'}},                                /* P2pID, 32nd character */
+        {16 + 0, {'1', '0', '.', '0', '.', '0', '.', '5'}},           /* IP */
+        {16 + 116, {0x55, 0x00, 0x00, 0x00}},                         /* Port 85 */
+        {16 + 120, {0x90, 0x1F, 0x00, 0x00}},                         /* IEPort */
+        {16 + 124, {0xFF, 0xFF, 0xFF, 0xFF}},                         /* NetworkMode -1 */
+        {16 + 156, {0x00, 0x00, 0x08, 0x00, 0x02, 0x04, 0x58, 0x56}}, /* DevTypeULL */
+        {16 + 200, {0xF2, 0x03, 0x00, 0x00}},                         /* DeviceID 1010 */
+        {16 + 240, {'0', '0', '-', '1', '1'}},                        /* MacAddr */
+        {16 + 276, {0x04, 0x00, 0x00, 0x00}},                         /* ChannelNum */
+        {16 + 280, {0x01}},                                           /* Version */
+        {16 + 282 + 31, {'p'}},                                       /* P2pID, 32nd character */
     };
-    vecRuns.push_back({16 + 16, std::vector<U8>(36, 'h')});   /* HostName, all 36 bytes */
+    vecRuns.push_back({16 + 16, std::vector<U8>(36, 'h')}); /* HostName, all 36 bytes */
     EXPECT_EQ(BytesOf(stMsg), Sparse(464, vecRuns));
 }
 
 TEST(WireModifyRequest, ExtendedFormReadsFromAHandWrittenDatagram)
 {
     /* 132 bytes as an extended-form client sends them. */
-    const std::vector<U8> vecDatagram = Sparse(132, {
-        {0, {0x08, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x74, 0x00, 0x00, 0x00, 9, 0, 0, 0}},
-        {16, {'I', 'D', '0', '1'}},                       /* msgid */
-        {32, {'a', 'd', 'm', 'i', 'n'}},                  /* user */
-        {42, {'1', '2', '3', '4'}},                       /* pwd */
-        {56, {192, 168, 1, 10}},                          /* cip */
-        {60, {10, 1, 0, 1}},                              /* ip */
-        {64, {255, 255, 255, 0}},                         /* mask */
-        {68, {10, 1, 0, 254}},                            /* gw */
-        {72, {8, 8, 8, 8}},                               /* dns1 */
-        {76, {8, 8, 4, 4}},                               /* dns2 */
-        {80, {0x55, 0x00}},                               /* mport 85 */
-        {82, {0x90, 0x1F}},                               /* wport 8080 */
-        {84, {0x00, 0x01, 0x01, 0x00}},                   /* wMode, wNewFlag, ZizodSetMac */
-        {88, {0x00, 0x00, 0x08, 0x00, 0x02, 0x04, 0x58, 0x56}},  /* devTypeULL */
-        {96, {'0', '0', '-', '1', '1'}},                  /* macAddr */
-    });
+    const std::vector<U8> vecDatagram = Sparse(
+        132,
+        {
+            {0,
+             {0x08, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x74, 0x00, 0x00, 0x00, 9, 0, 0, 0}},
+            {16, {'I', 'D', '0', '1'}},      /* msgid */
+            {32, {'a', 'd', 'm', 'i', 'n'}}, /* user */
+            {42, {'1', '2', '3', '4'}},      /* pwd */
+            {56, {192, 168, 1, 10}},         /* cip */
+            {60, {10, 1, 0, 1}},             /* ip */
+            {64, {255, 255, 255, 0}},        /* mask */
+            {68, {10, 1, 0, 254}},           /* gw */
+            {72, {8, 8, 8, 8}},              /* dns1 */
+            {76, {8, 8, 4, 4}},              /* dns2 */
+            {80, {0x55, 0x00}},              /* mport 85 */
+            {82, {0x90, 0x1F}},              /* wport 8080 */
+            {84, {0x00, 0x01, 0x01, 0x00}},  /* wMode, wNewFlag, ZizodSetMac */
+            {88, {0x00, 0x00, 0x08, 0x00, 0x02, 0x04, 0x58, 0x56}}, /* devTypeULL */
+            {96, {'0', '0', '-', '1', '1'}},                        /* macAddr */
+        });
     BCAST_DEVM_MSG_S stMsg;
     ASSERT_EQ(vecDatagram.size(), sizeof(stMsg));
     memcpy(&stMsg, vecDatagram.data(), sizeof(stMsg));
@@ -207,7 +212,7 @@ TEST(WireSamples, CapturedModificationsReadThroughTheRecords)
         const char* ps8Name;
         size_t uSize;
         const char* ps8Pwd;
-        U8 u8Dns1;  /* last octet of 192.168.1.x, 0 for 0.0.0.0 */
+        U8 u8Dns1; /* last octet of 192.168.1.x, 0 for 0.0.0.0 */
         U8 u8SetMac;
         const char* ps8Mac;
         bool bAnswered;
@@ -219,7 +224,8 @@ TEST(WireSamples, CapturedModificationsReadThroughTheRecords)
     };
     for (const auto& stCase : astCases) {
         SCOPED_TRACE(stCase.ps8Name);
-        const std::vector<U8> vecReq = camtest::SampleDatagram(std::string(stCase.ps8Name) + "_request");
+        const std::vector<U8> vecReq =
+            camtest::SampleDatagram(std::string(stCase.ps8Name) + "_request");
         ASSERT_EQ(vecReq.size(), stCase.uSize);
         BCAST_DEVM_MSG_S stMsg;
         memset(&stMsg, 0, sizeof(stMsg));
@@ -245,7 +251,8 @@ TEST(WireSamples, CapturedModificationsReadThroughTheRecords)
                   stCase.uSize == 132 ? 0x5658040200080000ULL : 0);
 
         if (!stCase.bAnswered) continue;
-        const std::vector<U8> vecRsp = camtest::SampleDatagram(std::string(stCase.ps8Name) + "_reply");
+        const std::vector<U8> vecRsp =
+            camtest::SampleDatagram(std::string(stCase.ps8Name) + "_reply");
         MsgHead stHead = stMsg.stMsgHeader;
         stHead.MsgSize = VXNetLe32(sizeof(NetMDevInfoRsp));
         std::vector<U8> vecWant = BytesOf(stHead);

@@ -80,9 +80,11 @@ TEST(GuardedCounter, CompareUsesTheWrappingDifference)
     struct {
         long s32A, s32B, s32Want;
     } stCases[] = {
-        {5, 7, -1}, {7, 5, 1}, {9, 9, 0},
-        {S32_MAX_L, -1, -1},           /* more than 2^31 apart: reversed */
-        {S32_MIN_L, S32_MAX_L, 1},     /* a counter that wrapped is later */
+        {5, 7, -1},
+        {7, 5, 1},
+        {9, 9, 0},
+        {S32_MAX_L, -1, -1},       /* more than 2^31 apart: reversed */
+        {S32_MIN_L, S32_MAX_L, 1}, /* a counter that wrapped is later */
         {S32_MIN_L + 2, S32_MAX_L - 3, 1},
         {-1, 0, -1},
     };
@@ -173,15 +175,15 @@ TEST(HexText, DecodeResults)
     EXPECT_EQ(u8Out[3], 9);
 
     unsigned char u8Keep[3] = {1, 2, 3};
-    EXPECT_EQ(hex_decode("abc", u8Keep, 2), -1);     /* odd length */
-    EXPECT_EQ(hex_decode("abcdef", u8Keep, 2), -1);  /* longer than wanted */
-    EXPECT_EQ(hex_decode("ab", u8Keep, 2), -1);      /* shorter than wanted */
+    EXPECT_EQ(hex_decode("abc", u8Keep, 2), -1);    /* odd length */
+    EXPECT_EQ(hex_decode("abcdef", u8Keep, 2), -1); /* longer than wanted */
+    EXPECT_EQ(hex_decode("ab", u8Keep, 2), -1);     /* shorter than wanted */
     EXPECT_EQ(hex_decode("ab", u8Keep, -1), -1);
     EXPECT_EQ(u8Keep[0], 1);
     EXPECT_EQ(u8Keep[1], 2);
 
     EXPECT_EQ(hex_decode("12zz34", u8Keep, 3), -2);
-    EXPECT_EQ(u8Keep[0], 0x12);   /* earlier pairs stay written */
+    EXPECT_EQ(u8Keep[0], 0x12); /* earlier pairs stay written */
     EXPECT_EQ(u8Keep[1], 2);
 }
 
@@ -191,8 +193,7 @@ TEST(HexText, DecodeFollowsScanRulesWithinAPair)
         const char* ps8Pair;
         int s32Want;
     } stCases[] = {
-        {"f", -1}, {"fg", 0x0f}, {" f", 0x0f}, {"-1", 0xff}, {"+a", 0x0a},
-        {"g0", -2}, {"  ", -2},
+        {"f", -1}, {"fg", 0x0f}, {" f", 0x0f}, {"-1", 0xff}, {"+a", 0x0a}, {"g0", -2}, {"  ", -2},
     };
     for (const auto& stCase : stCases) {
         SCOPED_TRACE(stCase.ps8Pair);
@@ -272,7 +273,7 @@ TEST(BitTransform, OneByteRemovalOrder)
     EXPECT_EQ(BitOrder(0, 0), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
     /* gap 0 rotates: output bit t is input bit (t + pos) mod n. */
     EXPECT_EQ(BitOrder(3, 0), (std::vector<int>{3, 4, 5, 6, 7, 0, 1, 2}));
-    EXPECT_EQ(BitOrder(11, 0), BitOrder(3, 0));   /* pos counts modulo the bit count */
+    EXPECT_EQ(BitOrder(11, 0), BitOrder(3, 0)); /* pos counts modulo the bit count */
 }
 
 TEST(BitTransform, RotationByEightSwapsTwoBytes)

@@ -125,7 +125,8 @@ TEST_F(ResolverFile, FirstNameServerOnlyWithZeroPaddedLog)
     const std::string strLog = Query(0, u8Dns);
     EXPECT_EQ(Bytes4(u8Dns), (std::vector<int>{8, 8, 8, 8}));
     EXPECT_TRUE(std::regex_match(
-        strLog, std::regex(R"(\[COMM\] -- \[GetDnsAddr\]:\[\d+\] DnsAddress = 008\.008\.008\.008\n)")))
+        strLog,
+        std::regex(R"(\[COMM\] -- \[GetDnsAddr\]:\[\d+\] DnsAddress = 008\.008\.008\.008\n)")))
         << strLog;
 }
 
@@ -179,7 +180,9 @@ TEST_F(ResolverFile, MissingFileAndNoKeyword)
     unlink(m_strPath.c_str());
     const std::string strLog = Query(-1, u8Dns);
     EXPECT_TRUE(std::regex_match(
-        strLog, std::regex(R"(\[COMM\]\[GetDnsAddr\] line\[\d+\] open failed:No such file or directory\n)")))
+        strLog,
+        std::regex(
+            R"(\[COMM\]\[GetDnsAddr\] line\[\d+\] open failed:No such file or directory\n)")))
         << strLog;
     EXPECT_EQ(Bytes4(u8Dns), UNTOUCHED);
 }
@@ -212,7 +215,7 @@ TEST(DottedText, TextToBytes)
         {"300.-1. 7.8x", 0, {44, 255, 7, 8}},
         {"1..3.4", 0, {1, 0, 3, 4}},
         {"", 0, {0, 9, 9, 9}},
-        {"99999999999.-99999999999.0.0", 0, {255, 0, 0, 0}},   /* clamped to 32 bits */
+        {"99999999999.-99999999999.0.0", 0, {255, 0, 0, 0}}, /* clamped to 32 bits */
         {"....", -1, {0, 0, 0, 0}},
     };
     for (const auto& stCase : stCases) {
@@ -256,6 +259,6 @@ TEST(DottedText, BytesToText)
         memset(s8Text, 'X', sizeof(s8Text));
         EXPECT_EQ(IPAddrAdapter(s8Text, stCase.vecIp.data(), true), 0);
         EXPECT_STREQ(s8Text, stCase.ps8Want);
-        EXPECT_EQ(s8Text[16], 'X');   /* 16 bytes at most */
+        EXPECT_EQ(s8Text[16], 'X'); /* 16 bytes at most */
     }
 }

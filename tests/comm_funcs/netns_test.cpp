@@ -46,7 +46,8 @@ void WriteText(const std::string& strPath, const std::string& strText)
 
 unsigned long TxPackets(const std::string& strIf)
 {
-    return strtoul(ReadText("/sys/class/net/" + strIf + "/statistics/tx_packets").c_str(), nullptr, 10);
+    return strtoul(ReadText("/sys/class/net/" + strIf + "/statistics/tx_packets").c_str(), nullptr,
+                   10);
 }
 
 std::string MakeTemp(const char* ps8Tmpl)
@@ -70,9 +71,10 @@ protected:
         s_strResolv = MakeTemp("/tmp/comm_ns_resolv_XXXXXX");
         s_strHosts = MakeTemp("/tmp/comm_ns_hosts_XXXXXX");
         if (s_strResolv.empty() || s_strHosts.empty()) return;
-        WriteText(s_strHosts, "127.0.0.1 localhost\n"
-                              "10.9.0.2 twoaddr.test\n10.8.0.2 twoaddr.test\n"
-                              "127.0.0.1 mixed.test\n10.9.0.2 mixed.test\n");
+        WriteText(s_strHosts,
+                  "127.0.0.1 localhost\n"
+                  "10.9.0.2 twoaddr.test\n10.8.0.2 twoaddr.test\n"
+                  "127.0.0.1 mixed.test\n10.9.0.2 mixed.test\n");
         if (mount(s_strResolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) return;
         if (mount(s_strHosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) return;
 
@@ -80,12 +82,14 @@ protected:
             "ip link set lo up",
             /* ta: a primary address and a labelled alias */
             "ip link add ta type veth peer name tb",
-            "ip link set ta up", "ip link set tb up",
+            "ip link set ta up",
+            "ip link set tb up",
             "ip addr add 10.1.0.5/24 dev ta",
             "ip addr add 10.1.1.5/16 dev ta label ta:al",
             /* tc: two unlabelled addresses */
             "ip link add tc type veth peer name td",
-            "ip link set tc up", "ip link set td up",
+            "ip link set tc up",
+            "ip link set td up",
             "ip addr add 10.2.0.5/24 dev tc",
             "ip addr add 10.2.0.6/24 dev tc",
             /* te: down, with an address */
@@ -93,11 +97,13 @@ protected:
             "ip addr add 10.4.0.5/24 dev te",
             /* tg, ti: addresses whose packets vanish (a MAC nobody owns) */
             "ip link add tg type veth peer name th",
-            "ip link set tg up", "ip link set th up",
+            "ip link set tg up",
+            "ip link set th up",
             "ip addr add 10.9.0.1/24 dev tg",
             "ip neigh add 10.9.0.2 lladdr 02:00:00:00:00:99 dev tg nud permanent",
             "ip link add ti type veth peer name tj",
-            "ip link set ti up", "ip link set tj up",
+            "ip link set ti up",
+            "ip link set tj up",
             "ip addr add 10.8.0.1/24 dev ti",
             "ip neigh add 10.8.0.2 lladdr 02:00:00:00:00:98 dev ti nud permanent",
         };
@@ -112,7 +118,10 @@ protected:
         if (!s_strHosts.empty()) unlink(s_strHosts.c_str());
     }
 
-    void SetUp() override { ASSERT_TRUE(s_bReady) << "needs root: own network and mount namespaces"; }
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_bReady) << "needs root: own network and mount namespaces";
+    }
 
     /* Routes a test adds are removed after it, so every test starts with the
      * connected routes only. */
@@ -178,8 +187,8 @@ TEST_F(OwnNetwork, LoopbackAndMissingNames)
 
     unsigned char u8Keep[4] = {9, 9, 9, 9};
     CaptureFd stCapErr(STDERR_FILENO);
-    EXPECT_EQ(GetIpAndNetMask(u8Ip, u8Keep, "tx"), -1);   /* misspelt */
-    EXPECT_EQ(GetIpAndNetMask(u8Ip, u8Keep, "tb"), -1);   /* up, no IPv4 address */
+    EXPECT_EQ(GetIpAndNetMask(u8Ip, u8Keep, "tx"), -1); /* misspelt */
+    EXPECT_EQ(GetIpAndNetMask(u8Ip, u8Keep, "tb"), -1); /* up, no IPv4 address */
     const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("] ioctl get netmask: "), std::string::npos) << strLog;
     EXPECT_EQ(Bytes4(u8Keep), (std::vector<int>{9, 9, 9, 9}));
@@ -230,7 +239,7 @@ TEST_F(OwnNetwork, LinkStateNeedsMii)
 {
     CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_FALSE(GetNetLinkState("lo"));
-    EXPECT_FALSE(GetNetLinkState("ta"));   /* running, but veth has no MII */
+    EXPECT_FALSE(GetNetLinkState("ta")); /* running, but veth has no MII */
     const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM] -- [GetNetLinkState]:["), 0u) << strLog;
     EXPECT_EQ(strLog.find("Link OK"), std::string::npos) << strLog;
@@ -256,9 +265,10 @@ TEST_F(OwnNetwork, ConnectGivesUpOnAnAddressWhosePacketsVanish)
     const double dSec =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stStart).count();
     EXPECT_NE(strLog.find("[COMM][TcpConnect] line["), std::string::npos) << strLog;
-    EXPECT_NE(strLog.find("] Connect error: 10.9.0.2, 80, Connection timed out\n"), std::string::npos)
+    EXPECT_NE(strLog.find("] Connect error: 10.9.0.2, 80, Connection timed out\n"),
+              std::string::npos)
         << strLog;
-    EXPECT_GT(TxPackets("tg"), u32TxBefore);   /* the SYN went out and vanished */
+    EXPECT_GT(TxPackets("tg"), u32TxBefore); /* the SYN went out and vanished */
     EXPECT_GE(dSec, 1.5);
     EXPECT_LT(dSec, 60.0);
 }
@@ -311,7 +321,7 @@ TEST_F(OwnNetwork, RefusalEndsTheWalkOverAddresses)
     EXPECT_EQ(TcpConnect("mixed.test", strPort.c_str(), 2), -1);
     const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("Connection refused\n"), std::string::npos) << strLog;
-    EXPECT_EQ(TxPackets("tg"), u32TgBefore);   /* 10.9.0.2 was never tried */
+    EXPECT_EQ(TxPackets("tg"), u32TgBefore); /* 10.9.0.2 was never tried */
 }
 
 TEST_F(OwnNetwork, ResolverFileCases)
@@ -323,7 +333,8 @@ TEST_F(OwnNetwork, ResolverFileCases)
     std::string strLog = stCapErr.Take();
     EXPECT_EQ(Bytes4(u8Dns), (std::vector<int>{8, 8, 8, 8}));
     EXPECT_TRUE(std::regex_match(
-        strLog, std::regex(R"(\[COMM\] -- \[GetDnsAddr\]:\[\d+\] DnsAddress = 008\.008\.008\.008\n)")))
+        strLog,
+        std::regex(R"(\[COMM\] -- \[GetDnsAddr\]:\[\d+\] DnsAddress = 008\.008\.008\.008\n)")))
         << strLog;
 
     WriteText(s_strResolv, "nameserver  8.8.8.8\n");

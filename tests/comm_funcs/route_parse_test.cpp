@@ -30,7 +30,8 @@ void Put16(Bytes* pvec, size_t u32Off, unsigned int u32Val)
 
 void Put32(Bytes* pvec, size_t u32Off, unsigned int u32Val)
 {
-    for (int i = 0; i < 4; ++i) (*pvec)[u32Off + static_cast<size_t>(i)] = static_cast<unsigned char>(u32Val >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        (*pvec)[u32Off + static_cast<size_t>(i)] = static_cast<unsigned char>(u32Val >> (8 * i));
 }
 
 /* A netlink message: 16-byte header (length, type, flags, seq, port id). The
@@ -50,11 +51,11 @@ Bytes NlMsg(unsigned int u32Type, unsigned int u32Flags, unsigned int u32Seq, un
 }
 
 struct Route {
-    unsigned char u8Family = 2;    /* AF_INET */
-    unsigned char u8Table = 254;   /* main */
-    int s32Oif = -1;               /* RTA_OIF index, -1: none */
-    const unsigned char* pu8Gw = nullptr;   /* RTA_GATEWAY, null: none */
-    bool bDstFirst = true;         /* an RTA_DST attribute to skip */
+    unsigned char u8Family = 2;           /* AF_INET */
+    unsigned char u8Table = 254;          /* main */
+    int s32Oif = -1;                      /* RTA_OIF index, -1: none */
+    const unsigned char* pu8Gw = nullptr; /* RTA_GATEWAY, null: none */
+    bool bDstFirst = true;                /* an RTA_DST attribute to skip */
 };
 
 /* RTM_NEWROUTE (24) message: 12-byte rtmsg (family, dst_len, src_len, tos,
@@ -87,7 +88,8 @@ Bytes RouteMsg(const Route& stRoute)
 Bytes Cat(std::initializer_list<Bytes> lstParts)
 {
     Bytes vecAll;
-    for (const auto& vecPart : lstParts) vecAll.insert(vecAll.end(), vecPart.begin(), vecPart.end());
+    for (const auto& vecPart : lstParts)
+        vecAll.insert(vecAll.end(), vecPart.begin(), vecPart.end());
     return vecAll;
 }
 
@@ -109,9 +111,15 @@ ROUTE_MATCH_S ByIndex(unsigned int u32Index)
 
 TEST(RouteDump, FirstRouteThroughTheInterfaceWins)
 {
-    Route stOther;  stOther.s32Oif = 3; stOther.pu8Gw = GW_C;
-    Route stFirst;  stFirst.s32Oif = 7; stFirst.pu8Gw = GW_A;
-    Route stSecond; stSecond.s32Oif = 7; stSecond.pu8Gw = GW_B;
+    Route stOther;
+    stOther.s32Oif = 3;
+    stOther.pu8Gw = GW_C;
+    Route stFirst;
+    stFirst.s32Oif = 7;
+    stFirst.pu8Gw = GW_A;
+    Route stSecond;
+    stSecond.s32Oif = 7;
+    stSecond.pu8Gw = GW_B;
     const Bytes vecDump = Cat({RouteMsg(stOther), RouteMsg(stFirst), RouteMsg(stSecond)});
     unsigned char u8Gw[4] = {0, 0, 0, 0};
     EXPECT_EQ(comm_internal::WalkRouteDump(vecDump.data(), vecDump.size(), ByIndex(7), u8Gw), 0);
@@ -120,9 +128,14 @@ TEST(RouteDump, FirstRouteThroughTheInterfaceWins)
 
 TEST(RouteDump, WithoutAMatchTheLastGatewayStays)
 {
-    Route stB; stB.s32Oif = 3; stB.pu8Gw = GW_B;
-    Route stC; stC.s32Oif = 4; stC.pu8Gw = GW_C;
-    Route stNoGw; stNoGw.s32Oif = 7;
+    Route stB;
+    stB.s32Oif = 3;
+    stB.pu8Gw = GW_B;
+    Route stC;
+    stC.s32Oif = 4;
+    stC.pu8Gw = GW_C;
+    Route stNoGw;
+    stNoGw.s32Oif = 7;
     const Bytes vecDump = Cat({RouteMsg(stB), RouteMsg(stC), RouteMsg(stNoGw)});
     unsigned char u8Gw[4] = {0, 0, 0, 0};
     EXPECT_EQ(comm_internal::WalkRouteDump(vecDump.data(), vecDump.size(), ByIndex(7), u8Gw), -1);
@@ -131,9 +144,16 @@ TEST(RouteDump, WithoutAMatchTheLastGatewayStays)
 
 TEST(RouteDump, OnlyIpv4MainTableRoutesWithAGatewayCount)
 {
-    Route stV6; stV6.u8Family = 10; stV6.s32Oif = 7; stV6.pu8Gw = GW_A;
-    Route stLocal; stLocal.u8Table = 255; stLocal.s32Oif = 7; stLocal.pu8Gw = GW_B;
-    Route stNoGw; stNoGw.s32Oif = 7;
+    Route stV6;
+    stV6.u8Family = 10;
+    stV6.s32Oif = 7;
+    stV6.pu8Gw = GW_A;
+    Route stLocal;
+    stLocal.u8Table = 255;
+    stLocal.s32Oif = 7;
+    stLocal.pu8Gw = GW_B;
+    Route stNoGw;
+    stNoGw.s32Oif = 7;
     const Bytes vecDump = Cat({RouteMsg(stV6), RouteMsg(stLocal), RouteMsg(stNoGw)});
     unsigned char u8Gw[4] = {1, 2, 3, 4};
     EXPECT_EQ(comm_internal::WalkRouteDump(vecDump.data(), vecDump.size(), ByIndex(7), u8Gw), -1);
@@ -142,7 +162,8 @@ TEST(RouteDump, OnlyIpv4MainTableRoutesWithAGatewayCount)
 
 TEST(RouteDump, RouteWithoutOutputInterfaceNeverMatchesByIndex)
 {
-    Route stNoOif; stNoOif.pu8Gw = GW_A;
+    Route stNoOif;
+    stNoOif.pu8Gw = GW_A;
     const Bytes vecDump = RouteMsg(stNoOif);
     unsigned char u8Gw[4] = {0, 0, 0, 0};
     EXPECT_EQ(comm_internal::WalkRouteDump(vecDump.data(), vecDump.size(), ByIndex(0), u8Gw), -1);
@@ -151,7 +172,9 @@ TEST(RouteDump, RouteWithoutOutputInterfaceNeverMatchesByIndex)
 
 TEST(RouteDump, MalformedMessagesEndTheWalk)
 {
-    Route stGood; stGood.s32Oif = 7; stGood.pu8Gw = GW_A;
+    Route stGood;
+    stGood.s32Oif = 7;
+    stGood.pu8Gw = GW_A;
     const Bytes vecGood = RouteMsg(stGood);
     struct {
         const char* ps8Name;
@@ -162,7 +185,7 @@ TEST(RouteDump, MalformedMessagesEndTheWalk)
         {"shorter than a header", Bytes(vecGood.begin(), vecGood.begin() + 15)},
         {"empty", Bytes()},
     };
-    stCases[1].vecDump[0] = 8;   /* length field 8 < 16 */
+    stCases[1].vecDump[0] = 8; /* length field 8 < 16 */
     for (const auto& stCase : stCases) {
         SCOPED_TRACE(stCase.ps8Name);
         unsigned char u8Gw[4] = {9, 9, 9, 9};
@@ -175,7 +198,10 @@ TEST(RouteDump, MalformedMessagesEndTheWalk)
 
 TEST(RouteDump, AttributesPastTheMessageAreNotRead)
 {
-    Route stRoute; stRoute.s32Oif = 7; stRoute.pu8Gw = GW_A; stRoute.bDstFirst = false;
+    Route stRoute;
+    stRoute.s32Oif = 7;
+    stRoute.pu8Gw = GW_A;
+    stRoute.bDstFirst = false;
     Bytes vecMsg = RouteMsg(stRoute);
     /* The first attribute (RTA_OIF at 28) claims 200 bytes: the attribute
      * walk ends before the gateway. */
@@ -188,15 +214,18 @@ TEST(RouteDump, AttributesPastTheMessageAreNotRead)
     Bytes vecShort = NlMsg(24, 0, 0, 0, Bytes(8, 0));
     vecShort[16] = 2;
     route_info stInfo = {};
-    EXPECT_EQ(comm_internal::ParseRouteMsg(vecShort.data(), vecShort.size(), ByIndex(7), &stInfo, u8Gw),
-              -1);
+    EXPECT_EQ(
+        comm_internal::ParseRouteMsg(vecShort.data(), vecShort.size(), ByIndex(7), &stInfo, u8Gw),
+        -1);
 }
 
 TEST(RouteDump, ParseRoutesMatchesByName)
 {
     const unsigned int u32Lo = if_nametoindex("lo");
     ASSERT_NE(u32Lo, 0u);
-    Route stRoute; stRoute.s32Oif = static_cast<int>(u32Lo); stRoute.pu8Gw = GW_B;
+    Route stRoute;
+    stRoute.s32Oif = static_cast<int>(u32Lo);
+    stRoute.pu8Gw = GW_B;
     Bytes vecMsg = RouteMsg(stRoute);
     /* Aligned storage for the record the public call takes. */
     std::vector<nlmsghdr> vecAligned(vecMsg.size() / sizeof(nlmsghdr) + 1);
@@ -212,12 +241,14 @@ TEST(RouteDump, ParseRoutesMatchesByName)
     stInfo = route_info{};
     unsigned char u8Gw2[4] = {0, 0, 0, 0};
     EXPECT_EQ(ParseRoutes(vecAligned.data(), &stInfo, u8Gw2, "eth0"), -1);
-    EXPECT_EQ(Gw(u8Gw2), Gw(GW_B));   /* written whatever the interface */
+    EXPECT_EQ(Gw(u8Gw2), Gw(GW_B)); /* written whatever the interface */
 }
 
 TEST(NetlinkDone, FoundWhereverItStands)
 {
-    Route stRoute; stRoute.s32Oif = 7; stRoute.pu8Gw = GW_A;
+    Route stRoute;
+    stRoute.s32Oif = 7;
+    stRoute.pu8Gw = GW_A;
     const Bytes vecRoute = RouteMsg(stRoute);
     const Bytes vecDone = NlMsg(3, 2, 0, 0, Bytes(4, 0));
     EXPECT_EQ(comm_internal::FindNlDone(vecDone.data(), vecDone.size()), 0);
@@ -254,8 +285,10 @@ protected:
     }
     Bytes Multi()
     {
-        Route stRoute; stRoute.s32Oif = 7; stRoute.pu8Gw = GW_A;
-        return RouteMsg(stRoute);   /* flags NLM_F_MULTI, seq 0, pid 0 */
+        Route stRoute;
+        stRoute.s32Oif = 7;
+        stRoute.pu8Gw = GW_A;
+        return RouteMsg(stRoute); /* flags NLM_F_MULTI, seq 0, pid 0 */
     }
 
     Fd m_stRead;
@@ -271,7 +304,8 @@ TEST_F(NlReader, EndsAtDoneBehindRoutesInOneDatagram)
     Send(Cat({vecRoute, vecRoute}));
     Send(Cat({vecRoute, NlMsg(3, 2, 0, 0, Bytes(4, 0))}));
     EXPECT_EQ(Read(), static_cast<int>(3 * vecRoute.size()));
-    EXPECT_TRUE(std::equal(vecRoute.begin(), vecRoute.end(), m_vecBuf.begin() + 2 * static_cast<long>(vecRoute.size())));
+    EXPECT_TRUE(std::equal(vecRoute.begin(), vecRoute.end(),
+                           m_vecBuf.begin() + 2 * static_cast<long>(vecRoute.size())));
 }
 
 TEST_F(NlReader, EndsAtADatagramThatOpensWithDone)

@@ -108,7 +108,8 @@ TEST(PassiveSocket, UdpListenBindsAnyAddressAndRefusesASecondBind)
     EXPECT_EQ(UdpListen(nullptr, strPort.c_str(), &u32Second), -1);
     const std::string strLog = stCapErr.Take();
     EXPECT_NE(strLog.find("[COMM][UdpListen] line["), std::string::npos) << strLog;
-    EXPECT_NE(strLog.find("] udp_server error for (null), " + strPort), std::string::npos) << strLog;
+    EXPECT_NE(strLog.find("] udp_server error for (null), " + strPort), std::string::npos)
+        << strLog;
     EXPECT_NE(strLog.back(), '\n');
     EXPECT_EQ(u32Second, 12345u);
     EXPECT_EQ(test_util::FdCount(), s32FdsBefore);
@@ -121,7 +122,8 @@ TEST(PassiveSocket, ResolverFailuresAreReportedAndLeaveTheLength)
     EXPECT_EQ(UdpListen("127.0.0.1", "no-such-service-x", &u32Len), -1);
     EXPECT_EQ(TcpListen("127.0.0.1", "no-such-service-x", &u32Len), -1);
     const std::string strLog = stCapErr.Take();
-    EXPECT_NE(strLog.find("udp_server error for 127.0.0.1, no-such-service-x: "), std::string::npos);
+    EXPECT_NE(strLog.find("udp_server error for 127.0.0.1, no-such-service-x: "),
+              std::string::npos);
     EXPECT_NE(strLog.find("getaddrinfo called error: 127.0.0.1, no-such-service-x: "),
               std::string::npos);
     EXPECT_EQ(u32Len, 99u);
@@ -190,12 +192,10 @@ TEST(ActiveSocket, ClosedPortFailsAtOnceWithTheRefusal)
     const std::string strLog = stCapErr.Take();
     /* Refused either by the connect call or through the pending error; in
      * both cases only one address was tried and nothing timed out. */
-    const bool bConnectForm =
-        strLog.find("Connect error: 127.0.0.1, " + strPort + ", Connection refused\n") !=
-        std::string::npos;
-    const bool bSelectForm =
-        strLog.find("Select error: 127.0.0.1, " + strPort + ", Connection refused\n") !=
-        std::string::npos;
+    const bool bConnectForm = strLog.find("Connect error: 127.0.0.1, " + strPort +
+                                          ", Connection refused\n") != std::string::npos;
+    const bool bSelectForm = strLog.find("Select error: 127.0.0.1, " + strPort +
+                                         ", Connection refused\n") != std::string::npos;
     EXPECT_TRUE(bConnectForm || bSelectForm) << strLog;
     EXPECT_EQ(std::count(strLog.begin(), strLog.end(), '\n'), 1) << strLog;
     EXPECT_EQ(test_util::FdCount(), s32FdsBefore);
@@ -290,7 +290,8 @@ TEST(DatagramClient, FailuresLeaveOutputsAndDescriptors)
     const std::string strLog = stCapErr.Take();
     EXPECT_EQ(pstSa, reinterpret_cast<sockaddr*>(0x1));
     EXPECT_EQ(u32Len, 77u);
-    EXPECT_NE(strLog.find("udp_client error for 127.0.0.1, no-such-service-x: "), std::string::npos);
+    EXPECT_NE(strLog.find("udp_client error for 127.0.0.1, no-such-service-x: "),
+              std::string::npos);
     EXPECT_NE(strLog.find("udp_connect error for 127.0.0.1, no-such-service-x: "),
               std::string::npos);
     EXPECT_EQ(test_util::FdCount(), s32FdsBefore);

@@ -92,7 +92,9 @@ TEST_F(Transfer, ReadDataWithTimeoutReportsWantedAndReceived)
     EXPECT_EQ(ReadData(m_stMine.Get(), s8Buf, 10, 1), -1);
     const std::string strLog = stCapErr.Take();
     EXPECT_TRUE(std::regex_search(
-        strLog, std::regex(R"(\[COMM\]\[ReadData\] line\[(\d+)\] <ReadData>:\(\1\), ss32Size=10,s32ReadSize = 4\n)")))
+        strLog,
+        std::regex(
+            R"(\[COMM\]\[ReadData\] line\[(\d+)\] <ReadData>:\(\1\), ss32Size=10,s32ReadSize = 4\n)")))
         << strLog;
 }
 
@@ -141,15 +143,17 @@ TEST_F(Transfer, WriteDataDeliversEverythingToAReader)
     for (size_t i = 0; i < vecData.size(); ++i) vecData[i] = static_cast<char>(i * 7);
     std::vector<char> vecGot(vecData.size());
     int s32ReadRet = -2;
-    std::thread stReader(
-        [&] { s32ReadRet = ReadData(m_stPeer.Get(), vecGot.data(), static_cast<int>(vecGot.size())); });
+    std::thread stReader([&] {
+        s32ReadRet = ReadData(m_stPeer.Get(), vecGot.data(), static_cast<int>(vecGot.size()));
+    });
     EXPECT_EQ(WriteData(m_stMine.Get(), vecData.data(), static_cast<int>(vecData.size())), 0);
     stReader.join();
     EXPECT_EQ(s32ReadRet, 0);
     EXPECT_EQ(vecGot, vecData);
 
-    std::thread stReader2(
-        [&] { s32ReadRet = ReadData(m_stPeer.Get(), vecGot.data(), static_cast<int>(vecGot.size()), 5); });
+    std::thread stReader2([&] {
+        s32ReadRet = ReadData(m_stPeer.Get(), vecGot.data(), static_cast<int>(vecGot.size()), 5);
+    });
     EXPECT_EQ(WriteData(m_stMine.Get(), vecData.data(), static_cast<int>(vecData.size()), 5), 0);
     stReader2.join();
     EXPECT_EQ(s32ReadRet, 0);

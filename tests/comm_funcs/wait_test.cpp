@@ -70,7 +70,7 @@ TEST(SelectWait, TimeoutsAreReportedPerCondition)
     CaptureFd stCapErr(STDERR_FILENO);
     EXPECT_EQ(Select(stPair.a.Get(), 0, READ_STATUS), -1);
     EXPECT_EQ(Select(stPair.a.Get(), 0, EXCPT_STATUS), -1);
-    EXPECT_EQ(Select(stPair.a.Get(), 0, 7), -1);   /* no wait, a silent timeout */
+    EXPECT_EQ(Select(stPair.a.Get(), 0, 7), -1); /* no wait, a silent timeout */
     const std::string strLog = stCapErr.Take();
     EXPECT_EQ(strLog.find("[COMM][Select] line["), 0u) << strLog;
     EXPECT_NE(strLog.find("] IO read time out!\n"), std::string::npos);

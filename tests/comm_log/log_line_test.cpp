@@ -32,16 +32,14 @@ TEST_F(LogLine, BracketFormCarriesTagFunctionAndLine)
 {
     CaptureFd stCapErr(STDERR_FILENO);
     CommLogLine("BCAST", "AcceptProcess", 42, "recvmsg failed (%s)!\n", "Bad address");
-    EXPECT_EQ(stCapErr.Take(),
-              "[BCAST][AcceptProcess] line[42] recvmsg failed (Bad address)!\n");
+    EXPECT_EQ(stCapErr.Take(), "[BCAST][AcceptProcess] line[42] recvmsg failed (Bad address)!\n");
 }
 
 TEST_F(LogLine, DashFormCarriesTagFunctionAndLine)
 {
     CaptureFd stCapErr(STDERR_FILENO);
     CommLogDash("PLATFORM", "SelectFd", 7, "s32SocketFd:%d <= 0\n", 0);
-    EXPECT_EQ(stCapErr.Take(),
-              "[PLATFORM] -- [SelectFd]:[7] s32SocketFd:0 <= 0\n");
+    EXPECT_EQ(stCapErr.Take(), "[PLATFORM] -- [SelectFd]:[7] s32SocketFd:0 <= 0\n");
 }
 
 TEST_F(LogLine, MacroUsesCallerNameAndLine)
@@ -49,8 +47,7 @@ TEST_F(LogLine, MacroUsesCallerNameAndLine)
     CaptureFd stCapErr(STDERR_FILENO);
     const int s32Line = __LINE__ + 1;
     COMM_LOG("x=%d\n", 5);
-    EXPECT_EQ(stCapErr.Take(),
-              "[COMM][TestBody] line[" + std::to_string(s32Line) + "] x=5\n");
+    EXPECT_EQ(stCapErr.Take(), "[COMM][TestBody] line[" + std::to_string(s32Line) + "] x=5\n");
 }
 
 /* One write a line, of at most PIPE_BUF bytes, so a pipe never holds half of
@@ -103,7 +100,6 @@ TEST_F(LogLine, FloodIsCutToTheBudgetAndReported)
     EXPECT_LT(uLines, (size_t)(2 * COMM_LOG_BURST));
     EXPECT_EQ(strErr.find("left out"), std::string::npos) << "reported only with the next line";
 
-
     /* Lines keep coming for at least a second: the refill lets some through,
      * the first of them behind the report of what was left out. */
     stCapErr.Start();
@@ -121,8 +117,7 @@ TEST_F(LogLine, FloodIsCutToTheBudgetAndReported)
 
 /* CommFormatPlain and snprintf side by side: the same text, or a refusal that
  * sends the caller to vsnprintf. */
-__attribute__((format(printf, 3, 4)))
-int Plain(char* ps8Dst, size_t uSize, const char* ps8Fmt, ...)
+__attribute__((format(printf, 3, 4))) int Plain(char* ps8Dst, size_t uSize, const char* ps8Fmt, ...)
 {
     va_list args;
     va_start(args, ps8Fmt);
@@ -152,29 +147,31 @@ TEST(PlainFormat, SameTextAsPrintfForTheSearchLines)
         SCOPED_TRACE(c.s32A);
         char s8Want[256];
         char s8Got[256];
-        const int s32Want = snprintf(s8Want, sizeof(s8Want),
-                                     "index=%d ip_dst_addr=%s [%u] %i %x %X %c%% end\n", c.s32A,
-                                     c.ps8C, c.u32B, c.s32A, c.u32B, c.u32B, (char)('A' + (c.u32B & 7)));
-        const int s32Got = Plain(s8Got, sizeof(s8Got),
-                                 "index=%d ip_dst_addr=%s [%u] %i %x %X %c%% end\n", c.s32A, c.ps8C,
-                                 c.u32B, c.s32A, c.u32B, c.u32B, (char)('A' + (c.u32B & 7)));
+        const int s32Want =
+            snprintf(s8Want, sizeof(s8Want), "index=%d ip_dst_addr=%s [%u] %i %x %X %c%% end\n",
+                     c.s32A, c.ps8C, c.u32B, c.s32A, c.u32B, c.u32B, (char)('A' + (c.u32B & 7)));
+        const int s32Got =
+            Plain(s8Got, sizeof(s8Got), "index=%d ip_dst_addr=%s [%u] %i %x %X %c%% end\n", c.s32A,
+                  c.ps8C, c.u32B, c.s32A, c.u32B, c.u32B, (char)('A' + (c.u32B & 7)));
         ASSERT_EQ(s32Want, s32Got);
         EXPECT_EQ(std::string(s8Want), std::string(s8Got));
     }
     /* The provider's lines, whole. */
     char s8Got[256];
-    ASSERT_GT(Plain(s8Got, sizeof(s8Got),
-                    "__________________dhcp[%d] ip [%d].[%d].[%d].[%d]--natmask [%d].[%d].[%d].[%d]\n",
-                    2, 192, 168, 1, 10, 255, 255, 255, 0),
-              0);
-    EXPECT_STREQ("__________________dhcp[2] ip [192].[168].[1].[10]--natmask [255].[255].[255].[0]\n",
-                 s8Got);
+    ASSERT_GT(
+        Plain(s8Got, sizeof(s8Got),
+              "__________________dhcp[%d] ip [%d].[%d].[%d].[%d]--natmask [%d].[%d].[%d].[%d]\n", 2,
+              192, 168, 1, 10, 255, 255, 255, 0),
+        0);
+    EXPECT_STREQ(
+        "__________________dhcp[2] ip [192].[168].[1].[10]--natmask [255].[255].[255].[0]\n",
+        s8Got);
 }
 
 TEST(PlainFormat, AnythingElseIsLeftToPrintf)
 {
     char s8Buf[64];
-    const char* volatile ps8Null = nullptr;   /* not known to the compiler */
+    const char* volatile ps8Null = nullptr; /* not known to the compiler */
     EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%5d", 1));
     EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%02X", 1u));
     EXPECT_EQ(-1, Plain(s8Buf, sizeof(s8Buf), "%lld", 1ll));
@@ -281,9 +278,12 @@ protected:
 TEST_F(LogBudgets, SearchesNeverCrowdOutModificationLines)
 {
     const char* const aps8Minute[] = {
-        "CheckUser Failed!(admin:***)", "CheckUser Failed!(admin:***)",
-        "CheckUser Failed!(admin:***)", "CheckUser Failed!(admin:***)",
-        "CheckUser Failed!(admin:***)", "modifications locked for 60 s after 5 failed user checks\n",
+        "CheckUser Failed!(admin:***)",
+        "CheckUser Failed!(admin:***)",
+        "CheckUser Failed!(admin:***)",
+        "CheckUser Failed!(admin:***)",
+        "CheckUser Failed!(admin:***)",
+        "modifications locked for 60 s after 5 failed user checks\n",
         "CheckUser skipped: modifications locked for 59 more s\n",
     };
     CaptureFd stCapErr(STDERR_FILENO);
@@ -294,7 +294,8 @@ TEST_F(LogBudgets, SearchesNeverCrowdOutModificationLines)
                 CommLogModifyLine("BCAST", "AcceptProcess", 2, "%s", aps8Minute[u32Ms]);
             } else if (u32Sec % 60 == 59 && u32Ms == 999) {
                 CommLogModifyLine("BCAST", "AcceptProcess", 3, "modifications unlocked\n");
-                CommLogModifyLine("BCAST", "AcceptProcess", 4, "authencate succefully!(admin:***)\n");
+                CommLogModifyLine("BCAST", "AcceptProcess", 4,
+                                  "authencate succefully!(admin:***)\n");
                 CommLogModifyLine("BCAST", "AcceptProcess", 5,
                                   "Broad modify NVR network info return first\n");
             }
@@ -309,7 +310,8 @@ TEST_F(LogBudgets, SearchesNeverCrowdOutModificationLines)
     EXPECT_EQ(3u, Count(strLog, "] Broad modify NVR network info return first\n"));
     EXPECT_EQ(0u, Count(strLog, "modification log lines left out"));
     /* A search line after left-out ones pays for its report as well. */
-    const size_t uGeneral = Count(strLog, "MSG_TYPE_SEARCH\n") + Count(strLog, " log lines left out\n");
+    const size_t uGeneral =
+        Count(strLog, "MSG_TYPE_SEARCH\n") + Count(strLog, " log lines left out\n");
     EXPECT_LE(uGeneral, COMM_LOG_BURST + 180 * COMM_LOG_RATE);
     EXPECT_GE(uGeneral, 180 * COMM_LOG_RATE - 2);
 }
@@ -396,8 +398,9 @@ TEST(LogSink, AStalledReaderCostsLinesNotTime)
     ASSERT_TRUE(stSink.Write("after\n", 6));
     const std::string strTold = Drain(as32Pipe[0]);
     EXPECT_EQ(0u, strTold.rfind("[COMM][CommLogWrite] line[", 0)) << strTold;
-    const std::string strEnd = "] " + std::to_string(u32Lost) + " log lines left out, not written (" +
-                               strerror(EAGAIN) + ")\nafter\n";
+    const std::string strEnd = "] " + std::to_string(u32Lost) +
+                               " log lines left out, not written (" + strerror(EAGAIN) +
+                               ")\nafter\n";
     ASSERT_GE(strTold.size(), strEnd.size());
     EXPECT_EQ(strEnd, strTold.substr(strTold.size() - strEnd.size()));
     EXPECT_EQ(0u, stSink.LeftOut());
@@ -415,9 +418,9 @@ TEST(LogEscape, NetworkBytesCannotAddALine)
         {"00-11-22-AA-BB-CC", 36, "00-11-22-AA-BB-CC"},
         {"ab\ncd", 36, "ab\\x0acd"},
         {"\x1b[2J\r", 36, "\\x1b[2J\\x0d"},
-        {"a\\b", 36, "a\\x5cb"},   /* the escape character itself, so no text forges one */
+        {"a\\b", 36, "a\\x5cb"}, /* the escape character itself, so no text forges one */
         {"\xff\x7f", 36, "\\xff\\x7f"},
-        {"abcdef", 3, "abc"},         /* a field without terminator: read to its width */
+        {"abcdef", 3, "abc"}, /* a field without terminator: read to its width */
         {std::string("ab\0cd", 5), 5, "ab"},
     };
     for (const auto& c : cases) {
@@ -466,7 +469,7 @@ TEST(LogLineDeathTest, NeverBlockOutlivesAStalledAndAVanishedReader)
             close(as32Pipe[1]);
             if (CommLogNeverBlock() != 0) _exit(3);
             CommLogBudgetRefill();
-            const std::string strLong(1000, 'y');   /* 200 lines: more than a pipe holds */
+            const std::string strLong(1000, 'y'); /* 200 lines: more than a pipe holds */
             for (unsigned i = 0; i < COMM_LOG_BURST; ++i) {
                 CommLogLine("T", "F", (int)i, "%s\n", strLong.c_str());
             }

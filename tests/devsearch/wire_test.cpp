@@ -337,7 +337,8 @@ TEST(Samples, CapturedSearchIsSentAndItsReplyRead)
 {
     U8 u8Buf[DS_SEARCH_REQ_LEN];
     ASSERT_EQ(16, DsEncodeSearch(0x101, u8Buf));
-    EXPECT_EQ(std::vector<U8>(u8Buf, u8Buf + sizeof(u8Buf)), camtest::SampleDatagram("search_request"));
+    EXPECT_EQ(std::vector<U8>(u8Buf, u8Buf + sizeof(u8Buf)),
+              camtest::SampleDatagram("search_request"));
 
     // every field as `search --json` prints it (the interface is the network side's)
     const std::vector<U8> v = camtest::SampleDatagram("search_reply");
@@ -346,9 +347,11 @@ TEST(Samples, CapturedSearchIsSentAndItsReplyRead)
     d.strIfName = "eth0";
     EXPECT_EQ(
         "{\"ip\":\"192.168.1.10\",\"netmask\":\"255.255.255.0\",\"gateway\":\"0.0.0.0\","
-        "\"dns1\":\"0.0.0.0\",\"dns2\":\"0.0.0.0\",\"mac\":\"00-11-22-33-44-55\",\"mode\":\"static\","
+        "\"dns1\":\"0.0.0.0\",\"dns2\":\"0.0.0.0\",\"mac\":\"00-11-22-33-44-55\",\"mode\":"
+        "\"static\","
         "\"media_port\":85,\"web_port\":85,\"device_type\":\"\",\"device_type_code\":"
-        "\"0x5658040200080000\",\"version\":\"\",\"device_id\":1010,\"name\":\"\",\"hostname\":\"\","
+        "\"0x5658040200080000\",\"version\":\"\",\"device_id\":1010,\"name\":\"\",\"hostname\":"
+        "\"\","
         "\"channels\":4,\"p2p_id\":\"\",\"interface\":\"eth0\",\"url\":\"http://192.168.1.10:85/\","
         "\"snapshot_url\":\"http://192.168.1.10:85/cgi-bin/stillcgi\"}",
         DsJsonLine(d));

@@ -15,7 +15,7 @@ namespace {
 struct RoleOrder {
     const char* ps8Class;
     const char* ps8Header;
-    const char* ps8Names;  /* space-separated, in declaration order */
+    const char* ps8Names; /* space-separated, in declaration order */
 };
 
 const RoleOrder g_astOrder[] = {
@@ -123,15 +123,15 @@ const RoleOrder g_astOrder[] = {
      "SwitchGpsInfoStruct GetCurGpsInfo GetGpsReportFrequence GetGpsEnable "
      "StartSearchGpsFileByDay EndSearchGpsFileByDay StartSearchGpsFileByMonth "
      "StartSearchGpsFileByHour EndSearchGpsFileByHour "},
-    {"ISNPReport", "intf_snaptreport.h",
-     "SNPRegister SNPRUnRegister SNPREnable "},
+    {"ISNPReport", "intf_snaptreport.h", "SNPRegister SNPRUnRegister SNPREnable "},
     {"ITvWall", "intf_tvwall.h",
      "GetCurOutput ChangeDeviceDisplayMode GetOutPutDevType CreatDecoder DestoryDecoder "
      "EnableDecoder DisableDecoder LoadTvWallParam SaveTvWallParam GetWindowRect DecVideoFrame "
      "DecAudioFrame SetAudioOutputStatus "},
     {"IMdvr", "intf_mdvr.h",
      "RegisterELockRequestCallBack ELockCtrl ELockReportFrequency GetGasStationInfoList "
-     "DevUpgradeFlag "},};
+     "DevUpgradeFlag "},
+};
 
 std::vector<std::string> Split(const std::string& strText)
 {

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 std::string Line(const char* ps8Name)
 {
     return std::string("FUNC = ") + ps8Name + " not impletion!\n";
@@ -35,7 +34,7 @@ long long ToInt(T value)
 }
 
 struct Case {
-    const char* ps8Name;  /* the name the line must carry */
+    const char* ps8Name; /* the name the line must carry */
     std::function<long long(DevInterface&)> call;
     long long s64Expect;
     bool bPrints;
@@ -66,9 +65,11 @@ TEST(DefaultBody, RuleResultIsMinusOne)
         {"GetHostname", CALL(GetHostname(nullptr)), -1, true},
         {"SaveFlash", CALL(SaveFlash(SAVE_OPT_STOP_NONE, 216, 511)), -1, true},
         {"RestartMachine", CALL(RestartMachine()), -1, true},
-        {"NetBasicParamAdapter", CALL(NetBasicParamAdapter(nullptr, nullptr, 0, true, 272)), -1, true},
-        {"GetDefaultParamAdapter", CALL(GetDefaultParamAdapter(nullptr, nullptr, 0, 1, 0)), -1, true},
-        {"DevFsReadData", CALL(DevFsReadData(0, nullptr, 0)), -1, true},  /* LONG */
+        {"NetBasicParamAdapter", CALL(NetBasicParamAdapter(nullptr, nullptr, 0, true, 272)), -1,
+         true},
+        {"GetDefaultParamAdapter", CALL(GetDefaultParamAdapter(nullptr, nullptr, 0, 1, 0)), -1,
+         true},
+        {"DevFsReadData", CALL(DevFsReadData(0, nullptr, 0)), -1, true}, /* LONG */
         {"VxPlatParam_NetworkParameterAdapter",
          CALL(VxPlatParam_NetworkParameterAdapter(nullptr, nullptr, 0, 0)), -1, true},
         {"DestoryDecoder", CALL(DestoryDecoder(nullptr)), -1, true},
@@ -127,8 +128,8 @@ TEST(DefaultBody, BothGetLatestIFrameOverloadsPrintTheSameName)
 {
     FRAME_INFO_S* pstFrame = nullptr;
     RunCases({
-        {"GetLatestIFrame", [pstFrame](DevInterface& d) { return ToInt(d.GetLatestIFrame(0, pstFrame)); },
-         -1, true},
+        {"GetLatestIFrame",
+         [pstFrame](DevInterface& d) { return ToInt(d.GetLatestIFrame(0, pstFrame)); }, -1, true},
         {"GetLatestIFrame", CALL(GetLatestIFrame(0)), 0, true},
     });
 }
@@ -221,7 +222,7 @@ TEST(FeaturesTest, AsksTheObjectForEncoding)
 {
     DevInterface stPlain;
     EncodeOffDevice stOff;
-    IMisc* pMiscOff = &stOff;  /* the base's body must reach the override */
+    IMisc* pMiscOff = &stOff; /* the base's body must reach the override */
     CaptureFd stCapOut(STDOUT_FILENO);
     EXPECT_EQ(stPlain.FeaturesTest(2), 1);
     EXPECT_EQ(pMiscOff->FeaturesTest(2), 0);
@@ -245,15 +246,19 @@ TEST(ThrowingDefault, PrintsThenThrowsItsName)
         {"GetVersionInfo", [](DevInterface& d) { d.GetVersionInfo(nullptr, 0); }},
         {"CameraSetNewParamAdapter",
          [](DevInterface& d) { d.CameraSetNewParamAdapter(nullptr, nullptr, 0, true, 0); }},
-        {"SnmpParamAdapter", [](DevInterface& d) { d.SnmpParamAdapter(nullptr, nullptr, 0, true, 0); }},
-        {"IeeeParamAdapter", [](DevInterface& d) { d.IeeeParamAdapter(nullptr, nullptr, 0, true, 0); }},
-        {"VoiceParamAdapter", [](DevInterface& d) { d.VoiceParamAdapter(nullptr, nullptr, 0, true, 0); }},
+        {"SnmpParamAdapter",
+         [](DevInterface& d) { d.SnmpParamAdapter(nullptr, nullptr, 0, true, 0); }},
+        {"IeeeParamAdapter",
+         [](DevInterface& d) { d.IeeeParamAdapter(nullptr, nullptr, 0, true, 0); }},
+        {"VoiceParamAdapter",
+         [](DevInterface& d) { d.VoiceParamAdapter(nullptr, nullptr, 0, true, 0); }},
         {"OcclusionParamAdapter",
          [](DevInterface& d) { d.OcclusionParamAdapter(nullptr, nullptr, 0, true, 0); }},
         {"CloudCheck", [](DevInterface& d) { d.CloudCheck(); }},
         {"VxPlatParam_GetLockIDParameter",
          [](DevInterface& d) { d.VxPlatParam_GetLockIDParameter(nullptr, 0); }},
-        {"VxPlat_PassRecvMsgNotify", [](DevInterface& d) { d.VxPlat_PassRecvMsgNotify(nullptr, 0); }},
+        {"VxPlat_PassRecvMsgNotify",
+         [](DevInterface& d) { d.VxPlat_PassRecvMsgNotify(nullptr, 0); }},
     };
     for (const ThrowCase& stCase : vecCases) {
         SCOPED_TRACE(stCase.ps8Name);

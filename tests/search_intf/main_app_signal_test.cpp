@@ -57,12 +57,14 @@ TEST_F(MainAppSignal, PidTextIsTheWholeFirstLine)
         const char* ps8Pid; /* "" = no kill command may run */
     } cases[] = {
         {std::string(PS_HEAD_TIME) + "  4242 root      0:00 ./zozid\n", "4242"},
-        {std::string(PS_HEAD) + "1234567 root     ./zozid\n", "1234567"}, /* not cut to five digits */
+        {std::string(PS_HEAD) + "1234567 root     ./zozid\n",
+         "1234567"}, /* not cut to five digits */
         {std::string(PS_HEAD) + "  4242 root ./zozid\n  4343 root ./zozid -x\n", "4242"},
         {std::string(PS_HEAD) + "    1 root init\n", ""},
         {std::string(PS_HEAD) + "abc root ./zozid\n", ""},
         {std::string(PS_HEAD) + "42x root ./zozid\n", ""},
-        {std::string(PS_HEAD) + "0 root ./zozid\n", ""}, /* kill 0 would hit the daemon's own group */
+        {std::string(PS_HEAD) + "0 root ./zozid\n",
+         ""}, /* kill 0 would hit the daemon's own group */
         {std::string(PS_HEAD) + "123456789012345678 root ./zozid\n", ""},
     };
     for (const auto& c : cases) {
@@ -142,7 +144,8 @@ TEST_F(MainAppSignal, AdapterSignalsOnlyAfterARewrite)
         remove(m_dir.Path("kill.log").c_str());
         CaptureFd stCapOut(STDOUT_FILENO);
         CaptureFd stCapErr(STDERR_FILENO);
-        EXPECT_EQ(c.s32Ret, stDev.NetBasicParamAdapter(c.pstSet, nullptr, 0, c.bGet, sizeof(stSet)));
+        EXPECT_EQ(c.s32Ret,
+                  stDev.NetBasicParamAdapter(c.pstSet, nullptr, 0, c.bGet, sizeof(stSet)));
         EXPECT_THAT(stCapOut.Take(), HasSubstr("<NetBasicParamAdapter>:("));
         stCapErr.Take();
         EXPECT_EQ(c.bSignal ? "-USR1 4242\n" : "", ReadFile(m_dir.Path("kill.log")));

@@ -191,13 +191,13 @@ TEST(SettingsParse, ReadingStopsAtFirstLineThatDoesNotMatch)
         U8 u8MacLast;
     } astNums[] = {
         {"both addresses", "dhcp=0\nipaddr=1.2.3.4\nnetmask=255.0.0.7\n" + strTail, 4, 7, 0x5f},
-        {"address text not four numbers", "dhcp=0\nipaddr=abc\nnetmask=255.0.0.7\n" + strTail, 0,
-         0, 0x5f},
+        {"address text not four numbers", "dhcp=0\nipaddr=abc\nnetmask=255.0.0.7\n" + strTail, 0, 0,
+         0x5f},
         {"address goes on", "dhcp=0\nipaddr=1.2.3.4x\nnetmask=255.0.0.7\n" + strTail, 4, 0, 0x5f},
         {"five of six MAC numbers", "dhcp=0\nipaddr=a\nnetmask=b\ngateway=c\nmacaddr=1:2:3:4:5\n",
          0, 0, 0},
-        {"seven MAC numbers", "dhcp=0\nipaddr=a\nnetmask=b\ngateway=c\nmacaddr=1:2:3:4:5:6:7\n",
-         0, 0, 6},
+        {"seven MAC numbers", "dhcp=0\nipaddr=a\nnetmask=b\ngateway=c\nmacaddr=1:2:3:4:5:6:7\n", 0,
+         0, 6},
     };
     for (const auto& c : astNums) {
         SCOPED_TRACE(c.ps8Name);
@@ -373,7 +373,11 @@ TEST_F(SettingsReplace, SymlinkStaysAndItsTargetIsReplaced)
     ASSERT_EQ(0, lstat(m_strIni.c_str(), &stLink));
     EXPECT_TRUE(S_ISLNK(stLink.st_mode));
     EXPECT_NE(std::string::npos, ReadFile(strTarget).find("\nmacaddr=02:00:00:00:00:09\n"));
-    EXPECT_EQ(0600u, [&] { struct stat st; stat(strTarget.c_str(), &st); return st.st_mode & 07777; }());
+    EXPECT_EQ(0600u, [&] {
+        struct stat st;
+        stat(strTarget.c_str(), &st);
+        return st.st_mode & 07777;
+    }());
     EXPECT_FALSE(FileExists(m_dir.Path("real/.net.ini.new")));
     EXPECT_FALSE(FileExists(m_dir.Path(".network.ini.new")));
 }

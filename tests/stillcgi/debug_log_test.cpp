@@ -60,9 +60,11 @@ TEST_F(DebugLog, MaskSelectsLevelsAndNamesThem)
     ASSERT_EQ(0, LogInit(File("").c_str(), "t_", 0, 0, 7, 2, 0));
     LOG(2, 3, "b.cpp", "G", "warn\n");
     const std::string strLog = Logged("t_01.log");
-    EXPECT_TRUE(std::regex_match(strLog,
-        std::regex(R"(\[NOT\]-\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d:\d{3}\]\[Func\]\[a\.cpp\]\[12\]shown x\n)"
-                   R"(\[WAN\]-\[[^\]]+\]\[G\]\[b\.cpp\]\[3\]warn\n)")))
+    EXPECT_TRUE(std::regex_match(
+        strLog,
+        std::regex(
+            R"(\[NOT\]-\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d:\d{3}\]\[Func\]\[a\.cpp\]\[12\]shown x\n)"
+            R"(\[WAN\]-\[[^\]]+\]\[G\]\[b\.cpp\]\[3\]warn\n)")))
         << strLog;
     for (int s32Level : {-1, 9, 15, 16, 17}) {
         EXPECT_STREQ("", LogLevelName(s32Level)) << s32Level;
@@ -152,8 +154,8 @@ TEST_F(DebugLog, UnopenableFileIsReported)
 TEST_F(DebugLog, ResetTimeRules)
 {
     const std::string strReset = File("reset.ini");
-    struct timeval stEpoch = {3600, 0};                 // 1970
-    struct timeval stLater = {1700000000, 123456};      // 2023
+    struct timeval stEpoch = {3600, 0};             // 1970
+    struct timeval stLater = {1700000000, 123456};  // 2023
     resetflag = 1;
     LogResetTimesAt(&stEpoch, strReset.c_str());
     EXPECT_FALSE(Exists(strReset));
@@ -184,8 +186,10 @@ TEST_F(DebugLog, MemoryLineAtDebugLevel)
     ASSERT_EQ(0, LogInit(File("").c_str(), "m_", 0, 0, 8, 2, 0));
     EXPECT_EQ(0, DisplayMemSize());
     const std::string strLog = Logged("m_01.log");
-    EXPECT_TRUE(std::regex_search(strLog,
-        std::regex(R"(^\[DBG\]-\[[^\]]+\]\[DisplayMemSize\]\[debug_log\.cpp\]\[\d+\]_{29}Available:\[-?\d+\]\n$)")))
+    EXPECT_TRUE(std::regex_search(
+        strLog,
+        std::regex(
+            R"(^\[DBG\]-\[[^\]]+\]\[DisplayMemSize\]\[debug_log\.cpp\]\[\d+\]_{29}Available:\[-?\d+\]\n$)")))
         << strLog;
 }
 
@@ -230,4 +234,4 @@ TEST(ServerLine, NeverIntoTheClientsConnection)
     }
 }
 
-} // namespace
+}  // namespace

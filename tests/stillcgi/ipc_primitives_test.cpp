@@ -124,4 +124,4 @@ TEST_F(IpcPrimitives, OpenShmStartsFreshAndCloseRemoves)
     EXPECT_EQ(-1, shmget(m_s32Key, 0, 0));
 }
 
-} // namespace
+}  // namespace

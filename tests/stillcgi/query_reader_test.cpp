@@ -27,9 +27,9 @@ TEST(QueryText, ReadsFirstOccurrenceUndecoded)
         {"user=admin&psw=1", "user", 0, "admin"},
         {"USER=Admin&PSW=Pw", "user", 0, "Admin"},
         {"USER=Admin&PSW=Pw", "psw", 0, "Pw"},
-        {"username=a&user=b", "user", -1, ""},   // first hit is followed by "n"
-        {"xuser=a&user=b", "user", 0, "a"},      // found inside xuser=
-        {"note=user=b", "user", 0, "b"},         // found inside a value
+        {"username=a&user=b", "user", -1, ""},  // first hit is followed by "n"
+        {"xuser=a&user=b", "user", 0, "a"},     // found inside xuser=
+        {"note=user=b", "user", 0, "b"},        // found inside a value
         {"user=a%20b", "user", 0, "a%20b"},
         {"user=a+b&x", "user", 0, "a+b"},
         {"user=a?b", "user", 0, "a"},
@@ -84,7 +84,7 @@ TEST(QueryInt, ReadsLeadingDigitRun)
         {"MODE=7&x=1", 0, 7},
         {"mode=1x", 0, 1},
         {"mode=0012", 0, 12},
-        {"mode=-5", -1, -1},     // a sign is not a digit
+        {"mode=-5", -1, -1},  // a sign is not a digit
         {"mode=+5", -1, -1},
         {"mode=abc", -1, -1},
         {"mode=", -1, -1},
@@ -133,7 +133,7 @@ TEST(QueryDecode, EscapesAndPlus)
         {"%25", 1, "%"},
         {"plain", 5, "plain"},
         {"", 0, ""},
-        {"%c3%a9", 2, "\xC3\xA9"},   // bytes, whatever they mean
+        {"%c3%a9", 2, "\xC3\xA9"},  // bytes, whatever they mean
         {"%", -1, ""},
         {"a%4", -1, ""},
         {"%G1", -1, ""},
@@ -173,4 +173,4 @@ TEST(QueryDecode, ResultLongerThanTheBufferIsRefused)
     EXPECT_EQ(-1, SnapUrlDecode("a", s8One, 0));
 }
 
-} // namespace
+}  // namespace

@@ -35,7 +35,8 @@ const std::string HEAD_IMAGE =
     "Content-Type: image/jpeg\r\nCache-Control: no-store\r\n\r\n";
 const std::string REPLY_IMAGE =
     "Status: 200 OK\r\nAccept-Ranges: bytes\r\nContent-Length: 9\r\nConnection: close\r\n"
-    "Content-Type: image/jpeg\r\nCache-Control: no-store\r\n\r\n" + JPEG;
+    "Content-Type: image/jpeg\r\nCache-Control: no-store\r\n\r\n" +
+    JPEG;
 
 class RequestRoad : public testing::Test {
 protected:
@@ -45,8 +46,8 @@ protected:
         m_stOther.Create(m_stDir, 11, 4312 + 4);
         stilltest::PutUser(m_stOther.Check(), 3, 1, 1, "admin", "1234");
         for (size_t i = 0; i < BASE; ++i) m_stBase.Check()[i] = (unsigned char)(i * 13);
-        m_stBase.Check()[1404] = 3;      // current resolution
-        m_stBase.Check()[1405] = 0x20;   // resolution 5 supported, 4 not
+        m_stBase.Check()[1404] = 3;     // current resolution
+        m_stBase.Check()[1405] = 0x20;  // resolution 5 supported, 4 not
         m_stBase.Check()[1406] = 0x00;
         m_strSnap = m_stDir.Path("snap.jpg");
         m_strGuard = m_stDir.Path("guard");
@@ -319,15 +320,15 @@ TEST_F(RequestRoad, EncodedCredentialsAfterTheWrittenOnes)
         {"user=cam&psw=p%2Bs%20w%26d%231", &REPLY_400},
         {"user=cam&psw=p%2bs+w%26d%231", &REPLY_400},
         {"user=%63am&psw=p%2Bs%20w%26d%231", &REPLY_400},
-        {"user=lit&psw=a%20b", &REPLY_400},          // as written
-        {"user=lit2&psw=a%20b", &REPLY_400},         // decoded
+        {"user=lit&psw=a%20b", &REPLY_400},   // as written
+        {"user=lit2&psw=a%20b", &REPLY_400},  // decoded
         {"user=lit2&psw=a+b", &REPLY_400},
         {"user=full&psw=" + strFull16, &REPLY_400},  // 48 characters, 16 bytes
         {"user=full&psw=" + strFull16 + "%41", &REPLY_403},
         {"user=cam&psw=p+s", &REPLY_403},
-        {"user=cam&psw=p%2Bs%20w%26d%231%", &REPLY_403},   // broken escape
+        {"user=cam&psw=p%2Bs%20w%26d%231%", &REPLY_403},  // broken escape
         {"user=cam&psw=p%2Bs%20w%26d%231%4", &REPLY_403},
-        {"user=admin&psw=1234%00", &REPLY_403},            // no cutting at a zero
+        {"user=admin&psw=1234%00", &REPLY_403},  // no cutting at a zero
         {"user=admin%00x&psw=1234", &REPLY_403},
         {"user=admin&psw=12%334", &REPLY_400},
         {"user=admin&psw=12%33", &REPLY_403},
@@ -463,4 +464,4 @@ TEST_F(RequestRoad, FlushImageByPathAnswersAsTheRoadDoes)
     EXPECT_EQ(JPEG, stilltest::ReadFile(m_strSnap));  // the path form leaves the file
 }
 
-} // namespace
+}  // namespace

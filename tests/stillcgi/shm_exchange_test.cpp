@@ -20,7 +20,7 @@ namespace {
 using stilltest::GetWord;
 using stilltest::PutWord;
 
-constexpr size_t BASE = 4248;   // base block; the word behind it at BASE
+constexpr size_t BASE = 4248;  // base block; the word behind it at BASE
 constexpr size_t OTHER = 4312;
 
 class ShmExchange : public testing::Test {
@@ -54,9 +54,9 @@ TEST_F(ShmExchange, CopyOutFailsAndLeavesDestination)
 {
     unsigned char u8Dst[OTHER];
     memset(u8Dst, 0xEE, sizeof(u8Dst));
-    EXPECT_EQ(-1, GetBaseOtherParam(u8Dst, m_stBase.CheckKey()));   // no key-11 segment
+    EXPECT_EQ(-1, GetBaseOtherParam(u8Dst, m_stBase.CheckKey()));  // no key-11 segment
     EXPECT_EQ(-1, GetBaseParam(u8Dst, m_stDir.Path("nokeyfile").c_str()));
-    stilltest::IpcFamily stSmall;                                  // too small for block + word
+    stilltest::IpcFamily stSmall;  // too small for block + word
     stSmall.Create(m_stDir, 11, OTHER, false);
     EXPECT_EQ(-1, GetBaseOtherParam(u8Dst, stSmall.CheckKey()));
     for (unsigned char u8Byte : u8Dst) ASSERT_EQ(0xEE, u8Byte);
@@ -88,16 +88,16 @@ TEST_F(ShmExchange, PostWithoutSemaphoreFailsQuietlyOnStdout)
                                     stNoSem.RunKey()));
     EXPECT_EQ("----------------Fail-----------------\n", stErr.Finish());
     EXPECT_EQ("", stOut.Finish());
-    EXPECT_EQ(0, stNoSem.Request()[0]);        // nothing posted
-    EXPECT_EQ(1, stNoSem.Attached(true));      // both segments detached again
+    EXPECT_EQ(0, stNoSem.Request()[0]);    // nothing posted
+    EXPECT_EQ(1, stNoSem.Attached(true));  // both segments detached again
     EXPECT_EQ(1, stNoSem.Attached(false));
 }
 
 TEST_F(ShmExchange, PostFailsWithoutRequestSegment)
 {
     unsigned char u8Block[BASE] = {0};
-    EXPECT_EQ(-1, SetBaseParam(u8Block, 36, m_stDir.Path("missing").c_str(),
-                               m_stBase.CheckKey(), m_stBase.RunKey()));
+    EXPECT_EQ(-1, SetBaseParam(u8Block, 36, m_stDir.Path("missing").c_str(), m_stBase.CheckKey(),
+                               m_stBase.RunKey()));
     EXPECT_EQ(1, m_stBase.Attached(true));
     ExpectSemsFree();
 }
@@ -109,8 +109,8 @@ TEST_F(ShmExchange, WaitResultByAnswer)
     };
     const Case stCases[] = {
         {37 | 0x200, 500, 1}, {37 | 0x600, 500, 2}, {37 | 0x100, 500, 0},
-        {36 | 0x200, 1, 3},   // another command's answer is no answer
-        {-1, 1, 3},           {-1, 0, 3},  {-1, 20, 3},
+        {36 | 0x200, 1, 3},  // another command's answer is no answer
+        {-1, 1, 3},           {-1, 0, 3},           {-1, 20, 3},
     };
     for (const Case& stCase : stCases) {
         SCOPED_TRACE(stCase.s32State);
@@ -273,9 +273,9 @@ TEST_F(Exchange, NothingToPostToStillWaitsInATurn)
      * runs in a turn, so what it finds is not another turn's file */
     unsigned char u8Block[BASE] = {0};
     StepSeen stSeen = {&m_stBase, 0, -9, 0, -9, -9};
-    EXPECT_EQ(-1, ExchangeBaseParam(u8Block, 36, 1, RecordStep, &stSeen,
-                                    m_stDir.Path("none").c_str(), m_stBase.CheckKey(),
-                                    m_stBase.RunKey()));
+    EXPECT_EQ(-1,
+              ExchangeBaseParam(u8Block, 36, 1, RecordStep, &stSeen, m_stDir.Path("none").c_str(),
+                                m_stBase.CheckKey(), m_stBase.RunKey()));
     EXPECT_EQ(1, stSeen.s32Calls);
     EXPECT_EQ(-1, stSeen.s32Result);
     EXPECT_EQ(0, stSeen.s32Sem1);
@@ -283,4 +283,4 @@ TEST_F(Exchange, NothingToPostToStillWaitsInATurn)
     ExpectSemsFree();
 }
 
-} // namespace
+}  // namespace

@@ -45,16 +45,17 @@ TEST(PictureSize, TableAndFallback)
         U16 u16W, u16H;
     };
     const Case stCases[] = {
-        {0, 1, 0, 176, 144},  {0, 0, 0, 176, 112},   {1, 1, 0, 352, 288},
-        {1, 2, 0, 352, 240},  {2, 1, 0, 704, 576},   {2, 0, 0, 704, 480},
-        {3, 0, 0, 1280, 720}, {4, 1, 0, 1920, 1080}, {5, 0, 0, 1600, 1200},
-        {6, 0, 0, 2048, 1536}, {7, 1, 0, 2592, 1944}, {8, 0, 0, 1280, 960},
+        {0, 1, 0, 176, 144},   {0, 0, 0, 176, 112},    {1, 1, 0, 352, 288},
+        {1, 2, 0, 352, 240},   {2, 1, 0, 704, 576},    {2, 0, 0, 704, 480},
+        {3, 0, 0, 1280, 720},  {4, 1, 0, 1920, 1080},  {5, 0, 0, 1600, 1200},
+        {6, 0, 0, 2048, 1536}, {7, 1, 0, 2592, 1944},  {8, 0, 0, 1280, 960},
         {9, 0, 0, 2592, 1560}, {10, 1, -1, 1280, 720}, {-1, 1, -1, 1280, 720},
     };
     for (const Case& stCase : stCases) {
         SCOPED_TRACE(stCase.s32Code);
         U16 u16W = 0, u16H = 0;
-        EXPECT_EQ(stCase.s32Ret, GetVideoWidthAndHeightCgi(stCase.s32Code, stCase.s32Sel, &u16W, &u16H));
+        EXPECT_EQ(stCase.s32Ret,
+                  GetVideoWidthAndHeightCgi(stCase.s32Code, stCase.s32Sel, &u16W, &u16H));
         EXPECT_EQ(stCase.u16W, u16W);
         EXPECT_EQ(stCase.u16H, u16H);
     }
@@ -100,7 +101,8 @@ TEST_F(ScriptReply, ResultPageAddresses)
         Open();
         const std::string strScript =
             std::string("<script>location.href=\"") + stCase.ps8Addr + "\"</script>";
-        EXPECT_EQ((int)strScript.size(), CgiReturnMessage("p.html", stCase.s32Value, stCase.s32Function));
+        EXPECT_EQ((int)strScript.size(),
+                  CgiReturnMessage("p.html", stCase.s32Value, stCase.s32Function));
         EXPECT_EQ(strHead + strScript, Output());
     }
 }
@@ -136,18 +138,22 @@ TEST(RangeCheck, BaseAndNetRecords)
     EXPECT_EQ(-1, CheckInputBaseParam(u8Rec));  // byte 30 must be 1
     u8Rec[30] = 1;
     EXPECT_EQ(0, CheckInputBaseParam(u8Rec));
-    u8Rec[28] = 1; u8Rec[29] = 1; u8Rec[32] = 4;
+    u8Rec[28] = 1;
+    u8Rec[29] = 1;
+    u8Rec[32] = 4;
     EXPECT_EQ(0, CheckInputBaseParam(u8Rec));
     u8Rec[32] = 5;
     EXPECT_EQ(-1, CheckInputBaseParam(u8Rec));
-    u8Rec[32] = 0; u8Rec[29] = 2;
+    u8Rec[32] = 0;
+    u8Rec[29] = 2;
     EXPECT_EQ(-1, CheckInputBaseParam(u8Rec));
 
     unsigned char u8Net[2] = {1, 10};
     EXPECT_EQ(0, CheckInputBaseNetParam(u8Net));
     u8Net[1] = 11;
     EXPECT_EQ(-1, CheckInputBaseNetParam(u8Net));
-    u8Net[0] = 2; u8Net[1] = 0;
+    u8Net[0] = 2;
+    u8Net[1] = 0;
     EXPECT_EQ(-1, CheckInputBaseNetParam(u8Net));
 }
 
@@ -161,4 +167,4 @@ TEST(SystemQuery, LoopbackAddressAndFreeSpace)
     EXPECT_EQ(0u, GetDiskfreeSpace("/no/such/dir"));
 }
 
-} // namespace
+}  // namespace

@@ -35,7 +35,10 @@ inline void WriteFile(const std::string& strPath, const std::string& strData)
     stOut << strData;
 }
 
-inline bool Exists(const std::string& strPath) { return access(strPath.c_str(), F_OK) == 0; }
+inline bool Exists(const std::string& strPath)
+{
+    return access(strPath.c_str(), F_OK) == 0;
+}
 
 /* A directory under /tmp, removed with everything in it. */
 class TempDir {
@@ -116,10 +119,10 @@ public:
         m_strCheck = stDir.Path("check");
         m_strRequest = stDir.Path("zozid");
         m_strRun = stDir.Path("run.sh");
-        m_s32CheckId = shmget(ftok(m_strCheck.c_str(), s32KeyNum), u32Size,
-                              IPC_CREAT | IPC_EXCL | 0600);
-        m_s32RequestId = shmget(ftok(m_strRequest.c_str(), s32KeyNum), u32Size,
-                                IPC_CREAT | IPC_EXCL | 0600);
+        m_s32CheckId =
+            shmget(ftok(m_strCheck.c_str(), s32KeyNum), u32Size, IPC_CREAT | IPC_EXCL | 0600);
+        m_s32RequestId =
+            shmget(ftok(m_strRequest.c_str(), s32KeyNum), u32Size, IPC_CREAT | IPC_EXCL | 0600);
         ASSERT_GE(m_s32CheckId, 0);
         ASSERT_GE(m_s32RequestId, 0);
         m_pu8Check = static_cast<unsigned char*>(shmat(m_s32CheckId, nullptr, 0));
@@ -179,7 +182,10 @@ inline int GetWord(const unsigned char* pu8At)
     return s32Val;
 }
 
-inline void PutWord(unsigned char* pu8At, int s32Val) { memcpy(pu8At, &s32Val, sizeof(s32Val)); }
+inline void PutWord(unsigned char* pu8At, int s32Val)
+{
+    memcpy(pu8At, &s32Val, sizeof(s32Val));
+}
 
 /* Writes a user entry at index i of the table that starts at offset 2080. */
 inline void PutUser(unsigned char* pu8Block, int i, unsigned char u8InUse, unsigned char u8Priv,
@@ -193,6 +199,6 @@ inline void PutUser(unsigned char* pu8Block, int i, unsigned char u8InUse, unsig
     memcpy(pu8Entry + 20, strPasswd.data(), strPasswd.size() < 16 ? strPasswd.size() : 16);
 }
 
-} // namespace stilltest
+}  // namespace stilltest
 
 #endif /* TESTS_STILLCGI_TEST_SUPPORT_H */

@@ -27,7 +27,7 @@ protected:
     {
         m_stOther.Create(m_stDir, 11, 4316);
         PutUser(m_stOther.Check(), 0, 1, 1, "admin", "wrong");
-        PutUser(m_stOther.Check(), 1, 0, 1, "ghost", "boo");          // free slot
+        PutUser(m_stOther.Check(), 1, 0, 1, "ghost", "boo");  // free slot
         PutUser(m_stOther.Check(), 2, 1, 3, "admin", "1234");
         PutUser(m_stOther.Check(), 3, 1, 2, "sixteencharsname", "sixteencharspass");
         PutUser(m_stOther.Check(), 29, 1, 1, "last", "x");
@@ -42,8 +42,8 @@ protected:
 
 TEST_F(UserTable, SnapCheckMatchesWholeNameAndPassword)
 {
-    EXPECT_EQ(0, Check("admin", "1234"));   // the later entry has the right password
-    EXPECT_EQ(-1, Check("ghost", "boo"));   // in-use byte 0
+    EXPECT_EQ(0, Check("admin", "1234"));  // the later entry has the right password
+    EXPECT_EQ(-1, Check("ghost", "boo"));  // in-use byte 0
     EXPECT_EQ(0, Check("sixteencharsname", "sixteencharspass"));  // full fields
     EXPECT_EQ(0, Check("last", "x"));
     EXPECT_EQ(-1, Check("Admin", "1234"));
@@ -97,9 +97,9 @@ TEST_F(UserTable, CookieCheckComparesPrivilege)
         int s32Ret;
     };
     const Case stCases[] = {
-        {"username=admin; privilege=1", 0},      // first "admin" entry has privilege 1
+        {"username=admin; privilege=1", 0},  // first "admin" entry has privilege 1
         {"username=admin; privilege=3", -1},
-        {"username=sixteencharsname", 0},        // no privilege cookie: 2
+        {"username=sixteencharsname", 0},  // no privilege cookie: 2
         {"username=last", -1},
         {"privilege=1", -1},
         {"username=nobody; privilege=1", -1},
@@ -185,4 +185,4 @@ TEST(CgicLayer, QueryStringComesFromEnvironment)
     EXPECT_STREQ("", cgiQueryString);
 }
 
-} // namespace
+}  // namespace

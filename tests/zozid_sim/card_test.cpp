@@ -62,8 +62,7 @@ TEST(TestCard, PaddedToTheRequestedSize)
     for (const U32 u32Target : {0u, 100000u, 100001u, 100002u, 70000u, 200003u}) {
         SCOPED_TRACE(u32Target);
         std::vector<U8> vecJpeg;
-        ASSERT_EQ(MakeTestCard(1280, 720, "2024-01-02 03:04:05 1280x720", u32Target, &vecJpeg),
-                  0);
+        ASSERT_EQ(MakeTestCard(1280, 720, "2024-01-02 03:04:05 1280x720", u32Target, &vecJpeg), 0);
         if (u32Target != 0) {
             EXPECT_EQ(vecJpeg.size(), u32Target);
         }

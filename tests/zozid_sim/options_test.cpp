@@ -15,8 +15,8 @@ TEST(UserSpec, NamePasswordAndPrivilege)
     const Case astCases[] = {
         {"admin:1234", 0, "admin", "1234", 1},
         {"guest:pw:3", 0, "guest", "pw", 3},
-        {"a:b:c", 0, "a", "b:c", 1},            /* not a number: part of the password */
-        {"a:b:256", 0, "a", "b:256", 1},        /* out of range: part of the password */
+        {"a:b:c", 0, "a", "b:c", 1},     /* not a number: part of the password */
+        {"a:b:256", 0, "a", "b:256", 1}, /* out of range: part of the password */
         {"a:", 0, "a", "", 1},
         {"sixteencharname1:sixteencharpass1:0", 0, "sixteencharname1", "sixteencharpass1", 0},
         {"seventeencharname:x", -1, "", "", 0},
@@ -80,12 +80,14 @@ TEST(CommandLine, AllOptionsTaken)
 {
     ZOZID_OPTIONS_S stOpts;
     std::string strErr;
-    ASSERT_EQ(Parse({"--mivor", "/tmp/m", "--snap", "/tmp/s", "--user", "a:b", "--user", "c:d:2",
-                     "--resolution", "7", "--caps", "0x00F0", "--iface", "eth0", "--answer",
-                     "none", "--delay-ms", "20", "--file", "empty", "--jpeg-size", "100000",
-                     "--fast", "--mark-images", "--empty-file-at", "2"},
-                    &stOpts, &strErr),
-              0)
+    ASSERT_EQ(
+        Parse({"--mivor",         "/tmp/m", "--snap",       "/tmp/s", "--user",     "a:b",
+               "--user",          "c:d:2",  "--resolution", "7",      "--caps",     "0x00F0",
+               "--iface",         "eth0",   "--answer",     "none",   "--delay-ms", "20",
+               "--file",          "empty",  "--jpeg-size",  "100000", "--fast",     "--mark-images",
+               "--empty-file-at", "2"},
+              &stOpts, &strErr),
+        0)
         << strErr;
     EXPECT_EQ(stOpts.strMivor, "/tmp/m");
     ASSERT_EQ(stOpts.vecUsers.size(), 2u);
@@ -102,9 +104,11 @@ TEST(CommandLine, AllOptionsTaken)
 TEST(CommandLine, BadValuesRefusedAndNothingKept)
 {
     const std::vector<std::vector<const char*>> vecBad = {
-        {"--answer", "0x300"}, {"--answer"},          {"--file", "png"},
-        {"--caps", "0x10000"}, {"--resolution", "256"}, {"--iface", "averyveryverylongname"},
-        {"--poll-us", "0"},    {"--bogus", "1"},       {"--user", "nocolon"}};
+        {"--answer", "0x300"},   {"--answer"},
+        {"--file", "png"},       {"--caps", "0x10000"},
+        {"--resolution", "256"}, {"--iface", "averyveryverylongname"},
+        {"--poll-us", "0"},      {"--bogus", "1"},
+        {"--user", "nocolon"}};
     for (const auto& vecArgs : vecBad) {
         SCOPED_TRACE(vecArgs[0]);
         ZOZID_OPTIONS_S stOpts;

@@ -147,7 +147,8 @@ protected:
     std::string ReadSnap()
     {
         std::ifstream stIn(m_strDir + "/snap.jpg", std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(stIn)), std::istreambuf_iterator<char>());
+        return std::string((std::istreambuf_iterator<char>(stIn)),
+                           std::istreambuf_iterator<char>());
     }
 
     std::string m_strDir;
@@ -165,12 +166,12 @@ TEST(PublishedBlocks, UserTableLayout)
     std::vector<U8> vecBlock;
     FillOtherBlock(stOpts, &vecBlock);
     ASSERT_EQ(vecBlock.size(), 4312u);
-    const U8 au8First[36] = {1, 1, 0, 0, 'a', 'd', 'm', 'i', 'n', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                             '1', '2', '3', '4'};
+    const U8 au8First[36] = {1, 1, 0, 0, 'a', 'd', 'm', 'i', 'n', 0,   0,   0,
+                             0, 0, 0, 0, 0,   0,   0,   0,   '1', '2', '3', '4'};
     EXPECT_EQ(memcmp(vecBlock.data() + 2080, au8First, sizeof(au8First)), 0);
     /* full fields: no terminator, the password starts right after the name */
-    EXPECT_EQ(memcmp(vecBlock.data() + 2116, "\x01\x04\x00\x00sixteencharname1sixteencharpass1", 36),
-              0);
+    EXPECT_EQ(
+        memcmp(vecBlock.data() + 2116, "\x01\x04\x00\x00sixteencharname1sixteencharpass1", 36), 0);
     for (size_t i = 0; i < vecBlock.size(); ++i) {
         if (i < 2080 || i >= 2152) {
             ASSERT_EQ(vecBlock[i], 0) << "offset " << i;
@@ -258,8 +259,8 @@ TEST_F(ServeTest, MarkedImagesCarryTheirNumberAndResolution)
             "zozid snapshot " + std::to_string(u8Res + 1) + " resolution " + std::to_string(u8Res);
         const std::string strJpeg = ReadSnap();
         ASSERT_GT(strJpeg.size(), 6 + strText.size());
-        EXPECT_EQ(strJpeg.substr(0, 6), std::string("\xFF\xD8\xFF\xFE\x00", 5) +
-                                            (char)(strText.size() + 2));
+        EXPECT_EQ(strJpeg.substr(0, 6),
+                  std::string("\xFF\xD8\xFF\xFE\x00", 5) + (char)(strText.size() + 2));
         EXPECT_EQ(strJpeg.substr(6, strText.size()), strText);
         EXPECT_EQ(strJpeg.substr(6 + strText.size(), 2), "\xFF\xE0");  // the card's own APP0
     }

@@ -29,9 +29,9 @@ TEST(SettingsText, StopsAtFirstMismatch)
         U32 u32Keys;
     };
     const Case astCases[] = {
-        {" dhcp=0\nipaddr=1.2.3.4\n", 0},               /* the first key begins the file */
-        {"dhcp=x\n", 0},                                 /* integer needs digits */
-        {"dhcp=1\n\n  ipaddr= 10.0.0.2\nmask=1\n", 2},   /* blanks before keys and values */
+        {" dhcp=0\nipaddr=1.2.3.4\n", 0},                   /* the first key begins the file */
+        {"dhcp=x\n", 0},                                    /* integer needs digits */
+        {"dhcp=1\n\n  ipaddr= 10.0.0.2\nmask=1\n", 2},      /* blanks before keys and values */
         {"dhcp=0\nnetmask=255.0.0.0\nipaddr=1.2.3.4\n", 1}, /* fixed order */
         {"dhcp=0\nipaddr=01234567890123456789012345678901\n", 1}, /* 32 > 31 characters */
     };

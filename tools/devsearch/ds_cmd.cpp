@@ -535,8 +535,7 @@ S32 DsWatchChanges(const std::vector<DsIface>& vecIfaces, U16 u16Port,
                 (stWatch.bAnswered ? DsShowsSettings(stWatch.stReq, stWatch.stBefore, stNow)
                                    : DsShowsLostReply(stWatch.stReq, stWatch.stBefore, stNow))) {
                 stWatch.bSeen = true;
-                const U64 u64After =
-                    u64Now > stWatch.u64SinceMs ? u64Now - stWatch.u64SinceMs : 0;
+                const U64 u64After = u64Now > stWatch.u64SinceMs ? u64Now - stWatch.u64SinceMs : 0;
                 stWatch.u32SeenAfterMs = (U32)std::min<U64>(u64After, 0xFFFFFFFFu);
             }
             bAllDone = bAllDone && (stWatch.bSeen || u64Now - u64Start >= stWatch.u32BoundMs);

@@ -53,9 +53,8 @@ const U8* FindGlyph(char c)
 
 void DrawCard(U16 u16Width, U16 u16Height, const char* ps8Stamp, std::vector<U8>* pvecRgb)
 {
-    static const U8 au8Bars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235},
-                                     {16, 235, 16},   {235, 16, 235}, {235, 16, 16},
-                                     {16, 16, 235},   {16, 16, 16}};
+    static const U8 au8Bars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235}, {16, 235, 16},
+                                     {235, 16, 235},  {235, 16, 16},  {16, 16, 235},  {16, 16, 16}};
     const size_t sW = u16Width;
     const size_t sH = u16Height;
     pvecRgb->assign(sW * sH * 3, 0);
@@ -196,7 +195,7 @@ int Encode(EncodeJob* pstJob)
 
 void CardSizeForResolution(U8 u8Index, U16* pu16Width, U16* pu16Height)
 {
-    static const U16 au16Sizes[][2] = {{176, 144},   {352, 288},   {704, 576},  {1280, 720},
+    static const U16 au16Sizes[][2] = {{176, 144},   {352, 288},   {704, 576},   {1280, 720},
                                        {1920, 1080}, {1600, 1200}, {2048, 1536}, {2592, 1944},
                                        {1280, 960},  {2592, 1560}};
     const size_t sCount = sizeof(au16Sizes) / sizeof(au16Sizes[0]);

@@ -28,8 +28,14 @@ constexpr U32 ZOZID_FAST_IDLE_US = 20000;
 volatile sig_atomic_t g_bStop = 0;
 volatile sig_atomic_t g_bReload = 0;
 
-void OnStop(int /*s32Sig*/) { g_bStop = 1; }
-void OnReload(int /*s32Sig*/) { g_bReload = 1; }
+void OnStop(int /*s32Sig*/)
+{
+    g_bStop = 1;
+}
+void OnReload(int /*s32Sig*/)
+{
+    g_bReload = 1;
+}
 
 U64 NowMs()
 {
@@ -92,9 +98,8 @@ void ApplyWhenDue(const ZOZID_OPTIONS_S& stOpts, PendingApply* pstApply)
     }
     pstApply->bDue = false;
     const ZOZID_NET_S& stNet = pstApply->stNet;
-    const std::string strWanted =
-        std::to_string(stNet.s32Dhcp) + "/" + stNet.strIpAddr + "/" + stNet.strNetmask + "/" +
-        stNet.strGateway;
+    const std::string strWanted = std::to_string(stNet.s32Dhcp) + "/" + stNet.strIpAddr + "/" +
+                                  stNet.strNetmask + "/" + stNet.strGateway;
     if (strWanted == pstApply->strApplied) {
         return; /* nothing that the interface shows has changed */
     }
@@ -111,8 +116,8 @@ int main(int argc, char** argv)
     std::string strErr;
     const int s32Parse = ParseZozidArgs(argc, argv, &stOpts, &strErr);
     if (s32Parse != 0) {
-        fprintf(s32Parse > 0 ? stdout : stderr, "%s%s", s32Parse > 0 ? "" : "zozid: ",
-                strErr.c_str());
+        fprintf(s32Parse > 0 ? stdout : stderr, "%s%s",
+                s32Parse > 0 ? "" : "zozid: ", strErr.c_str());
         if (s32Parse < 0) {
             fprintf(stderr, "\n%s", ZOZID_USAGE);
         }
@@ -124,8 +129,7 @@ int main(int argc, char** argv)
     }
     if (mkdir(stOpts.strSnap.c_str(), 0755) != 0 && errno != EEXIST) {
         const int s32Err = errno;
-        fprintf(stderr, "zozid: cannot create %s: %s\n", stOpts.strSnap.c_str(),
-                strerror(s32Err));
+        fprintf(stderr, "zozid: cannot create %s: %s\n", stOpts.strSnap.c_str(), strerror(s32Err));
         return 1;
     }
     if (EnsureSettingsFile(stOpts.strMivor + "/network.ini") < 0) {

@@ -33,13 +33,13 @@ typedef struct ZozidOptions_S {
     std::string strMivor = ZOZID_MIVOR_DIR; /* settings file and key files */
     std::string strSnap = ZOZID_SNAP_DIR;   /* where snap.jpg is written */
     std::vector<ZOZID_USER_S> vecUsers;
-    U8 u8Resolution = 3;    /* base block byte 1404 */
-    U16 u16Caps = 0xFFF0;   /* base block bytes 1405 (low) and 1406 (high) */
-    std::string strIface;   /* apply addresses here on SIGUSR1; empty: don't */
-    S32 s32Answer = 0x200;  /* bits or'ed into the command code, or ZOZID_ANSWER_NONE */
-    U32 u32DelayMs = 0;     /* from taking a command to answering it */
+    U8 u8Resolution = 3;   /* base block byte 1404 */
+    U16 u16Caps = 0xFFF0;  /* base block bytes 1405 (low) and 1406 (high) */
+    std::string strIface;  /* apply addresses here on SIGUSR1; empty: don't */
+    S32 s32Answer = 0x200; /* bits or'ed into the command code, or ZOZID_ANSWER_NONE */
+    U32 u32DelayMs = 0;    /* from taking a command to answering it */
     ZOZID_FILE_E enFile = ZOZID_FILE_JPEG;
-    U32 u32JpegSize = 0;    /* 0: whatever the encoder gives */
+    U32 u32JpegSize = 0;       /* 0: whatever the encoder gives */
     std::string strDumpPosted; /* copy of the last posted base block goes here */
     std::string strDumpImage;  /* copy of the last snapshot written goes here */
     BOOL bFillPattern = false; /* base block bytes not named get a pattern, not 0 */

@@ -22,7 +22,7 @@ union SemUn {
     unsigned short* array;
 };
 
-constexpr S32 ZOZID_STATE_IDLE = -1; /* "nothing to report" in the update-state word */
+constexpr S32 ZOZID_STATE_IDLE = -1;     /* "nothing to report" in the update-state word */
 constexpr U32 ZOZID_MARK_TEXT_SIZE = 64; /* "zozid snapshot N resolution R" */
 
 /* The words behind the blocks are 4-byte aligned (page-aligned segment, block
@@ -79,8 +79,8 @@ void MarkImage(const std::vector<U8>& vecCard, U32 u32Number, U8 u8Resolution,
                std::vector<U8>* pvecOut)
 {
     char s8Text[ZOZID_MARK_TEXT_SIZE];
-    int n = snprintf(s8Text, sizeof(s8Text), "zozid snapshot %u resolution %u",
-                     (unsigned)u32Number, (unsigned)u8Resolution);
+    int n = snprintf(s8Text, sizeof(s8Text), "zozid snapshot %u resolution %u", (unsigned)u32Number,
+                     (unsigned)u8Resolution);
     if (n < 0 || (size_t)n >= sizeof(s8Text)) {
         n = 0;
     }
@@ -326,9 +326,8 @@ bool ZozidServer::TakeCommand(Family* pstFam, U64 u64NowMs)
         return false;
     }
     /* who posted, for the log: a CGI posts in its turn (semaphore 1) */
-    const int s32Turn = semctl(pstFam->s32SemId, 1, GETVAL) == 0
-                            ? semctl(pstFam->s32SemId, 1, GETPID)
-                            : 0;
+    const int s32Turn =
+        semctl(pstFam->s32SemId, 1, GETVAL) == 0 ? semctl(pstFam->s32SemId, 1, GETPID) : 0;
     StoreWord(pstFam->pu8Req, pstFam->u32Block, ZOZID_NO_COMMAND);
     pstFam->bJob = true;
     pstFam->s32JobCmd = s32Cmd;
@@ -344,8 +343,7 @@ bool ZozidServer::TakeCommand(Family* pstFam, U64 u64NowMs)
         WriteFileAtomic(m_stOpts.strDumpPosted, vecBlock.data(), vecBlock.size());
     }
     if (m_stOpts.bVerbose) {
-        printf("zozid: waiter %d key %d command %d\n", s32Turn, (int)pstFam->s32KeyNo,
-               (int)s32Cmd);
+        printf("zozid: waiter %d key %d command %d\n", s32Turn, (int)pstFam->s32KeyNo, (int)s32Cmd);
         fflush(stdout);
     }
     return true;

@@ -60,10 +60,10 @@ constexpr S32 ZOZID_BASE_KEY_NO = 10;
 constexpr S32 ZOZID_OTHER_KEY_NO = 11;
 constexpr U32 ZOZID_BASE_BLOCK_SIZE = 4248;
 constexpr U32 ZOZID_OTHER_BLOCK_SIZE = 4312;
-constexpr U32 ZOZID_RESOLUTION_OFFSET = 1404;  /* base block: current resolution index */
-constexpr U32 ZOZID_CAPS_OFFSET = 1405;        /* base block: capability mask, LE 16 bit */
-constexpr U32 ZOZID_POSTED_RES_OFFSET = 2933;  /* posted base block: requested index */
-constexpr U32 ZOZID_USER_TABLE_OFFSET = 2080;  /* other block: 30 entries */
+constexpr U32 ZOZID_RESOLUTION_OFFSET = 1404; /* base block: current resolution index */
+constexpr U32 ZOZID_CAPS_OFFSET = 1405;       /* base block: capability mask, LE 16 bit */
+constexpr U32 ZOZID_POSTED_RES_OFFSET = 2933; /* posted base block: requested index */
+constexpr U32 ZOZID_USER_TABLE_OFFSET = 2080; /* other block: 30 entries */
 constexpr U32 ZOZID_USER_ENTRY_SIZE = 36;
 /* One entry of the user table. */
 #pragma pack(push, 1)

@@ -279,8 +279,7 @@ int ApplySettings(const ZOZID_NET_S& stNet, const std::string& strIface)
     }
     struct in_addr stGw;
     if (ValidIpv4(stNet.strGateway, &stGw) && stGw.s_addr != 0) {
-        if (RunIp({"route", "replace", "default", "via", stNet.strGateway, "dev", strIface}) !=
-            0) {
+        if (RunIp({"route", "replace", "default", "via", stNet.strGateway, "dev", strIface}) != 0) {
             return -1;
         }
     }
