@@ -58,6 +58,16 @@ struct Route {
     bool bDstFirst = true;                /* an RTA_DST attribute to skip */
 };
 
+/* A main-table IPv4 route through interface s32Oif (-1: none), with gateway
+ * pu8Gw (null: none). */
+Route Via(int s32Oif, const unsigned char* pu8Gw = nullptr)
+{
+    Route stRoute;
+    stRoute.s32Oif = s32Oif;
+    stRoute.pu8Gw = pu8Gw;
+    return stRoute;
+}
+
 /* RTM_NEWROUTE (24) message: 12-byte rtmsg (family, dst_len, src_len, tos,
  * table, protocol, scope, type, flags[4]), then attributes. */
 Bytes RouteMsg(const Route& stRoute)
@@ -111,15 +121,9 @@ ROUTE_MATCH_S ByIndex(unsigned int u32Index)
 
 TEST(RouteDump, FirstRouteThroughTheInterfaceWins)
 {
-    Route stOther;
-    stOther.s32Oif = 3;
-    stOther.pu8Gw = GW_C;
-    Route stFirst;
-    stFirst.s32Oif = 7;
-    stFirst.pu8Gw = GW_A;
-    Route stSecond;
-    stSecond.s32Oif = 7;
-    stSecond.pu8Gw = GW_B;
+    const Route stOther = Via(3, GW_C);
+    const Route stFirst = Via(7, GW_A);
+    const Route stSecond = Via(7, GW_B);
     const Bytes vecDump = Cat({RouteMsg(stOther), RouteMsg(stFirst), RouteMsg(stSecond)});
     unsigned char u8Gw[4] = {0, 0, 0, 0};
     EXPECT_EQ(comm_internal::WalkRouteDump(vecDump.data(), vecDump.size(), ByIndex(7), u8Gw), 0);
@@ -128,14 +132,9 @@ TEST(RouteDump, FirstRouteThroughTheInterfaceWins)
 
 TEST(RouteDump, WithoutAMatchTheLastGatewayStays)
 {
-    Route stB;
-    stB.s32Oif = 3;
-    stB.pu8Gw = GW_B;
-    Route stC;
-    stC.s32Oif = 4;
-    stC.pu8Gw = GW_C;
-    Route stNoGw;
-    stNoGw.s32Oif = 7;
+    const Route stB = Via(3, GW_B);
+    const Route stC = Via(4, GW_C);
+    const Route stNoGw = Via(7);
     const Bytes vecDump = Cat({RouteMsg(stB), RouteMsg(stC), RouteMsg(stNoGw)});
     unsigned char u8Gw[4] = {0, 0, 0, 0};
     EXPECT_EQ(comm_internal::WalkRouteDump(vecDump.data(), vecDump.size(), ByIndex(7), u8Gw), -1);
@@ -144,16 +143,11 @@ TEST(RouteDump, WithoutAMatchTheLastGatewayStays)
 
 TEST(RouteDump, OnlyIpv4MainTableRoutesWithAGatewayCount)
 {
-    Route stV6;
+    Route stV6 = Via(7, GW_A);
     stV6.u8Family = 10;
-    stV6.s32Oif = 7;
-    stV6.pu8Gw = GW_A;
-    Route stLocal;
+    Route stLocal = Via(7, GW_B);
     stLocal.u8Table = 255;
-    stLocal.s32Oif = 7;
-    stLocal.pu8Gw = GW_B;
-    Route stNoGw;
-    stNoGw.s32Oif = 7;
+    const Route stNoGw = Via(7);
     const Bytes vecDump = Cat({RouteMsg(stV6), RouteMsg(stLocal), RouteMsg(stNoGw)});
     unsigned char u8Gw[4] = {1, 2, 3, 4};
     EXPECT_EQ(comm_internal::WalkRouteDump(vecDump.data(), vecDump.size(), ByIndex(7), u8Gw), -1);
@@ -162,8 +156,7 @@ TEST(RouteDump, OnlyIpv4MainTableRoutesWithAGatewayCount)
 
 TEST(RouteDump, RouteWithoutOutputInterfaceNeverMatchesByIndex)
 {
-    Route stNoOif;
-    stNoOif.pu8Gw = GW_A;
+    const Route stNoOif = Via(-1, GW_A);
     const Bytes vecDump = RouteMsg(stNoOif);
     unsigned char u8Gw[4] = {0, 0, 0, 0};
     EXPECT_EQ(comm_internal::WalkRouteDump(vecDump.data(), vecDump.size(), ByIndex(0), u8Gw), -1);
@@ -172,9 +165,7 @@ TEST(RouteDump, RouteWithoutOutputInterfaceNeverMatchesByIndex)
 
 TEST(RouteDump, MalformedMessagesEndTheWalk)
 {
-    Route stGood;
-    stGood.s32Oif = 7;
-    stGood.pu8Gw = GW_A;
+    const Route stGood = Via(7, GW_A);
     const Bytes vecGood = RouteMsg(stGood);
     struct {
         const char* ps8Name;
@@ -198,9 +189,7 @@ TEST(RouteDump, MalformedMessagesEndTheWalk)
 
 TEST(RouteDump, AttributesPastTheMessageAreNotRead)
 {
-    Route stRoute;
-    stRoute.s32Oif = 7;
-    stRoute.pu8Gw = GW_A;
+    Route stRoute = Via(7, GW_A);
     stRoute.bDstFirst = false;
     Bytes vecMsg = RouteMsg(stRoute);
     /* The first attribute (RTA_OIF at 28) claims 200 bytes: the attribute
@@ -223,9 +212,7 @@ TEST(RouteDump, ParseRoutesMatchesByName)
 {
     const unsigned int u32Lo = if_nametoindex("lo");
     ASSERT_NE(u32Lo, 0u);
-    Route stRoute;
-    stRoute.s32Oif = static_cast<int>(u32Lo);
-    stRoute.pu8Gw = GW_B;
+    const Route stRoute = Via(static_cast<int>(u32Lo), GW_B);
     Bytes vecMsg = RouteMsg(stRoute);
     /* Aligned storage for the record the public call takes. */
     std::vector<nlmsghdr> vecAligned(vecMsg.size() / sizeof(nlmsghdr) + 1);
@@ -246,9 +233,7 @@ TEST(RouteDump, ParseRoutesMatchesByName)
 
 TEST(NetlinkDone, FoundWhereverItStands)
 {
-    Route stRoute;
-    stRoute.s32Oif = 7;
-    stRoute.pu8Gw = GW_A;
+    const Route stRoute = Via(7, GW_A);
     const Bytes vecRoute = RouteMsg(stRoute);
     const Bytes vecDone = NlMsg(3, 2, 0, 0, Bytes(4, 0));
     EXPECT_EQ(comm_internal::FindNlDone(vecDone.data(), vecDone.size()), 0);
@@ -285,9 +270,7 @@ protected:
     }
     Bytes Multi()
     {
-        Route stRoute;
-        stRoute.s32Oif = 7;
-        stRoute.pu8Gw = GW_A;
+        const Route stRoute = Via(7, GW_A);
         return RouteMsg(stRoute); /* flags NLM_F_MULTI, seq 0, pid 0 */
     }
 

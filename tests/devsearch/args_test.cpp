@@ -94,22 +94,27 @@ TEST(MacText, OnlyUnicastNonZeroIsAssignable)
 
 TEST(AddressKinds, UnicastHostAndMask)
 {
-    const U8 zero[4] = {0, 0, 0, 0}, bcast[4] = {255, 255, 255, 255}, lo[4] = {127, 0, 0, 5},
-             mc[4] = {224, 0, 0, 1}, host[4] = {10, 0, 0, 1}, top[4] = {223, 255, 255, 254};
-    EXPECT_FALSE(DsIsUnicastHost(zero));
-    EXPECT_FALSE(DsIsUnicastHost(bcast));
-    EXPECT_FALSE(DsIsUnicastHost(lo));
-    EXPECT_FALSE(DsIsUnicastHost(mc));
-    EXPECT_TRUE(DsIsUnicastHost(host));
-    EXPECT_TRUE(DsIsUnicastHost(top));
-    const U8 m24[4] = {255, 255, 255, 0}, m32[4] = {255, 255, 255, 255}, m1[4] = {128, 0, 0, 0},
-             holes[4] = {255, 0, 255, 0}, low[4] = {0, 0, 0, 255};
-    EXPECT_TRUE(DsIsValidMask(m24));
-    EXPECT_TRUE(DsIsValidMask(m32));
-    EXPECT_TRUE(DsIsValidMask(m1));
-    EXPECT_FALSE(DsIsValidMask(zero));
-    EXPECT_FALSE(DsIsValidMask(holes));
-    EXPECT_FALSE(DsIsValidMask(low));
+    const struct {
+        U8 au8Addr[4];
+        bool bHost;
+    } astHosts[] = {
+        {{0, 0, 0, 0}, false},   {{255, 255, 255, 255}, false}, {{127, 0, 0, 5}, false},
+        {{224, 0, 0, 1}, false}, {{10, 0, 0, 1}, true},         {{223, 255, 255, 254}, true},
+    };
+    for (const auto& stCase : astHosts) {
+        EXPECT_EQ(stCase.bHost, DsIsUnicastHost(stCase.au8Addr)) << unsigned(stCase.au8Addr[0]);
+    }
+    const struct {
+        U8 au8Mask[4];
+        bool bValid;
+    } astMasks[] = {
+        {{255, 255, 255, 0}, true}, {{255, 255, 255, 255}, true}, {{128, 0, 0, 0}, true},
+        {{0, 0, 0, 0}, false},      {{255, 0, 255, 0}, false},    {{0, 0, 0, 255}, false},
+    };
+    for (const auto& stCase : astMasks) {
+        EXPECT_EQ(stCase.bValid, DsIsValidMask(stCase.au8Mask))
+            << unsigned(stCase.au8Mask[0]) << "." << unsigned(stCase.au8Mask[3]);
+    }
 }
 
 TEST(NumberText, SecondsAndCounts)

@@ -160,10 +160,12 @@ std::vector<std::string> TopKeys(const std::string& s)
 DsModifyReq Request()
 {
     DsModifyReq r{};
-    const U8 ip[4] = {10, 0, 0, 9}, mask[4] = {255, 255, 0, 0}, gw[4] = {10, 0, 0, 1};
-    memcpy(r.au8Ip, ip, 4);
-    memcpy(r.au8Mask, mask, 4);
-    memcpy(r.au8Gw, gw, 4);
+    const struct {
+        U8* pu8Field;
+        U8 au8Addr[4];
+    } astAddrs[] = {
+        {r.au8Ip, {10, 0, 0, 9}}, {r.au8Mask, {255, 255, 0, 0}}, {r.au8Gw, {10, 0, 0, 1}}};
+    for (const auto& stAddr : astAddrs) memcpy(stAddr.pu8Field, stAddr.au8Addr, 4);
     r.u16MediaPort = 85;
     r.u16WebPort = 8080;
     r.bModeValid = true;
@@ -334,18 +336,12 @@ TEST(JsonOutcome, EveryTextIsEscaped)
     o.strReason = strBad;
     o.bHasDevice = true;
     o.stDevice = Dev("", "", "");
-    o.stDevice.strIp = strBad;
-    o.stDevice.strNetMask = strBad;
-    o.stDevice.strGateWay = strBad;
-    o.stDevice.strDns1 = strBad;
-    o.stDevice.strDns2 = strBad;
-    o.stDevice.strMacAddr = strBad;
-    o.stDevice.strDevType = strBad;
-    o.stDevice.strDevVer = strBad;
-    o.stDevice.strDeviceName = strBad;
-    o.stDevice.strHostName = strBad;
-    o.stDevice.strP2pId = strBad;
-    o.stDevice.strIfName = strBad;
+    DsDevice& d = o.stDevice;
+    for (std::string* pstr : {&d.strIp, &d.strNetMask, &d.strGateWay, &d.strDns1, &d.strDns2,
+                              &d.strMacAddr, &d.strDevType, &d.strDevVer, &d.strDeviceName,
+                              &d.strHostName, &d.strP2pId, &d.strIfName}) {
+        *pstr = strBad;
+    }
     const std::string s = DsJsonOutcome(o);
     size_t u32Hits = 0;
     for (size_t p = s.find(strEsc); p != std::string::npos; p = s.find(strEsc, p + 1)) ++u32Hits;

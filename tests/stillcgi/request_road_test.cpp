@@ -77,6 +77,12 @@ protected:
         *ps32Ret = SnapServeRequest(ps8Query, m_stPaths, ps8Method, ps8Addr);
         return stOut.Finish();
     }
+    /* The snapshot whole or not at all, as zozid puts it there. */
+    void PutSnapWhole(const std::string& strBytes) const
+    {
+        stilltest::WriteFile(m_strSnap + ".tmp", strBytes);
+        rename((m_strSnap + ".tmp").c_str(), m_strSnap.c_str());
+    }
     /* The posted block is the current one but for the bytes at 2933 and 2936. */
     void ExpectPosted(int s32Res, int s32Reason) const
     {
@@ -194,8 +200,7 @@ TEST_F(RequestRoad, FileIsTakenBeforeTheNextWaiterIsServed)
         for (int i = 0; i < 20000; ++i) {
             if (GetWord(m_stBase.Check() + BASE) == -1) {
                 bPathTakenAtReset = stilltest::Exists(m_strSnap);
-                stilltest::WriteFile(m_strSnap + ".tmp", "next");
-                rename((m_strSnap + ".tmp").c_str(), m_strSnap.c_str());
+                PutSnapWhole("next");
                 return;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -217,10 +222,7 @@ TEST_F(RequestRoad, AnswerLaterThanThePollsStillBringsTheImage)
         for (int i = 0; i < 2000; ++i) {
             if (GetWord(m_stBase.Request() + BASE) == 36 && m_stBase.SemVal(1) == 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                /* whole or not at all, as zozid puts it there: the CGI is
-                 * looking for it right now */
-                stilltest::WriteFile(m_strSnap + ".tmp", JPEG);
-                rename((m_strSnap + ".tmp").c_str(), m_strSnap.c_str());
+                PutSnapWhole(JPEG);  // the CGI is looking for it right now
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -148,13 +148,14 @@ TEST(RangeCheck, BaseAndNetRecords)
     u8Rec[29] = 2;
     EXPECT_EQ(-1, CheckInputBaseParam(u8Rec));
 
-    unsigned char u8Net[2] = {1, 10};
-    EXPECT_EQ(0, CheckInputBaseNetParam(u8Net));
-    u8Net[1] = 11;
-    EXPECT_EQ(-1, CheckInputBaseNetParam(u8Net));
-    u8Net[0] = 2;
-    u8Net[1] = 0;
-    EXPECT_EQ(-1, CheckInputBaseNetParam(u8Net));
+    const struct {
+        unsigned char au8Net[2];
+        S32 s32Want;
+    } astNet[] = {{{1, 10}, 0}, {{1, 11}, -1}, {{2, 0}, -1}};
+    for (const auto& stCase : astNet) {
+        unsigned char u8Net[2] = {stCase.au8Net[0], stCase.au8Net[1]};
+        EXPECT_EQ(stCase.s32Want, CheckInputBaseNetParam(u8Net)) << unsigned(u8Net[0]);
+    }
 }
 
 TEST(SystemQuery, LoopbackAddressAndFreeSpace)
