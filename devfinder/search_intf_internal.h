@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-/* search_intf_internal.h: the fixed texts and sizes of NetInterface, and the
- * signal to the main application, a helper with tests of its own.
+/* search_intf_internal.h: what NetInterface's tests reach inside it: its fixed
+ * texts and sizes, and the signal to the main application.
  *
  *   NetSignalMainApp("kill");   // "kill -USR1 <pid>" for the main application
  *

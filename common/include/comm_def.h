@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-/* comm_def.h: small records shared by the daemon's modules. */
+/* comm_def.h: the date-and-time record the daemon's modules share. */
 #ifndef COMMON_COMM_DEF_H
 #define COMMON_COMM_DEF_H
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-/* comm_log.h: the daemon's log lines, trace lines and assertion.
+/* comm_log.h: the daemon's log: its log lines, its trace lines, and the
+ * assertion that writes one before it stops the daemon.
  *
  *   BCAST_LOG("recvmsg failed (%s)!\n", strerror(s32Err));   // in bcast_serv
  *   COMM_LOG("socket: %s\n", strerror(errno));               // in comm_funcs
