@@ -55,6 +55,10 @@ class DevsearchAgainstDaemon(unittest.TestCase):
         return self.cam_host.ip("-4", "route", "show", "default").strip()
 
     def assert_camera_at(self, ip):
+        # a move to the address the camera already has (DHCP back to static) changes
+        # nothing that can be seen until the stand-in re-applies it, flushing the route
+        self.assertTrue(wait_for(self.cam.network_settled, SETTLE_S),
+                        self.cam_host.output("zozid")[-2000:])
         self.assertTrue(wait_for(lambda: "%s/%d" % (ip, PREFIX) in self.cam.live_addresses(),
                                  SETTLE_S),
                         self.cam.live_addresses())

@@ -118,6 +118,15 @@ class Camera:
         """How many times the stand-in re-read its settings (SIGUSR1)."""
         return self.host.output("zozid").count("zozid: settings reloaded")
 
+    def network_settled(self):
+        """True when the stand-in has put the last reload's settings on the
+        interface (address and default route), or had none to put: it does so
+        a moment after the reload, so an address that did not change says
+        nothing about whether the route is back yet."""
+        out = self.host.output("zozid")
+        last = out.count("zozid: settings reloaded")
+        return last == 0 or ("zozid: network of reload %d handled\n" % last) in out
+
     def discovery_log(self):
         return self.host.errors("devfinder")
 
